@@ -1,0 +1,106 @@
+// Input buffers: immutable named blocks of bytes, and reading a whole file
+// or standard input into one.
+//
+// A buffer's bytes never move while it lives, so views into them (source
+// locations, captured variable values) stay valid as long as the buffer.
+// Large regular files are mapped read-only instead of copied; everything
+// else (small files, pipes, terminals, standard input) is read into one
+// allocation that holds the object, its name and its bytes. Buffers returned
+// by readFileOrStdin always have a zero byte right after their last byte, so
+// the text may be handed to routines that stop at a NUL.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+namespace vetline {
+
+enum class TextBufferKind { Owned = 0, Mapped = 1, View = 2 };
+
+class TextBuffer {
+public:
+  TextBuffer(const TextBuffer &) = delete;
+  TextBuffer &operator=(const TextBuffer &) = delete;
+  virtual ~TextBuffer() = default;
+
+  // The name given when the buffer was made ("<stdin>" for standard input).
+  // Stored in the buffer's own allocation and followed by a zero byte.
+  std::string_view identifier() const { return name; }
+
+  const char *bufferStart() const { return start; }
+  const char *bufferEnd() const { return end; }
+  size_t size() const { return static_cast<size_t>(end - start); }
+  std::string_view text() const { return {start, size()}; }
+
+  virtual TextBufferKind kind() const = 0;
+
+  // Buffers are placed into raw storage shared with their name and bytes;
+  // deleting one must release that storage, whatever the dynamic type.
+  static void operator delete(void *storage);
+
+protected:
+  TextBuffer(std::string_view name, const char *start, const char *end)
+      : name(name), start(start), end(end) {}
+
+  void setEnd(const char *newEnd) { end = newEnd; }
+
+private:
+  std::string_view name;
+  const char *start;
+  const char *end;
+};
+
+// The result of reading a file: a buffer, or the system error code (value
+// and category) that stopped the reading.
+class BufferOrError {
+public:
+  BufferOrError(std::unique_ptr<TextBuffer> buffer) : buffer(std::move(buffer)) {}
+  BufferOrError(std::error_code error) : errorCode(error) {}
+
+  explicit operator bool() const { return buffer != nullptr; }
+  // Success: 0 of the generic category.
+  std::error_code error() const { return errorCode; }
+
+  TextBuffer &operator*() const { return *buffer; }
+  TextBuffer *operator->() const { return buffer.get(); }
+  // Hands the buffer over; the result is empty afterwards.
+  std::unique_ptr<TextBuffer> take() { return std::move(buffer); }
+
+private:
+  std::unique_ptr<TextBuffer> buffer;
+  std::error_code errorCode;
+};
+
+// The system page size, asked once; 4096 when the query fails.
+size_t pageSize();
+
+// Reads the whole file `name`, or standard input (left open) when the name is
+// exactly "-"; that buffer is named "<stdin>". `isText` changes nothing on
+// this system (no newline translation). With `requiresNullTerminator` the
+// byte after the last byte is zero. Errors come back as generic-category
+// error numbers; an empty file is an empty buffer, not an error.
+BufferOrError readFileOrStdin(std::string_view name, bool isText = true,
+                              bool requiresNullTerminator = true);
+
+// The steps of readFileOrStdin after the open, for callers that already hold
+// a descriptor (which stays open). Regular files and block devices are
+// mapped or read by size; anything else is read to its end.
+BufferOrError readOpenFile(int fd, std::string_view name, bool requiresNullTerminator = true);
+
+// Reads `size` bytes from offset 0 of `fd` into an owned buffer. A file that
+// turns out shorter (it shrank since its size was taken) gives a buffer of
+// the bytes that were there, still followed by a zero byte.
+BufferOrError readFileBytes(int fd, std::string_view name, size_t size);
+
+// A buffer over caller-owned text, which must outlive the buffer. With
+// `requiresNullTerminator` the caller guarantees a zero byte after the text.
+std::unique_ptr<TextBuffer> makeTextBufferView(std::string_view text, std::string_view name,
+                                               bool requiresNullTerminator = true);
+
+// A buffer owning a copy of `text`, followed by a zero byte.
+std::unique_ptr<TextBuffer> makeTextBufferCopy(std::string_view text, std::string_view name);
+
+} // namespace vetline
