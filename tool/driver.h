@@ -1,11 +1,24 @@
 // The entry point's run sequence, callable without ending the process so
-// that the whole-tool fuzz target can run it in-process.
+// that the whole-tool fuzz target can run it in-process. It keeps no state
+// between calls: every buffer, engine and handler it sets up is released or
+// restored before it returns.
 #pragma once
+
+#include <cstdint>
 
 namespace vetline {
 
+// When the annotated input dump is printed. The numbers are the precedence
+// order: when the option is repeated, the largest value wins.
+enum class DumpMode : uint32_t { Never = 0, Fail = 1, Always = 2, Help = 3 };
+
+// Which input lines the dump shows. Same precedence rule as DumpMode.
+enum class DumpFilter : uint32_t { Error = 0, Annotation = 1, AnnotationFull = 2, All = 3 };
+
 // Runs one check as the command line asks and returns the exit status:
 // 0 every directive held, 1 a directive failed, 2 the check could not run.
+// Only a command-line error may end the process instead (with status 1),
+// because the option parser does that itself.
 int runDriver(int argc, char **argv);
 
 } // namespace vetline

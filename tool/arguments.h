@@ -1,0 +1,47 @@
+// The command-line values of one run, exactly as the options hold them:
+// repeated options are not resolved here (the driver does that), lists keep
+// command-line order. This is the only place the driver learns about its
+// arguments, so the option parser can change behind one function.
+#pragma once
+
+#include "tool/driver.h"
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace vetline {
+
+struct DriverArguments {
+  // The positional check-file name; empty when none was given.
+  std::string_view checkFile;
+  // "input-file"; the driver replaces "-" with "<stdin>" once it is read.
+  std::string_view inputFile = "-";
+  // "check-prefix" together with its comma-splitting alias "check-prefixes".
+  std::vector<std::string_view> checkPrefixes;
+  std::vector<std::string_view> commentPrefixes;
+  std::vector<std::string_view> implicitCheckNot;
+  // The text after each "-D", unchecked.
+  std::vector<std::string_view> defines;
+  std::vector<DumpMode> dumpModes;
+  std::vector<DumpFilter> dumpFilters;
+  std::vector<uint32_t> dumpContexts;
+  bool strictWhitespace = false;
+  bool ignoreCase = false;
+  bool allowEmpty = false;
+  bool allowUnusedPrefixes = false;
+  bool matchFullLines = false;
+  bool enableVarScope = false;
+  bool allowDeprecatedDagOverlap = false;
+  bool verbose = false;
+  bool veryVerbose = false;
+};
+
+// Parses the process arguments. The views point into argv (or into storage
+// that lives for the whole process), never into `out` itself. On a
+// command-line error the messages have been printed to standard error and
+// the result is false; the caller then ends the run with status 1. (A parser
+// that ends the process itself on errors never returns false.)
+bool parseArguments(int argc, char **argv, DriverArguments &out);
+
+} // namespace vetline
