@@ -1,13 +1,227 @@
+// The run sequence: arguments, dump settings, "-D" checks, prefixes, the
+// check file, the directives, the input, checking, and the dump. Each step
+// runs only when the ones before it did not end the run; the messages and
+// exit statuses of the failures are relied on by test suites.
 #include "tool/driver.h"
 
-#include <cstdio>
+#include "engine/check_engine.h"
+#include "support/error.h"
+#include "support/output_stream.h"
+#include "support/small_vector.h"
+#include "support/source_manager.h"
+#include "support/text_buffer.h"
+#include "tool/arguments.h"
+#include "tool/input_dump.h"
+
+#include <algorithm>
+#include <csignal>
+#include <new>
+#include <string>
+#include <unistd.h>
 
 namespace vetline {
+namespace {
 
-// Placeholder until the run sequence lands: it must never report a pass.
-int runDriver(int, char **) {
-  std::fputs("vetline: not implemented yet\n", stderr);
-  return 2;
+// Exit status of a run whose output pipe was closed under it.
+constexpr int BrokenPipeStatus = 74;
+
+void exitOnBrokenPipe(int) { _exit(BrokenPipeStatus); }
+
+// The process-wide handlers of one run. They are put back as they were when
+// the run ends, because the run may be one of many in the same process.
+class RunHandlers {
+public:
+  RunHandlers() {
+    struct sigaction action = {};
+    action.sa_handler = exitOnBrokenPipe;
+    sigemptyset(&action.sa_mask);
+    hasPipeAction = sigaction(SIGPIPE, &action, &previousPipeAction) == 0;
+    previousNewHandler = std::get_new_handler();
+    installOutOfMemoryHandler();
+  }
+  ~RunHandlers() {
+    std::set_new_handler(previousNewHandler);
+    if (hasPipeAction)
+      sigaction(SIGPIPE, &previousPipeAction, nullptr);
+  }
+  RunHandlers(const RunHandlers &) = delete;
+  RunHandlers &operator=(const RunHandlers &) = delete;
+
+private:
+  struct sigaction previousPipeAction = {};
+  bool hasPipeAction = false;
+  std::new_handler previousNewHandler = nullptr;
+};
+
+struct DumpSettings {
+  DumpMode mode = DumpMode::Fail;
+  DumpFilter filter = DumpFilter::Error;
+  uint32_t context = 5;
+};
+
+DumpSettings resolveDumpSettings(const DriverArguments &args) {
+  DumpSettings settings;
+  if (!args.dumpModes.empty())
+    settings.mode = *std::max_element(args.dumpModes.begin(), args.dumpModes.end());
+  if (!args.dumpFilters.empty())
+    settings.filter = *std::max_element(args.dumpFilters.begin(), args.dumpFilters.end());
+  else if (settings.mode == DumpMode::Always)
+    settings.filter = DumpFilter::All;
+  if (!args.dumpContexts.empty())
+    settings.context = *std::max_element(args.dumpContexts.begin(), args.dumpContexts.end());
+  return settings;
+}
+
+CheckRequest makeRequest(const DriverArguments &args) {
+  CheckRequest request;
+  request.checkPrefixes = args.checkPrefixes;
+  request.commentPrefixes = args.commentPrefixes;
+  request.strictWhitespace = args.strictWhitespace;
+  request.implicitCheckNot = args.implicitCheckNot;
+  request.allowEmptyInput = args.allowEmpty;
+  request.allowUnusedPrefixes = args.allowUnusedPrefixes;
+  request.matchFullLines = args.matchFullLines;
+  request.ignoreCase = args.ignoreCase;
+  request.enableVarScope = args.enableVarScope;
+  request.allowDeprecatedDagOverlap = args.allowDeprecatedDagOverlap;
+  request.verbose = args.verbose || args.veryVerbose;
+  request.veryVerbose = args.veryVerbose;
+  return request;
+}
+
+// Checks only the shape NAME=VALUE; the engine validates the rest. Every bad
+// value gets its message before the run ends.
+bool collectDefines(const DriverArguments &args, CheckRequest &request) {
+  OutputStream &errors = standardError();
+  bool allGood = true;
+  for (std::string_view define : args.defines) {
+    size_t equals = define.find('=');
+    if (equals == std::string_view::npos) {
+      errors << "Missing equal sign in command-line definition '-D" << define << "'\n";
+      allGood = false;
+    } else if (equals == 0) {
+      errors << "Missing variable name in command-line definition '-D" << define << "'\n";
+      allGood = false;
+    } else {
+      request.globalDefines.push_back(define);
+    }
+  }
+  return allGood;
+}
+
+void echoCommandLine(int argc, char **argv) {
+  OutputStream &errors = standardError();
+  errors << "Vetline command line: ";
+  for (int i = 0; i < argc; ++i) {
+    errors << " ";
+    if (argv[i])
+      errors << argv[i];
+  }
+  errors << "\n";
+}
+
+// Canonicalises `buffer` into `storage` and registers the result under the
+// buffer's name; returns the canonical text.
+std::string_view addCanonicalBuffer(const CheckEngine &engine, SourceManager &sourceManager,
+                                    const TextBuffer &buffer, SmallVectorImpl<char> &storage,
+                                    unsigned *bufferNumber) {
+  std::string_view text = engine.canonicalizeBuffer(buffer, storage);
+  unsigned number = sourceManager.addBuffer(makeTextBufferView(text, buffer.identifier(), true));
+  if (bufferNumber)
+    *bufferNumber = number;
+  return text;
+}
+
+void printDumpHeader(std::string_view inputName, std::string_view checkName) {
+  standardError() << "\nInput file: " << inputName << "\nCheck file: " << checkName
+                  << "\n\n-dump-input=help explains the following input dump.\n\n";
+}
+
+// The steps from the engine's construction on. `args.inputFile` becomes
+// "<stdin>" once standard input is read.
+int runCheck(int argc, char **argv, DriverArguments &args, const CheckRequest &request,
+             const DumpSettings &dump) {
+  OutputStream &errors = standardError();
+  CheckEngine engine(request);
+  if (!engine.validatePrefixes())
+    return 2;
+  Regex prefixRegex = engine.buildPrefixRegex();
+  std::string regexError;
+  if (!prefixRegex.isValid(regexError)) {
+    errors << "Unable to combine check-prefix strings into a prefix regular expression! This is "
+              "likely a bug in Vetline's verification of the check-prefix strings. Regular "
+              "expression parsing failed with the following error: "
+           << regexError << "\n";
+    return 2;
+  }
+
+  SourceManager sourceManager;
+  BufferOrError checkFile = readFileOrStdin(args.checkFile, true, true);
+  if (!checkFile) {
+    errors << "Could not open check file '" << args.checkFile
+           << "': " << checkFile.error().message() << "\n";
+    return 2;
+  }
+  SmallVector<char, 4096> checkStorage;
+  unsigned checkBufferNumber = 0;
+  std::string_view checkText =
+      addCanonicalBuffer(engine, sourceManager, *checkFile, checkStorage, &checkBufferNumber);
+  ImplicitBufferRange implicitBuffers;
+  if (engine.loadDirectives(sourceManager, checkText, prefixRegex, &implicitBuffers))
+    return 2;
+
+  BufferOrError inputFile = readFileOrStdin(args.inputFile, true, true);
+  if (args.inputFile == "-")
+    args.inputFile = "<stdin>";
+  if (!inputFile) {
+    errors << "Could not open input file '" << args.inputFile
+           << "': " << inputFile.error().message() << "\n";
+    return 2;
+  }
+  if (inputFile->size() == 0 && !request.allowEmptyInput) {
+    errors << "Vetline error: '" << args.inputFile << "' is empty.\n";
+    echoCommandLine(argc, argv);
+    return 2;
+  }
+  SmallVector<char, 4096> inputStorage;
+  std::string_view inputText =
+      addCanonicalBuffer(engine, sourceManager, *inputFile, inputStorage, nullptr);
+
+  MatchDiagList diags;
+  bool passed = engine.verifyInput(sourceManager, inputText,
+                                   dump.mode == DumpMode::Never ? nullptr : &diags);
+  if (dump.mode == DumpMode::Always || (dump.mode == DumpMode::Fail && !passed)) {
+    printDumpHeader(args.inputFile, args.checkFile);
+    DumpAnnotationList annotations;
+    uint32_t labelWidth = 0;
+    buildAnnotations(sourceManager, checkBufferNumber, implicitBuffers, diags, annotations,
+                     labelWidth);
+    printAnnotatedInput(errors, request, dump.filter, dump.context, inputText, annotations,
+                        labelWidth);
+  }
+  return passed ? 0 : 1;
+}
+
+} // namespace
+
+int runDriver(int argc, char **argv) {
+  RunHandlers handlers;
+  DriverArguments args;
+  if (!parseArguments(argc, argv, args))
+    return 1;
+  DumpSettings dump = resolveDumpSettings(args);
+  if (dump.mode == DumpMode::Help) {
+    printDumpExplanation(standardOutput());
+    return 0;
+  }
+  if (args.checkFile.empty()) {
+    standardError() << "<check-file> not specified\n";
+    return 2;
+  }
+  CheckRequest request = makeRequest(args);
+  if (!collectDefines(args, request))
+    return 2;
+  return runCheck(argc, argv, args, request, dump);
 }
 
 } // namespace vetline
