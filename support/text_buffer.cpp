@@ -1,0 +1,310 @@
+#include "support/text_buffer.h"
+
+#include "support/error.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vetline {
+
+namespace {
+
+// Smaller files are read: a mapping per small file would fragment the
+// address space for no gain.
+constexpr size_t minimumMappedSize = 16 * 1024;
+constexpr size_t streamChunk = 16 * 1024;
+
+std::error_code errnoCode(int number) { return {number, std::generic_category()}; }
+
+class OwnedBuffer final : public TextBuffer {
+public:
+  OwnedBuffer(std::string_view name, const char *start, const char *end)
+      : TextBuffer(name, start, end) {}
+  TextBufferKind kind() const override { return TextBufferKind::Owned; }
+  // A file that shrank while being read keeps only the bytes that were there.
+  void shrinkTo(size_t newSize) {
+    const_cast<char *>(bufferStart())[newSize] = '\0';
+    setEnd(bufferStart() + newSize);
+  }
+};
+
+class MappedBuffer final : public TextBuffer {
+public:
+  MappedBuffer(std::string_view name, const char *start, const char *end)
+      : TextBuffer(name, start, end) {}
+  ~MappedBuffer() override {
+    ::munmap(const_cast<char *>(bufferStart()), size());
+  }
+  TextBufferKind kind() const override { return TextBufferKind::Mapped; }
+};
+
+class ViewBuffer final : public TextBuffer {
+public:
+  ViewBuffer(std::string_view name, const char *start, const char *end)
+      : TextBuffer(name, start, end) {}
+  TextBufferKind kind() const override { return TextBufferKind::View; }
+};
+
+// Raw storage for an object of type T followed by its name (zero-terminated)
+// and `byteCount` further bytes. Null when the size overflows or the
+// allocator refuses: callers decide whether that is an error value or fatal.
+template <typename T> struct Placement {
+  void *storage = nullptr;
+  std::string_view name;
+  char *bytes = nullptr;
+};
+
+template <typename T> Placement<T> allocatePlacement(std::string_view name, size_t byteCount) {
+  Placement<T> placement;
+  size_t header = sizeof(T) + name.size() + 1;
+  if (byteCount > SIZE_MAX - header)
+    return placement;
+  void *storage = std::malloc(header + byteCount);
+  if (!storage)
+    return placement;
+  char *nameCopy = static_cast<char *>(storage) + sizeof(T);
+  if (!name.empty())
+    std::memcpy(nameCopy, name.data(), name.size());
+  nameCopy[name.size()] = '\0';
+  placement.storage = storage;
+  placement.name = {nameCopy, name.size()};
+  placement.bytes = nameCopy + name.size() + 1;
+  return placement;
+}
+
+// An owned buffer of `size` bytes plus a terminating zero, bytes not yet
+// filled in; null when memory is short.
+OwnedBuffer *allocateOwned(std::string_view name, size_t size) {
+  if (size == SIZE_MAX)
+    return nullptr;
+  Placement<OwnedBuffer> placement = allocatePlacement<OwnedBuffer>(name, size + 1);
+  if (!placement.storage)
+    return nullptr;
+  placement.bytes[size] = '\0';
+  return new (placement.storage)
+      OwnedBuffer(placement.name, placement.bytes, placement.bytes + size);
+}
+
+int openReadOnly(const std::string &path) {
+  int fd;
+  do
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+ssize_t readRetrying(int fd, char *into, size_t count) {
+  ssize_t got;
+  do
+    got = ::read(fd, into, count);
+  while (got < 0 && errno == EINTR);
+  return got;
+}
+
+ssize_t preadRetrying(int fd, char *into, size_t count, off_t offset) {
+  ssize_t got;
+  do
+    got = ::pread(fd, into, count, offset);
+  while (got < 0 && errno == EINTR);
+  return got;
+}
+
+// A growable scratch area with inline room for the common small input.
+// Grows geometrically so that reading a long pipe stays linear.
+class ScratchArea {
+public:
+  ScratchArea() = default;
+  ScratchArea(const ScratchArea &) = delete;
+  ScratchArea &operator=(const ScratchArea &) = delete;
+  ~ScratchArea() {
+    if (data != inlineRoom)
+      std::free(data);
+  }
+
+  char *begin() { return data; }
+  size_t size() const { return used; }
+  size_t room() const { return capacity - used; }
+  char *freeRoom() { return data + used; }
+  void commit(size_t count) { used += count; }
+
+  // Makes room for at least `count` more bytes; false when memory is short.
+  bool reserveMore(size_t count) {
+    if (room() >= count)
+      return true;
+    if (count > SIZE_MAX - used)
+      return false;
+    size_t wanted = used + count;
+    size_t grown = capacity > SIZE_MAX / 2 ? SIZE_MAX : capacity * 2;
+    size_t newCapacity = grown > wanted ? grown : wanted;
+    char *moved;
+    if (data == inlineRoom) {
+      moved = static_cast<char *>(std::malloc(newCapacity));
+      if (moved)
+        std::memcpy(moved, inlineRoom, used);
+    } else {
+      moved = static_cast<char *>(std::realloc(data, newCapacity));
+    }
+    if (!moved)
+      return false;
+    data = moved;
+    capacity = newCapacity;
+    return true;
+  }
+
+private:
+  char inlineRoom[streamChunk];
+  char *data = inlineRoom;
+  size_t capacity = streamChunk;
+  size_t used = 0;
+};
+
+// Pipes, terminals and character devices: their size cannot be trusted, so
+// read until end of file.
+BufferOrError readStream(int fd, std::string_view name) {
+  ScratchArea scratch;
+  for (;;) {
+    if (!scratch.reserveMore(streamChunk))
+      return errnoCode(ENOMEM);
+    // Fill whatever room the geometric growth left: fewer calls on long
+    // inputs, the same bytes.
+    ssize_t got = readRetrying(fd, scratch.freeRoom(), scratch.room());
+    if (got < 0)
+      return errnoCode(errno);
+    if (got == 0)
+      break;
+    scratch.commit(static_cast<size_t>(got));
+  }
+  OwnedBuffer *buffer = allocateOwned(name, scratch.size());
+  if (!buffer)
+    return errnoCode(ENOMEM);
+  if (scratch.size() != 0)
+    std::memcpy(const_cast<char *>(buffer->bufferStart()), scratch.begin(), scratch.size());
+  return std::unique_ptr<TextBuffer>(buffer);
+}
+
+// Null when the file should be read instead: the mapping failed, or the
+// file changed size since it was taken (grown, the rest of the last page
+// would hold file data rather than the terminating zero).
+std::unique_ptr<TextBuffer> mapFile(int fd, std::string_view name, size_t size,
+                                    bool requiresNullTerminator) {
+  void *mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (mapping == MAP_FAILED)
+    return nullptr;
+  const char *start = static_cast<const char *>(mapping);
+  // Touching a page past the end of a file that shrank would raise SIGBUS,
+  // so ask for the size again before looking at the terminating byte.
+  struct stat status;
+  bool sizeChanged = ::fstat(fd, &status) != 0 || status.st_size < 0 ||
+                     static_cast<uint64_t>(status.st_size) != size;
+  if (sizeChanged || (requiresNullTerminator && start[size] != '\0')) {
+    ::munmap(mapping, size);
+    return nullptr;
+  }
+  Placement<MappedBuffer> placement = allocatePlacement<MappedBuffer>(name, 0);
+  if (!placement.storage) {
+    ::munmap(mapping, size);
+    return nullptr;
+  }
+  return std::unique_ptr<TextBuffer>(
+      new (placement.storage) MappedBuffer(placement.name, start, start + size));
+}
+
+bool shouldMap(size_t size, bool requiresNullTerminator) {
+  if (size < minimumMappedSize || size < pageSize())
+    return false;
+  // A mapping of whole pages leaves no zero byte after the text.
+  return !requiresNullTerminator || size % pageSize() != 0;
+}
+
+} // namespace
+
+void TextBuffer::operator delete(void *storage) { std::free(storage); }
+
+size_t pageSize() {
+  static const size_t size = [] {
+    long queried = ::sysconf(_SC_PAGESIZE);
+    return queried > 0 ? static_cast<size_t>(queried) : size_t{4096};
+  }();
+  return size;
+}
+
+BufferOrError readFileBytes(int fd, std::string_view name, size_t size) {
+  OwnedBuffer *buffer = allocateOwned(name, size);
+  if (!buffer)
+    return errnoCode(ENOMEM);
+  std::unique_ptr<TextBuffer> owner(buffer);
+  char *bytes = const_cast<char *>(buffer->bufferStart());
+  size_t done = 0;
+  while (done < size) {
+    ssize_t got = preadRetrying(fd, bytes + done, size - done, static_cast<off_t>(done));
+    if (got < 0)
+      return errnoCode(errno);
+    if (got == 0) {
+      buffer->shrinkTo(done);
+      break;
+    }
+    done += static_cast<size_t>(got);
+  }
+  return owner;
+}
+
+BufferOrError readOpenFile(int fd, std::string_view name, bool requiresNullTerminator) {
+  struct stat status;
+  if (::fstat(fd, &status) != 0)
+    return errnoCode(errno);
+  // Only a regular file's size can be trusted here: a block device reports
+  // 0 on this system, so it is read like a pipe.
+  if (!S_ISREG(status.st_mode))
+    return readStream(fd, name);
+  if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) >= SIZE_MAX)
+    return errnoCode(EFBIG);
+  size_t size = static_cast<size_t>(status.st_size);
+  if (shouldMap(size, requiresNullTerminator)) {
+    if (std::unique_ptr<TextBuffer> mapped = mapFile(fd, name, size, requiresNullTerminator))
+      return mapped;
+  }
+  return readFileBytes(fd, name, size);
+}
+
+BufferOrError readFileOrStdin(std::string_view name, bool isText, bool requiresNullTerminator) {
+  (void)isText; // No newline translation on POSIX systems.
+  if (name == "-")
+    return readStream(STDIN_FILENO, "<stdin>");
+  // A name with an embedded zero would silently open a different file.
+  if (name.find('\0') != std::string_view::npos)
+    return errnoCode(ENOENT);
+  int fd = openReadOnly(std::string(name));
+  if (fd < 0)
+    return errnoCode(errno);
+  BufferOrError result = readOpenFile(fd, name, requiresNullTerminator);
+  ::close(fd);
+  return result;
+}
+
+std::unique_ptr<TextBuffer> makeTextBufferView(std::string_view text, std::string_view name,
+                                               bool requiresNullTerminator) {
+  (void)requiresNullTerminator; // The caller's promise; reading past the view to check it is not safe.
+  Placement<ViewBuffer> placement = allocatePlacement<ViewBuffer>(name, 0);
+  if (!placement.storage)
+    reportOutOfMemory("Allocation failed");
+  return std::unique_ptr<TextBuffer>(new (placement.storage) ViewBuffer(
+      placement.name, text.data(), text.data() + text.size()));
+}
+
+std::unique_ptr<TextBuffer> makeTextBufferCopy(std::string_view text, std::string_view name) {
+  OwnedBuffer *buffer = allocateOwned(name, text.size());
+  if (!buffer)
+    reportOutOfMemory("Allocation failed");
+  if (!text.empty())
+    std::memcpy(const_cast<char *>(buffer->bufferStart()), text.data(), text.size());
+  return std::unique_ptr<TextBuffer>(buffer);
+}
+
+} // namespace vetline
