@@ -9,7 +9,9 @@
 // relies on that.
 #pragma once
 
+#include "engine/check_directive.h"
 #include "engine/directive_type.h"
+#include "engine/pattern_context.h"
 #include "support/regex/regex.h"
 #include "support/small_vector.h"
 #include "support/source_manager.h"
@@ -97,6 +99,11 @@ public:
   // buildPrefixRegex has run).
   const CheckRequest &request() const { return req; }
 
+  // The directives read by loadDirectives, and the variable store their
+  // patterns share.
+  const std::vector<CheckDirective> &directives() const { return directiveList; }
+  PatternContext &patternContext() { return context; }
+
   // True when every check and comment prefix is acceptable. Otherwise prints
   // one message (for the first bad prefix) to standard error and returns
   // false.
@@ -131,9 +138,10 @@ private:
   // the variable store) first, then the variable store, then the request.
   CheckRequest req;
 
-  // --- Room for the check-file reader: the variable store shared by every
-  // pattern of the run (PatternContext) goes here, and after it the ordered
-  // directive list (CheckDirective). ---
+  // The variable store shared by every pattern of the run.
+  PatternContext context;
+  // Filled by loadDirectives, in check-file order.
+  std::vector<CheckDirective> directiveList;
 };
 
 } // namespace vetline

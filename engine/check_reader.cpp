@@ -1,18 +1,384 @@
-// NOT BUILT YET: reading the check file into directives is still to be
-// written. This placeholder refuses to run any check, so that no run can
-// report success for checks it never read.
-#include "engine/check_engine.h"
+// Reading a check file. The prefix regex finds each occurrence of a check or
+// comment prefix, always searching from the reading position onwards, so the
+// text is scanned once; line numbers are counted over the bytes that the
+// reading position passes. Tested by check_reader_test.cpp and the e2e cases
+// under tests/e2e/cases/reader/.
+#include "engine/check_reader.h"
 
+#include "engine/check_directive.h"
+#include "engine/check_engine.h"
+#include "engine/pattern_context.h"
 #include "support/output_stream.h"
+#include "support/text_buffer.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <set>
+#include <string>
 
 namespace vetline {
 
-bool CheckEngine::loadDirectives(SourceManager &, std::string_view, const Regex &,
-                                 ImplicitBufferRange *implicitBufferRange) {
+namespace {
+
+constexpr std::string_view implicitCheckNotLead = "-implicit-check-not='";
+
+bool isWordByte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '-';
+}
+
+bool isModifierBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+size_t countLineFeeds(std::string_view text) {
+  return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// The modifier block starting at the '{' at `at`: one or more LITERAL words
+// separated by commas, blanks (line breaks included) around them, closed by
+// "}:".
+DirectiveSuffix parseModifierBlock(std::string_view text, size_t at, DirectiveType type) {
+  size_t i = at;
+  for (;;) {
+    ++i; // the '{' or the ','
+    while (i < text.size() && isModifierBlank(text[i]))
+      ++i;
+    if (text.substr(i, 7) != "LITERAL")
+      return {};
+    i += 7;
+    while (i < text.size() && isModifierBlank(text[i]))
+      ++i;
+    if (i < text.size() && text[i] == ',')
+      continue;
+    if (text.substr(i, 2) != "}:")
+      return {};
+    type.modifiers |= LiteralModifier;
+    return {type, i + 2};
+  }
+}
+
+// What may follow the suffix word (or the count, or the bare prefix): a
+// ':' or a modifier block.
+DirectiveSuffix parseSuffixEnd(std::string_view text, size_t at, DirectiveType type) {
+  if (at < text.size() && text[at] == ':')
+    return {type, at + 1};
+  if (at < text.size() && text[at] == '{')
+    return parseModifierBlock(text, at, type);
+  return {};
+}
+
+// `text` starts with "-COUNT-".
+DirectiveSuffix parseCount(std::string_view text) {
+  constexpr size_t digitsAt = 7;
+  size_t i = digitsAt;
+  bool isNegative = i < text.size() && text[i] == '-';
+  if (isNegative)
+    ++i;
+  size_t firstDigit = i;
+  // Saturate: any value above the largest count is as bad as an overflow.
+  uint64_t value = 0;
+  while (i < text.size() && isDigit(text[i])) {
+    value = std::min<uint64_t>(value * 10 + static_cast<uint64_t>(text[i] - '0'), UINT64_C(1) << 40);
+    ++i;
+  }
+  DirectiveType bad{DirectiveKind::BadCount, 1, 0};
+  if (i == firstDigit)
+    return {bad, digitsAt};
+  if (isNegative || value < 1 || value > INT32_MAX)
+    return {bad, i};
+  if (i >= text.size() || (text[i] != ':' && text[i] != '{'))
+    return {bad, i};
+  return parseSuffixEnd(text, i, {DirectiveKind::Plain, static_cast<int32_t>(value), 0});
+}
+
+struct SuffixWord {
+  std::string_view word;
+  DirectiveKind kind;
+};
+
+constexpr std::string_view badNotCombinations[] = {
+    "DAG-NOT:", "NOT-DAG:", "NEXT-NOT:", "NOT-NEXT:",
+    "SAME-NOT:", "NOT-SAME:", "EMPTY-NOT:", "NOT-EMPTY:",
+};
+
+constexpr SuffixWord suffixWords[] = {
+    {"NEXT", DirectiveKind::Next}, {"SAME", DirectiveKind::Same},   {"NOT", DirectiveKind::Not},
+    {"DAG", DirectiveKind::Dag},   {"LABEL", DirectiveKind::Label}, {"EMPTY", DirectiveKind::Empty},
+};
+
+// `text` starts with '-'.
+DirectiveSuffix parseDashSuffix(std::string_view text) {
+  std::string_view suffix = text.substr(1);
+  if (suffix.starts_with("COUNT-"))
+    return parseCount(text);
+  for (std::string_view combination : badNotCombinations)
+    if (suffix.starts_with(combination))
+      return {{DirectiveKind::BadNot, 1, 0}, 1};
+  for (const SuffixWord &word : suffixWords)
+    if (suffix.starts_with(word.word))
+      return parseSuffixEnd(text, 1 + word.word.size(), {word.kind, 1, 0});
+  return {};
+}
+
+} // namespace
+
+DirectiveSuffix parseDirectiveSuffix(std::string_view afterPrefix, bool isCommentPrefix) {
+  if (afterPrefix.empty())
+    return {};
+  if (isCommentPrefix) {
+    if (afterPrefix[0] == ':')
+      return {{DirectiveKind::Comment, 1, 0}, 1};
+    return {};
+  }
+  switch (afterPrefix[0]) {
+  case ':':
+  case '{':
+    return parseSuffixEnd(afterPrefix, 0, {DirectiveKind::Plain, 1, 0});
+  case '-':
+    return parseDashSuffix(afterPrefix);
+  default:
+    return {};
+  }
+}
+
+namespace {
+
+// One prefix occurrence that is a directive.
+struct FoundDirective {
+  std::string_view prefix; // a view into the check text
+  DirectiveSuffix suffix;
+};
+
+class CheckReader {
+public:
+  CheckReader(const CheckRequest &request, PatternContext &context,
+              std::vector<CheckDirective> &directives, SourceManager &sourceManager,
+              std::string_view checkText, const Regex &prefixRegex)
+      : request(request), context(context), directives(directives), sourceManager(sourceManager),
+        text(checkText), prefixRegex(prefixRegex) {}
+
+  bool run(ImplicitBufferRange *implicitBufferRange);
+
+private:
+  bool readImplicitPatterns(ImplicitBufferRange *implicitBufferRange);
+  std::optional<FoundDirective> findNextDirective();
+  void skipWord(size_t prefixLength);
+  bool isCommentPrefix(std::string_view prefix) const;
+  bool readDirective(const FoundDirective &found);
+  bool fileDirective(CheckPattern pattern, std::string_view prefix, std::string_view patternText);
+  bool acceptEnd();
+  void reportError(const char *at, const std::string &message) const {
+    sourceManager.emitDiagnostic(SourceLocation::fromPointer(at), DiagKind::Error, message);
+  }
+
+  const CheckRequest &request;
+  PatternContext &context;
+  std::vector<CheckDirective> &directives;
+  SourceManager &sourceManager;
+  std::string_view text;
+  const Regex &prefixRegex;
+
+  // Offset of the reading position in `text`.
+  size_t position = 0;
+  size_t lineNumber = 1;
+  std::vector<CheckPattern> implicitNotPatterns;
+  std::vector<CheckPattern> pendingNotDag;
+  // std::string_view orders byte-wise, a prefix of a string before it.
+  std::set<std::string_view> unseenPrefixes;
+  std::vector<std::string_view> matches;
+};
+
+bool CheckReader::run(ImplicitBufferRange *implicitBufferRange) {
   if (implicitBufferRange)
     *implicitBufferRange = ImplicitBufferRange();
-  standardError() << "vetline: internal error: reading check files is not implemented yet\n";
+  if (Error error = context.defineCommandLineVariables(request.globalDefines, sourceManager)) {
+    printAllErrors(std::move(error), standardError(), "");
+    return true;
+  }
+  context.makeLineVariable();
+  if (readImplicitPatterns(implicitBufferRange))
+    return true;
+  unseenPrefixes.insert(request.checkPrefixes.begin(), request.checkPrefixes.end());
+  pendingNotDag = implicitNotPatterns;
+  while (std::optional<FoundDirective> found = findNextDirective())
+    if (readDirective(*found))
+      return true;
+  return !acceptEnd();
+}
+
+bool CheckReader::readImplicitPatterns(ImplicitBufferRange *implicitBufferRange) {
+  for (std::string_view given : request.implicitCheckNot) {
+    std::string line(implicitCheckNotLead);
+    line += given;
+    line += '\'';
+    unsigned number = sourceManager.addBuffer(makeTextBufferCopy(line, "command line"));
+    if (implicitBufferRange) {
+      if (implicitBufferRange->first == implicitBufferRange->end)
+        *implicitBufferRange = {number, number + 1};
+      else
+        ++implicitBufferRange->end;
+    }
+    std::string_view patternText =
+        sourceManager.buffer(number).text().substr(implicitCheckNotLead.size(), given.size());
+    CheckPattern pattern({DirectiveKind::Not, 1, 0}, std::nullopt, &context);
+    if (pattern.compilePattern(patternText, "IMPLICIT-CHECK", sourceManager, request))
+      return true;
+    implicitNotPatterns.push_back(std::move(pattern));
+  }
+  return false;
+}
+
+bool CheckReader::isCommentPrefix(std::string_view prefix) const {
+  return std::find(request.commentPrefixes.begin(), request.commentPrefixes.end(), prefix) !=
+         request.commentPrefixes.end();
+}
+
+std::optional<FoundDirective> CheckReader::findNextDirective() {
+  while (position < text.size()) {
+    std::string_view rest = text.substr(position);
+    if (!prefixRegex.match(rest, &matches) || matches.empty() || matches[0].data() == nullptr)
+      return std::nullopt;
+    std::string_view prefix = matches[0];
+    size_t start = static_cast<size_t>(prefix.data() - text.data());
+    lineNumber += countLineFeeds(text.substr(position, start - position));
+    bool hasSkipped = start > position;
+    position = start;
+    // An empty match would never advance; validated prefixes cannot give one.
+    if (prefix.empty()) {
+      ++position;
+      continue;
+    }
+    if (hasSkipped && isWordByte(text[start - 1])) {
+      skipWord(prefix.size());
+      continue;
+    }
+    DirectiveSuffix suffix =
+        parseDirectiveSuffix(text.substr(start + prefix.size()), isCommentPrefix(prefix));
+    if (suffix.type.kind != DirectiveKind::None)
+      return FoundDirective{prefix, suffix};
+    skipWord(prefix.size());
+  }
+  return std::nullopt;
+}
+
+void CheckReader::skipWord(size_t prefixLength) {
+  position += prefixLength;
+  while (position < text.size() && isWordByte(text[position]))
+    ++position;
+}
+
+bool CheckReader::readDirective(const FoundDirective &found) {
+  std::string_view prefix = found.prefix;
+  DirectiveKind kind = found.suffix.type.kind;
+  if (kind != DirectiveKind::Comment)
+    unseenPrefixes.erase(prefix);
+  size_t afterPrefix = position + prefix.size();
+  size_t at = afterPrefix + found.suffix.end;
+  if (kind == DirectiveKind::BadCount || kind == DirectiveKind::BadNot) {
+    // At the very end of the text, point just after the prefix instead.
+    const char *where = text.data() + (at >= text.size() ? afterPrefix : at);
+    if (kind == DirectiveKind::BadCount)
+      reportError(where, "invalid count in -COUNT specification on prefix '" +
+                             std::string(prefix) + "'");
+    else
+      reportError(where, "unsupported -NOT combo on prefix '" + std::string(prefix) + "'");
+    return true;
+  }
+  // A directive that ends the text has an empty pattern at the end of the
+  // text; moving back to just after the prefix would turn its own ':' into
+  // the pattern.
+  if (!(request.strictWhitespace && request.matchFullLines))
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t'))
+      ++at;
+  size_t lineEnd = std::min(text.find_first_of("\n\r", at), text.size());
+  std::string_view patternText = text.substr(at, lineEnd - at);
+  // A modifier block may span lines; count them once the directive is filed
+  // under the line of its prefix.
+  size_t blockLines = countLineFeeds(text.substr(position, at - position));
+  position = lineEnd;
+  if (kind != DirectiveKind::Comment) {
+    CheckPattern pattern(found.suffix.type, lineNumber, &context);
+    if (pattern.compilePattern(patternText, prefix, sourceManager, request))
+      return true;
+    if (fileDirective(std::move(pattern), prefix, patternText))
+      return true;
+  }
+  lineNumber += blockLines;
+  return false;
+}
+
+bool CheckReader::fileDirective(CheckPattern pattern, std::string_view prefix,
+                                std::string_view patternText) {
+  DirectiveKind kind = pattern.type.kind;
+  if ((kind == DirectiveKind::Next || kind == DirectiveKind::Same ||
+       kind == DirectiveKind::Empty) &&
+      directives.empty()) {
+    std::string_view word = kind == DirectiveKind::Next   ? "NEXT"
+                            : kind == DirectiveKind::Same ? "SAME"
+                                                          : "EMPTY";
+    std::string written(prefix);
+    reportError(prefix.data(), "found '" + written + "-" + std::string(word) +
+                                   "' without previous '" + written + ": line");
+    return true;
+  }
+  if (kind == DirectiveKind::Not || kind == DirectiveKind::Dag) {
+    pendingNotDag.push_back(std::move(pattern));
+    return false;
+  }
+  if (kind == DirectiveKind::Label && pattern.hasVariables()) {
+    reportError(prefix.data(),
+                "found '" + std::string(prefix) + "-LABEL:' with variable definition or use");
+    return true;
+  }
+  directives.push_back({std::move(pattern), prefix, SourceLocation::fromPointer(patternText.data()),
+                        std::move(pendingNotDag)});
+  pendingNotDag = implicitNotPatterns;
+  return false;
+}
+
+// True when the check file is acceptable; prints the unused-prefix error
+// otherwise.
+bool CheckReader::acceptEnd() {
+  std::set<std::string_view> distinct(request.checkPrefixes.begin(), request.checkPrefixes.end());
+  size_t unseen = unseenPrefixes.size();
+  bool isAccepted = (unseen < distinct.size() && (unseen == 0 || request.allowUnusedPrefixes)) ||
+                    (!implicitNotPatterns.empty() && request.isDefaultCheckPrefix);
+  if (!isAccepted) {
+    OutputStream &os = standardError();
+    os << "error: no check strings found with prefix" << (unseen > 1 ? "es " : " ");
+    bool isFirst = true;
+    for (std::string_view prefix : unseenPrefixes) {
+      if (!isFirst)
+        os << ", ";
+      isFirst = false;
+      os << "'" << prefix << ":'";
+    }
+    os << "\n";
+    return false;
+  }
+  if (pendingNotDag.empty())
+    return true;
+  SourceLocation end = SourceLocation::fromPointer(text.data() + position);
+  CheckPattern pattern({DirectiveKind::EndOfFile, 1, 0}, lineNumber + 1, &context);
+  pattern.location = end;
+  directives.push_back(
+      {std::move(pattern), request.checkPrefixes.front(), end, std::move(pendingNotDag)});
+  pendingNotDag.clear();
   return true;
+}
+
+} // namespace
+
+bool CheckEngine::loadDirectives(SourceManager &sourceManager, std::string_view checkText,
+                                 const Regex &prefixRegex,
+                                 ImplicitBufferRange *implicitBufferRange) {
+  CheckReader reader(req, context, directiveList, sourceManager, checkText, prefixRegex);
+  return reader.run(implicitBufferRange);
 }
 
 } // namespace vetline

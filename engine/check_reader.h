@@ -1,0 +1,28 @@
+// Check-file reader: CheckEngine::loadDirectives turns the canonical check
+// text into the engine's directive list. This header exposes the one step
+// that decides what a prefix occurrence is, so that the directive syntax can
+// be tested without a whole check file.
+#pragma once
+
+#include "engine/directive_type.h"
+
+#include <cstddef>
+#include <string_view>
+
+namespace vetline {
+
+struct DirectiveSuffix {
+  // Kind None when the occurrence is not a directive.
+  DirectiveType type;
+  // Offset into the text after the prefix where reading goes on: after the
+  // ':' or "}:"; for a bad count after its digits (after "COUNT-" when there
+  // are none); for a bad NOT combination after the '-'.
+  size_t end = 0;
+};
+
+// Reads the suffix, count and modifier block that follow a prefix.
+// `afterPrefix` is the text right after the prefix; a comment prefix takes
+// only a bare ':'.
+DirectiveSuffix parseDirectiveSuffix(std::string_view afterPrefix, bool isCommentPrefix);
+
+} // namespace vetline

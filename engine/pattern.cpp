@@ -1,0 +1,297 @@
+// Parsing a pattern text into a fixed string or one regular expression.
+// Capture groups are numbered as the regex is built: each {{...}} piece and
+// each definition opens one group, and a piece's own groups are counted
+// after it, so the numbers recorded for definitions and back-references are
+// those of the finished regex. Tested by pattern_test.cpp.
+#include "engine/pattern.h"
+
+#include "engine/check_engine.h"
+#include "engine/engine_errors.h"
+#include "engine/pattern_context.h"
+#include "support/output_stream.h"
+#include "support/regex/regex.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace vetline {
+
+namespace {
+
+bool isNameStart(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
+bool isNameByte(char c) { return isNameStart(c) || (c >= '0' && c <= '9'); }
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view dropTrailingBlanks(std::string_view text) {
+  while (!text.empty() && isBlank(text.back()))
+    text.remove_suffix(1);
+  return text;
+}
+
+RegexOptions matchOptions(bool ignoreCase) {
+  return ignoreCase ? RegexOptions::Newline | RegexOptions::IgnoreCase : RegexOptions::Newline;
+}
+
+class PatternParser {
+public:
+  PatternParser(CheckPattern &pattern, std::string_view prefix, SourceManager &sourceManager,
+                const CheckRequest &request)
+      : pattern(pattern), prefix(prefix), sourceManager(sourceManager), request(request) {}
+
+  bool parse(std::string_view text);
+
+private:
+  bool parseBody(std::string_view text);
+  bool parseRegexPiece(std::string_view &text);
+  bool parseBlock(std::string_view &text);
+  bool parseStringBlock(std::string_view block);
+  bool parseStringDefinition(std::string_view block, std::string_view name);
+  bool parseStringUse(std::string_view name);
+  void appendLiteral(std::string_view &text);
+  bool addRegex(std::string_view piece);
+  bool checkWholeRegex();
+  bool refuseNumericBlock(std::string_view block);
+  bool reportError(const char *at, const std::string &message) {
+    sourceManager.emitDiagnostic(SourceLocation::fromPointer(at), DiagKind::Error, message);
+    return true;
+  }
+
+  CheckPattern &pattern;
+  std::string_view prefix;
+  SourceManager &sourceManager;
+  const CheckRequest &request;
+  uint32_t nextGroup = 1;
+};
+
+bool PatternParser::parse(std::string_view text) {
+  pattern.location = SourceLocation::fromPointer(text.data());
+  pattern.ignoreCase = request.ignoreCase;
+  bool isStrict = request.strictWhitespace;
+  bool isFullLine = request.matchFullLines && pattern.type.kind != DirectiveKind::Not;
+  if (!(isStrict && request.matchFullLines))
+    text = dropTrailingBlanks(text);
+  bool isEmptyKind = pattern.type.kind == DirectiveKind::Empty;
+  if (text.empty()) {
+    if (!isEmptyKind)
+      return reportError(text.data(),
+                         "found empty check string with prefix '" + std::string(prefix) + ":'");
+    pattern.regexText = "(\n$)";
+    return false;
+  }
+  if (isEmptyKind)
+    return reportError(text.data(), "found non-empty check string for empty check with prefix '" +
+                                        std::string(prefix) + ":'");
+  if (pattern.type.isLiteral()) {
+    pattern.fixedText = text;
+    return false;
+  }
+  if (isFullLine) {
+    pattern.regexText = isStrict ? "^" : "^ *";
+  } else if (text.size() < 2 || (text.find("{{") == std::string_view::npos &&
+                                 text.find("[[") == std::string_view::npos)) {
+    pattern.fixedText = text;
+    return false;
+  }
+  if (parseBody(text))
+    return true;
+  if (isFullLine)
+    pattern.regexText += isStrict ? "$" : " *$";
+  return checkWholeRegex();
+}
+
+bool PatternParser::parseBody(std::string_view text) {
+  while (!text.empty()) {
+    if (text.starts_with("{{")) {
+      if (parseRegexPiece(text))
+        return true;
+    } else if (text.starts_with("[[") && (text.size() < 3 || text[2] != '[')) {
+      if (parseBlock(text))
+        return true;
+    } else {
+      appendLiteral(text);
+    }
+  }
+  return false;
+}
+
+// `text` starts with "{{"; consumes through the matching "}}".
+bool PatternParser::parseRegexPiece(std::string_view &text) {
+  size_t end = text.find("}}");
+  if (end == std::string_view::npos)
+    return reportError(text.data(), "found start of regex string with no end '}}'");
+  pattern.regexText += '(';
+  ++nextGroup;
+  if (addRegex(text.substr(2, end - 2)))
+    return true;
+  pattern.regexText += ')';
+  text.remove_prefix(end + 2);
+  return false;
+}
+
+// Literal text up to the next "{{" or "[[" that starts after its first byte
+// (so one '[' of "[[[" stays literal).
+void PatternParser::appendLiteral(std::string_view &text) {
+  size_t end = std::min(text.find("{{", 1), text.find("[[", 1));
+  std::string_view literal = text.substr(0, end);
+  pattern.regexText += Regex::escape(literal);
+  text.remove_prefix(literal.size());
+}
+
+bool PatternParser::addRegex(std::string_view piece) {
+  Regex regex(piece);
+  std::string error;
+  if (!regex.isValid(error))
+    return reportError(piece.data(), "invalid regex: " + error);
+  pattern.regexText += piece;
+  nextGroup += regex.subexpressionCount();
+  return false;
+}
+
+// Every piece compiled alone, but the whole can still fail: a back-reference
+// inside a piece may name the piece's own group, which is open in the whole.
+// Values inserted later are escaped text or digits placed between complete
+// atoms, so they cannot change whether it compiles. A regex made only of
+// substitutions is empty until then and has nothing to check.
+bool PatternParser::checkWholeRegex() {
+  if (pattern.regexText.empty())
+    return false;
+  Regex regex(pattern.regexText, matchOptions(pattern.ignoreCase));
+  std::string error;
+  if (!regex.isValid(error))
+    return reportError(pattern.location.pointer(), "invalid regex: " + error);
+  return false;
+}
+
+// `text` starts with "[[" (not "[[["); consumes through the closing "]]".
+bool PatternParser::parseBlock(std::string_view &text) {
+  std::string_view inner = text.substr(2);
+  size_t depth = 0;
+  size_t end = std::string_view::npos;
+  for (size_t i = 0; i < inner.size() && end == std::string_view::npos; ++i) {
+    char c = inner[i];
+    if (c == '\\') {
+      ++i;
+    } else if (c == '[') {
+      ++depth;
+    } else if (c == ']') {
+      if (depth > 0) {
+        --depth;
+      } else if (i + 1 < inner.size() && inner[i + 1] == ']') {
+        end = i;
+      } else {
+        reportError(inner.data() + i, "missing closing \"]\" for regex variable");
+        standardError().flush();
+        standardOutput().flush();
+        std::exit(1);
+      }
+    }
+  }
+  if (end == std::string_view::npos)
+    return reportError(text.data(), "Invalid substitution block, no ]] found");
+  std::string_view block = inner.substr(0, end);
+  text.remove_prefix(2 + end + 2);
+  if (block.starts_with('#'))
+    return refuseNumericBlock(block);
+  return parseStringBlock(block);
+}
+
+bool PatternParser::refuseNumericBlock(std::string_view block) {
+  return reportError(block.data(), "numeric variables and expressions are not supported yet");
+}
+
+bool PatternParser::parseStringBlock(std::string_view block) {
+  size_t colon = block.find(':');
+  std::string_view namePart = block.substr(0, colon);
+  size_t blank = namePart.find_first_of(" \t");
+  if (blank != std::string_view::npos)
+    return reportError(namePart.data() + blank, "unexpected whitespace");
+  std::string_view rest = block;
+  Fallible<VariableName> parsed = parseVariableName(rest, sourceManager);
+  if (!parsed) {
+    printAllErrors(parsed.extractError(), standardError(), "");
+    return true;
+  }
+  std::string_view name = parsed->name;
+  if (colon != std::string_view::npos) {
+    if (parsed->isPseudo || !rest.starts_with(':'))
+      return reportError(name.data(), "invalid name in string variable definition");
+    return parseStringDefinition(block.substr(colon + 1), name);
+  }
+  if (parsed->isPseudo)
+    return refuseNumericBlock(block);
+  if (!rest.empty())
+    return reportError(name.data(), "invalid name in string variable use");
+  return parseStringUse(name);
+}
+
+bool PatternParser::parseStringDefinition(std::string_view regex, std::string_view name) {
+  PatternContext &context = *pattern.context;
+  if (context.numericVar(name))
+    return reportError(name.data(),
+                       "numeric variable with name '" + std::string(name) + "' already exists");
+  pattern.regexText += '(';
+  pattern.stringVarDefs[name] = nextGroup;
+  context.markStringVarDefined(name);
+  ++nextGroup;
+  if (addRegex(regex))
+    return true;
+  pattern.regexText += ')';
+  return false;
+}
+
+bool PatternParser::parseStringUse(std::string_view name) {
+  auto defined = pattern.stringVarDefs.find(name);
+  if (defined != pattern.stringVarDefs.end()) {
+    uint32_t group = defined->second;
+    if (group < 1 || group > 9)
+      return reportError(name.data(), "Can't back-reference more than 9 variables");
+    pattern.regexText += '\\';
+    pattern.regexText += static_cast<char>('0' + group);
+    return false;
+  }
+  PatternContext &context = *pattern.context;
+  pattern.substitutions.push_back(context.adoptSubstitution(
+      std::make_unique<StringVarSubstitution>(&context, name, pattern.regexText.size())));
+  return false;
+}
+
+} // namespace
+
+Substitution::~Substitution() = default;
+
+Fallible<std::string> StringVarSubstitution::valueText() const {
+  std::optional<std::string_view> value = context->stringValue(fromText);
+  if (!value)
+    return newError<UndefinedVariableError>(fromText);
+  return Regex::escape(*value);
+}
+
+bool CheckPattern::compilePattern(std::string_view text, std::string_view prefix,
+                                  SourceManager &sourceManager, const CheckRequest &request) {
+  return PatternParser(*this, prefix, sourceManager, request).parse(text);
+}
+
+Fallible<VariableName> parseVariableName(std::string_view &text,
+                                         const SourceManager &sourceManager) {
+  if (text.empty())
+    return makeLocatedError(sourceManager, text, "empty variable name");
+  VariableName result;
+  size_t i = 0;
+  if (text[0] == '@' || text[0] == '$') {
+    result.isPseudo = text[0] == '@';
+    i = 1;
+  }
+  if (i >= text.size() || !isNameStart(text[i]))
+    return makeLocatedError(sourceManager, text, "invalid variable name");
+  while (i < text.size() && isNameByte(text[i]))
+    ++i;
+  result.name = text.substr(0, i);
+  text.remove_prefix(i);
+  return result;
+}
+
+} // namespace vetline

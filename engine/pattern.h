@@ -1,0 +1,133 @@
+// Pattern parser: turns a directive's pattern text into a CheckPattern,
+// either a fixed string (searched by plain substring search) or one POSIX
+// extended regular expression. Literal text is escaped, {{...}} pieces are
+// inserted as written, [[NAME:regex]] captures a string variable and [[NAME]]
+// uses one: as a back-reference when this pattern defined it, otherwise as a
+// substitution whose value is inserted into the regex at match time.
+//
+// Surprising parts:
+// - The whole regex is compiled once while parsing, so a piece that is
+//   valid alone but not in place (a back-reference to its own, still open
+//   group) rejects the check file instead of never matching.
+// - A ']' without its pair inside [[...]] ends the process with status 1.
+// - Numeric blocks ([[#...]], and the older [[@LINE+n]] form) are refused
+//   with an error for now.
+#pragma once
+
+#include "engine/directive_type.h"
+#include "support/error.h"
+#include "support/name_map.h"
+#include "support/source_manager.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vetline {
+
+class PatternContext;
+struct CheckRequest;
+struct MatchOutcome;
+struct NumericVar;
+
+// Text to insert into a pattern's regex when it is matched. Owned by the
+// PatternContext; patterns (and their copies) point at it.
+class Substitution {
+public:
+  Substitution(PatternContext *context, std::string_view fromText, size_t insertIndex)
+      : context(context), fromText(fromText), insertIndex(insertIndex) {}
+  virtual ~Substitution();
+  Substitution(const Substitution &) = delete;
+  Substitution &operator=(const Substitution &) = delete;
+
+  // The text to insert, or why there is none.
+  virtual Fallible<std::string> valueText() const = 0;
+
+  PatternContext *context;
+  // The variable name, or the numeric block text; views the check text or a
+  // command-line buffer.
+  std::string_view fromText;
+  // Offset in the pattern's regexText where the value goes.
+  size_t insertIndex;
+};
+
+// The current value of a string variable, with every regex metacharacter
+// escaped; an UndefinedVariableError naming it when it has no value.
+class StringVarSubstitution final : public Substitution {
+public:
+  using Substitution::Substitution;
+  Fallible<std::string> valueText() const override;
+};
+
+// A numeric variable defined by a pattern and the group it is captured in.
+struct NumericVarDef {
+  NumericVar *variable = nullptr;
+  uint32_t group = 0;
+};
+
+class CheckPattern {
+public:
+  CheckPattern(DirectiveType type, std::optional<size_t> lineNumber, PatternContext *context)
+      : context(context), type(type), lineNumber(lineNumber) {}
+
+  // Parses `text` (a view into a buffer of `sourceManager`) into this
+  // pattern; `prefix` names the directive in messages. Returns true on error,
+  // after printing it. Parsing may already have added variables and
+  // substitutions to the context when it fails.
+  bool compilePattern(std::string_view text, std::string_view prefix,
+                      SourceManager &sourceManager, const CheckRequest &request);
+
+  // True when the pattern defines or uses any variable.
+  bool hasVariables() const {
+    return !substitutions.empty() || !stringVarDefs.empty() ||
+           (numericVarDefs && !numericVarDefs->empty());
+  }
+
+  // Searches `text` and records the variables the match defines; see the
+  // matching code. Never prints.
+  MatchOutcome findMatch(std::string_view text, const SourceManager &sourceManager) const;
+  // The likely place of an intended match in `text` that failed, if any.
+  std::optional<size_t> closestCandidate(std::string_view text) const;
+
+  // The first byte of the pattern text (trailing blanks not yet dropped).
+  SourceLocation location;
+  // The text to find when the pattern is a fixed string; empty otherwise.
+  std::string_view fixedText;
+  // The regular expression when the pattern is one; empty otherwise.
+  std::string regexText;
+  // In pattern order, so insertion indices never decrease.
+  std::vector<Substitution *> substitutions;
+  // String variables defined here, by name (byte order), to capture group.
+  // A later definition of the same name replaces the group.
+  std::map<std::string_view, uint32_t> stringVarDefs;
+  // Numeric variables defined here; null while there are none. Filled only
+  // while parsing, then shared by copies of the pattern, because its bucket
+  // order decides which failing capture is reported first.
+  std::shared_ptr<NameMap<NumericVarDef>> numericVarDefs;
+  PatternContext *context;
+  DirectiveType type;
+  // Line of the directive; absent for implicit-check-not patterns.
+  std::optional<size_t> lineNumber;
+  bool ignoreCase = false;
+};
+
+struct VariableName {
+  std::string_view name;
+  // Starts with '@'.
+  bool isPseudo = false;
+};
+
+// Reads a variable name from the front of `text` and advances `text` past
+// it. A name is an optional '@' (pseudo-variable) or '$' (global) marker,
+// then a letter or '_', then letters, digits and '_'. Errors are
+// LocatedErrors: "empty variable name" (empty text) and "invalid variable
+// name" (the whole text as range).
+Fallible<VariableName> parseVariableName(std::string_view &text,
+                                         const SourceManager &sourceManager);
+
+} // namespace vetline

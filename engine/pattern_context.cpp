@@ -1,0 +1,150 @@
+#include "engine/pattern_context.h"
+
+#include "engine/engine_errors.h"
+#include "engine/pattern.h"
+#include "support/source_manager.h"
+#include "support/text_buffer.h"
+
+#include <string>
+
+namespace vetline {
+
+namespace {
+
+bool isGlobalName(std::string_view name) { return name.starts_with('$'); }
+
+// The part of one definition to parse, as an offset and length in the
+// "Global defines" text.
+struct DefinitionPart {
+  size_t offset = 0;
+  size_t length = 0;
+};
+
+// One line per definition that has a '='; a numeric one also shows the
+// block it is parsed as, so that diagnostics point at the [[#...]] form.
+std::string buildGlobalDefines(std::span<const std::string_view> definitions,
+                               std::vector<DefinitionPart> &parts) {
+  std::string text;
+  size_t number = 0;
+  for (std::string_view definition : definitions) {
+    ++number;
+    size_t equals = definition.find('=');
+    if (equals == std::string_view::npos) {
+      parts.push_back({text.size(), 0});
+      continue;
+    }
+    text += "Global define #" + std::to_string(number) + ": ";
+    text += definition;
+    if (definition.starts_with('#')) {
+      text += " (parsed as: [[";
+      parts.push_back({text.size(), definition.size()});
+      text += definition.substr(0, equals);
+      text += ':';
+      text += definition.substr(equals + 1);
+      text += "]])";
+    } else {
+      parts.push_back({text.size() - definition.size(), definition.size()});
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+} // namespace
+
+PatternContext::PatternContext() = default;
+PatternContext::~PatternContext() = default;
+
+Error PatternContext::defineCommandLineVariables(std::span<const std::string_view> definitions,
+                                                 SourceManager &sourceManager) {
+  if (definitions.empty())
+    return success();
+  std::vector<DefinitionPart> parts;
+  std::string text = buildGlobalDefines(definitions, parts);
+  unsigned number = sourceManager.addBuffer(makeTextBufferCopy(text, "Global defines"));
+  std::string_view buffer = sourceManager.buffer(number).text();
+  Error errors;
+  for (const DefinitionPart &part : parts) {
+    std::string_view definition = buffer.substr(part.offset, part.length);
+    Error error;
+    if (definition.empty())
+      error = makeLocatedError(sourceManager, definition, "missing equal sign in global definition");
+    else if (definition.starts_with('#'))
+      error = makeLocatedError(sourceManager, definition,
+                               "numeric variables and expressions are not supported yet");
+    else
+      error = defineStringVariable(definition, sourceManager);
+    errors = combineErrors(std::move(errors), std::move(error));
+  }
+  return errors;
+}
+
+// `definition` is NAME=VALUE inside the "Global defines" buffer.
+Error PatternContext::defineStringVariable(std::string_view definition,
+                                           const SourceManager &sourceManager) {
+  size_t equals = definition.find('=');
+  std::string_view nameText = definition.substr(0, equals);
+  std::string_view rest = nameText;
+  Fallible<VariableName> parsed = parseVariableName(rest, sourceManager);
+  if (!parsed)
+    return parsed.extractError();
+  if (parsed->isPseudo || !rest.empty())
+    return makeLocatedError(sourceManager, nameText,
+                            "invalid name in string variable definition '" +
+                                std::string(nameText) + "'");
+  std::string_view name = parsed->name;
+  if (numericVars.contains(name))
+    return makeLocatedError(sourceManager, name,
+                            "numeric variable with name '" + std::string(name) +
+                                "' already exists");
+  // The first definition of a name wins.
+  values.insert(name, definition.substr(equals + 1));
+  markStringVarDefined(name);
+  return success();
+}
+
+void PatternContext::makeLineVariable() {
+  lineVar = makeNumericVar("@LINE", std::nullopt);
+  setNumericVar("@LINE", lineVar);
+}
+
+void PatternContext::clearLocalVariables() {
+  for (auto it = values.begin(); it != values.end();) {
+    auto current = it++;
+    if (!isGlobalName(current->key()))
+      values.erase(current);
+  }
+  for (auto it = numericVars.begin(); it != numericVars.end();) {
+    auto current = it++;
+    if (!isGlobalName(current->key())) {
+      current->value->clearValue();
+      numericVars.erase(current);
+    }
+  }
+}
+
+std::optional<std::string_view> PatternContext::stringValue(std::string_view name) const {
+  if (const NameMap<std::string_view>::Entry *entry = values.findEntry(name))
+    return entry->value;
+  return std::nullopt;
+}
+
+void PatternContext::setStringValue(std::string_view name, std::string_view value) {
+  values[name] = value;
+}
+
+NumericVar *PatternContext::makeNumericVar(std::string_view name,
+                                           std::optional<size_t> definitionLine) {
+  ownedNumericVars.push_back(std::make_unique<NumericVar>());
+  NumericVar *variable = ownedNumericVars.back().get();
+  variable->name = name;
+  variable->definitionLine = definitionLine;
+  return variable;
+}
+
+Substitution *PatternContext::adoptSubstitution(std::unique_ptr<Substitution> substitution) {
+  ownedSubstitutions.push_back(std::move(substitution));
+  return ownedSubstitutions.back().get();
+}
+
+} // namespace vetline

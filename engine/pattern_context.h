@@ -1,0 +1,101 @@
+// Pattern context: the variable store that every pattern of one run shares.
+// It holds the current values of string variables, the names ever defined
+// as string variables (to catch clashes with numeric ones), the table of
+// numeric variables with the @LINE pseudo-variable, and it owns every
+// numeric variable and substitution that parsing makes, so that patterns
+// (and their copies) can point at them for the whole run.
+//
+// Values are views: captured ones into the input text, command-line ones
+// into the "Global defines" buffer; both outlive the context's use of them.
+// Names starting with '$' are global and survive clearLocalVariables.
+#pragma once
+
+#include "support/error.h"
+#include "support/name_map.h"
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace vetline {
+
+class SourceManager;
+class Substitution;
+
+// A numeric variable. Its format and numeric value arrive with numeric
+// expressions; until then only the name, the matched text and the line of
+// its definition are kept.
+struct NumericVar {
+  // As written, with a leading '$' or '@'; views a buffer that outlives the
+  // run.
+  std::string_view name;
+  // The matched text the value was read from; absent for command-line
+  // values and while the variable has no value.
+  std::optional<std::string_view> stringValue;
+  // Line of the defining directive; absent for command-line variables, for
+  // variables first met as uses, and for @LINE.
+  std::optional<size_t> definitionLine;
+
+  void clearValue() { stringValue.reset(); }
+};
+
+class PatternContext {
+public:
+  PatternContext();
+  ~PatternContext();
+  PatternContext(const PatternContext &) = delete;
+  PatternContext &operator=(const PatternContext &) = delete;
+
+  // Defines the "-D" variables. Registers the "Global defines" buffer with
+  // `sourceManager` (when there is any definition) so that errors can point
+  // into it; every bad definition gives one LocatedError, all joined in
+  // order. The definitions' text is copied; values view the new buffer.
+  Error defineCommandLineVariables(std::span<const std::string_view> definitions,
+                                   SourceManager &sourceManager);
+
+  // Creates @LINE (no value) and enters it in the numeric table.
+  void makeLineVariable();
+
+  // Forgets every variable whose name does not start with '$': string
+  // values are removed, numeric variables lose their value and leave the
+  // table (they stay alive, patterns still point at them). Which names were
+  // defined as strings is kept.
+  void clearLocalVariables();
+
+  // String variables.
+  std::optional<std::string_view> stringValue(std::string_view name) const;
+  // Creates or overwrites.
+  void setStringValue(std::string_view name, std::string_view value);
+  bool isStringVarDefined(std::string_view name) const { return definedStringVars.contains(name); }
+  void markStringVarDefined(std::string_view name) { definedStringVars.insert(name, true); }
+  const NameMap<std::string_view> &stringValues() const { return values; }
+
+  // Numeric variables: the one currently known under a name, or null.
+  NumericVar *numericVar(std::string_view name) const { return numericVars.lookup(name); }
+  void setNumericVar(std::string_view name, NumericVar *variable) {
+    numericVars[name] = variable;
+  }
+  const NameMap<NumericVar *> &numericVarTable() const { return numericVars; }
+  // A new variable owned by the context (not entered in the table).
+  NumericVar *makeNumericVar(std::string_view name, std::optional<size_t> definitionLine);
+  // Null until makeLineVariable.
+  NumericVar *lineVariable() const { return lineVar; }
+
+  // Takes ownership of a substitution made by the pattern parser.
+  Substitution *adoptSubstitution(std::unique_ptr<Substitution> substitution);
+
+private:
+  Error defineStringVariable(std::string_view definition, const SourceManager &sourceManager);
+
+  NameMap<std::string_view> values;
+  NameMap<bool> definedStringVars;
+  NameMap<NumericVar *> numericVars;
+  NumericVar *lineVar = nullptr;
+  std::vector<std::unique_ptr<NumericVar>> ownedNumericVars;
+  std::vector<std::unique_ptr<Substitution>> ownedSubstitutions;
+};
+
+} // namespace vetline
