@@ -1,6 +1,7 @@
 # Every fuzz target is also built with a small replay main and run by ctest
-# over its seed corpus (fuzz/corpus/<name>/) and saved crashers
-# (fuzz/regressions/<name>/), so past findings stay fixed.
+# over its seed corpus (fuzz/corpus/<name>/) and saved findings
+# (fuzz/regressions/<name>/), so past findings stay fixed. A target with no
+# committed input at all fails its replay test.
 file(GLOB fuzz_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/fuzz/*_fuzz.cpp)
 foreach(source ${fuzz_sources})
   get_filename_component(name ${source} NAME_WE)
@@ -10,4 +11,5 @@ foreach(source ${fuzz_sources})
   add_test(NAME fuzz-replay/${name}
            COMMAND ${name}_replay ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name}
                    ${PROJECT_SOURCE_DIR}/fuzz/regressions/${name})
+  set_tests_properties(fuzz-replay/${name} PROPERTIES LABELS fuzz)
 endforeach()

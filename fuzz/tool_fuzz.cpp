@@ -1,0 +1,215 @@
+// Whole-tool fuzz target: one fuzz input becomes a check file and an input
+// text, and the tool runs on them in-process through runDriver, the same
+// code path as the entry point, with a fixed command line apart from a few
+// flags. Every run must end with status 0, 1 or 2; anything else, a crash, a
+// leak or a sanitizer report is a finding.
+//
+// Layout of a fuzz input (plain text, so seeds can be written by hand):
+//
+//   %flags smi        optional first line: one letter per flag (table below)
+//   CHECK: foo        the check file: every line up to the separator
+//   %%%               the separator line
+//   foo               the input: everything after the separator line
+//
+// Without a separator line the same text serves as check file and input.
+// Flags are passed as "=1" or "=0" on every run, so no run depends on an
+// earlier one even if option values outlived a run.
+//
+// The tool's own output goes to /dev/null unless VETLINE_FUZZ_VERBOSE is set
+// (use it to reproduce a finding); sanitizer reports still reach the
+// original standard error.
+#include "tool/driver.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+extern "C" __attribute__((weak)) void __sanitizer_set_report_fd(void *fd);
+
+namespace {
+
+struct FlagSpec {
+  char letter;
+  const char *on;
+  const char *off;
+};
+
+const FlagSpec flagSpecs[] = {
+    {'s', "--strict-whitespace=1", "--strict-whitespace=0"},
+    {'m', "--match-full-lines=1", "--match-full-lines=0"},
+    {'i', "--ignore-case=1", "--ignore-case=0"},
+    {'e', "--enable-var-scope=1", "--enable-var-scope=0"},
+    {'a', "--allow-empty=1", "--allow-empty=0"},
+    {'u', "--allow-unused-prefixes=1", "--allow-unused-prefixes=0"},
+    {'o', "--allow-deprecated-dag-overlap=1", "--allow-deprecated-dag-overlap=0"},
+    {'v', "-v=1", "-v=0"},
+    {'V', "--vv=1", "--vv=0"},
+};
+
+constexpr std::string_view flagsLineStart = "%flags";
+constexpr std::string_view separatorLine = "%%%\n";
+
+struct FuzzCase {
+  std::string_view flags;
+  std::string_view check;
+  std::string_view input;
+};
+
+FuzzCase splitFuzzInput(std::string_view data) {
+  FuzzCase result;
+  if (data.substr(0, flagsLineStart.size()) == flagsLineStart) {
+    size_t end = data.find('\n');
+    result.flags = data.substr(flagsLineStart.size(), end - flagsLineStart.size());
+    data = end == std::string_view::npos ? std::string_view() : data.substr(end + 1);
+  }
+  // The separator must be a whole line: at the start or right after a line feed.
+  size_t at = data.substr(0, separatorLine.size()) == separatorLine ? 0 : std::string_view::npos;
+  if (at == std::string_view::npos) {
+    size_t found = data.find("\n" + std::string(separatorLine));
+    if (found != std::string_view::npos)
+      at = found + 1;
+  }
+  if (at == std::string_view::npos) {
+    result.check = data;
+    result.input = data;
+  } else {
+    result.check = data.substr(0, at);
+    result.input = data.substr(at + separatorLine.size());
+  }
+  return result;
+}
+
+bool writeFile(const std::string &path, std::string_view bytes) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0)
+    return false;
+  while (!bytes.empty()) {
+    ssize_t written = write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      close(fd);
+      return false;
+    }
+    bytes.remove_prefix(size_t(written));
+  }
+  return close(fd) == 0;
+}
+
+// The private directory holding the two files, removed at process exit.
+class Workspace {
+public:
+  Workspace() {
+    const char *tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vetline-fuzz-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data())) {
+      std::perror("tool_fuzz: mkdtemp");
+      std::abort();
+    }
+    dir = buffer.data();
+    checkPath = dir + "/check.txt";
+    inputPath = dir + "/input.txt";
+  }
+  ~Workspace() {
+    unlink(checkPath.c_str());
+    unlink(inputPath.c_str());
+    rmdir(dir.c_str());
+  }
+
+  std::string dir;
+  std::string checkPath;
+  std::string inputPath;
+};
+
+// Sends the tool's standard output and error to /dev/null for one run,
+// keeping sanitizer reports on the original standard error.
+class QuietOutput {
+public:
+  QuietOutput() {
+    if (std::getenv("VETLINE_FUZZ_VERBOSE"))
+      return;
+    static int reportFd = -1;
+    if (reportFd < 0) {
+      reportFd = fcntl(2, F_DUPFD_CLOEXEC, 3);
+      if (__sanitizer_set_report_fd && reportFd >= 0)
+        __sanitizer_set_report_fd(reinterpret_cast<void *>(intptr_t(reportFd)));
+    }
+    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    savedOut = dup(1);
+    savedErr = dup(2);
+    if (null < 0 || savedOut < 0 || savedErr < 0) {
+      std::perror("tool_fuzz: redirecting output");
+      std::abort();
+    }
+    dup2(null, 1);
+    dup2(null, 2);
+    close(null);
+  }
+  ~QuietOutput() {
+    if (savedOut < 0)
+      return;
+    // Whatever the run left in C stdio buffers belongs to /dev/null too.
+    std::fflush(nullptr);
+    dup2(savedOut, 1);
+    dup2(savedErr, 2);
+    close(savedOut);
+    close(savedErr);
+  }
+  QuietOutput(const QuietOutput &) = delete;
+  QuietOutput &operator=(const QuietOutput &) = delete;
+
+private:
+  int savedOut = -1;
+  int savedErr = -1;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  static Workspace *workspace = [] {
+    // Options from the caller's environment would make runs irreproducible.
+    unsetenv("VETLINE_OPTS");
+    static Workspace made;
+    return &made;
+  }();
+
+  FuzzCase fuzzCase = splitFuzzInput(std::string_view(reinterpret_cast<const char *>(data), size));
+  if (!writeFile(workspace->checkPath, fuzzCase.check) ||
+      !writeFile(workspace->inputPath, fuzzCase.input)) {
+    std::perror("tool_fuzz: writing the case files");
+    std::abort();
+  }
+
+  // The argument texts stay alive for the whole process: the option parser
+  // may keep views into them.
+  static std::string programName = "vetline";
+  static std::string inputOption = "--input-file=" + workspace->inputPath;
+  std::vector<char *> argv;
+  argv.push_back(programName.data());
+  argv.push_back(workspace->checkPath.data());
+  argv.push_back(inputOption.data());
+  for (const FlagSpec &flag : flagSpecs) {
+    bool on = fuzzCase.flags.find(flag.letter) != std::string_view::npos;
+    argv.push_back(const_cast<char *>(on ? flag.on : flag.off));
+  }
+  argv.push_back(nullptr);
+
+  int status;
+  {
+    QuietOutput quiet;
+    status = vetline::runDriver(int(argv.size() - 1), argv.data());
+  }
+  if (status < 0 || status > 2) {
+    std::fprintf(stderr, "tool_fuzz: runDriver returned %d, not 0, 1 or 2\n", status);
+    std::abort();
+  }
+  return 0;
+}
