@@ -1,19 +1,328 @@
-// NOT BUILT YET: checking the input against the directives is still to be
-// written. This placeholder ends every run with status 2, so that no run
-// can pass without its directives having been checked.
+// Directive checking. Each directive costs one search from the end of the
+// previous match (several for COUNT), plus one search per NOT pattern over
+// the text it guards; DAG ranges are found by binary search, so a group of
+// k DAG patterns costs O(k log k) beyond its searches.
+// Tested by check_verifier_test.cpp and the end-to-end cases under check/.
+#include "engine/check_verifier.h"
+
+#include "engine/check_directive.h"
 #include "engine/check_engine.h"
+#include "engine/engine_errors.h"
+#include "engine/match_report.h"
+#include "engine/pattern_context.h"
+#include "engine/pattern_match.h"
 
-#include "support/output_stream.h"
-
-#include <cstdlib>
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <vector>
 
 namespace vetline {
 
-bool CheckEngine::verifyInput(SourceManager &, std::string_view, MatchDiagList *) {
-  standardError() << "vetline: internal error: checking the input is not implemented yet\n";
-  // A failed check would exit with 1; a run that checked nothing must look
-  // like one that could not run at all.
-  std::exit(2);
+namespace {
+
+constexpr size_t none = std::numeric_limits<size_t>::max();
+
+// Cuts clamp to the region, so an offset past the end gives an empty tail.
+std::string_view tailFrom(std::string_view region, size_t offset) {
+  return region.substr(std::min(offset, region.size()));
+}
+
+std::string_view cut(std::string_view region, size_t offset, size_t length) {
+  return tailFrom(region, offset).substr(0, length);
+}
+
+SourceLocation locationOf(const char *pointer) { return SourceLocation::fromPointer(pointer); }
+
+// Half-open offsets of an accepted DAG match within the region.
+struct DagRange {
+  size_t from;
+  size_t to;
+};
+
+class DirectiveChecker {
+public:
+  DirectiveChecker(const SourceManager &sourceManager, const CheckRequest &request,
+                   MatchDiagList *diags)
+      : sourceManager(sourceManager), request(request), diags(diags) {}
+
+  size_t checkDirective(const CheckDirective &directive, std::string_view region, bool labelScan,
+                        size_t &matchLength);
+
+private:
+  using NotList = std::vector<const CheckPattern *>;
+
+  size_t matchDagGroups(const CheckDirective &directive, std::string_view region,
+                        NotList &notList);
+  bool matchDag(const CheckDirective &directive, const CheckPattern &dag, std::string_view region,
+                size_t start, std::vector<DagRange> &ranges);
+  bool verifyNextLine(const CheckDirective &directive, std::string_view skipped);
+  bool verifySameLine(const CheckDirective &directive, std::string_view skipped);
+  bool verifyNotPatterns(const CheckDirective &directive, std::string_view region,
+                         const NotList &notList);
+  void reportWrongLine(const CheckDirective &directive, std::string_view message,
+                       std::string_view skipped, const LineBreaks *breaks);
+
+  MatchOutcome search(const CheckPattern &pattern, std::string_view text) {
+    return findPatternMatch(pattern, text, sourceManager, &cache);
+  }
+
+  const SourceManager &sourceManager;
+  const CheckRequest &request;
+  MatchDiagList *diags;
+  RegexCache cache;
+};
+
+size_t DirectiveChecker::checkDirective(const CheckDirective &directive, std::string_view region,
+                                        bool labelScan, size_t &matchLength) {
+  const CheckPattern &pattern = directive.pattern;
+  NotList notList;
+  size_t lastPos = 0;
+  if (!labelScan) {
+    lastPos = matchDagGroups(directive, region, notList);
+    if (lastPos == none)
+      return none;
+  }
+  size_t first = 0;
+  size_t end = lastPos;
+  for (int repetition = 1; repetition <= pattern.type.count; ++repetition) {
+    std::string_view searched = tailFrom(region, end);
+    MatchOutcome outcome = search(pattern, searched);
+    size_t position = outcome.position;
+    size_t length = outcome.length;
+    ReportSubject subject{pattern, directive.prefix, directive.location, repetition};
+    if (reportOutcome(true, sourceManager, subject, searched, std::move(outcome), request,
+                      diags))
+      return none;
+    if (repetition == 1)
+      first = lastPos + position;
+    end += position + length;
+  }
+  matchLength = end - first;
+  if (labelScan)
+    return first;
+
+  std::string_view skipped = cut(region, lastPos, first > lastPos ? first - lastPos : 0);
+  if (verifyNextLine(directive, skipped) || verifySameLine(directive, skipped)) {
+    recordMatchDiag(MatchKind::WrongLine, directive.location, pattern.type, region, first,
+                    matchLength, sourceManager, diags, request.verbose);
+    return none;
+  }
+  if (verifyNotPatterns(directive, skipped, notList))
+    return none;
+  return first;
+}
+
+size_t DirectiveChecker::matchDagGroups(const CheckDirective &directive, std::string_view region,
+                                        NotList &notList) {
+  const std::vector<CheckPattern> &patterns = directive.notDagPatterns;
+  size_t start = 0;
+  std::vector<DagRange> ranges;
+  for (size_t index = 0; index < patterns.size(); ++index) {
+    const CheckPattern &pattern = patterns[index];
+    if (pattern.type.kind == DirectiveKind::Not) {
+      notList.push_back(&pattern);
+      continue;
+    }
+    if (!matchDag(directive, pattern, region, start, ranges))
+      return none;
+    bool groupEnds = index + 1 == patterns.size() ||
+                     patterns[index + 1].type.kind == DirectiveKind::Not;
+    if (!groupEnds)
+      continue;
+    if (!notList.empty()) {
+      size_t leftmost = ranges.front().from;
+      std::string_view skipped = cut(region, start, leftmost > start ? leftmost - start : 0);
+      if (verifyNotPatterns(directive, skipped, notList))
+        return none;
+      notList.clear();
+    }
+    start = ranges.back().to;
+    ranges.clear();
+  }
+  return start;
+}
+
+// Finds one DAG pattern of the current group, searching from the group's
+// start and past every earlier match of the group it would overlap, and
+// adds the accepted match to `ranges`. False after a reported failure.
+bool DirectiveChecker::matchDag(const CheckDirective &directive, const CheckPattern &dag,
+                                std::string_view region, size_t start,
+                                std::vector<DagRange> &ranges) {
+  size_t pos = start;
+  size_t len = 0;
+  size_t cursor = 0;
+  ReportSubject subject{dag, directive.prefix, dag.location, 1};
+  for (;;) {
+    std::string_view searched = tailFrom(region, pos);
+    MatchOutcome outcome = search(dag, searched);
+    size_t position = outcome.position;
+    len = outcome.length;
+    if (outcome.error || request.veryVerbose) {
+      if (reportOutcome(true, sourceManager, subject, searched, std::move(outcome), request,
+                        diags))
+        return false;
+    }
+    pos = static_cast<size_t>(searched.data() - region.data()) + position;
+    DagRange match{pos, pos + len};
+    if (request.allowDeprecatedDagOverlap) {
+      if (ranges.empty())
+        ranges.push_back(match);
+      else
+        ranges[0] = {std::min(ranges[0].from, match.from), std::max(ranges[0].to, match.to)};
+      break;
+    }
+    // Ranges are sorted and disjoint, so their ends are sorted too.
+    auto firstAfter =
+        std::upper_bound(ranges.begin() + static_cast<std::ptrdiff_t>(cursor), ranges.end(),
+                         match.from, [](size_t from, const DagRange &range) {
+                           return from < range.to;
+                         });
+    cursor = static_cast<size_t>(firstAfter - ranges.begin());
+    if (cursor == ranges.size() || ranges[cursor].from >= match.to) {
+      ranges.insert(ranges.begin() + static_cast<std::ptrdiff_t>(cursor), match);
+      break;
+    }
+    if (request.veryVerbose) {
+      if (!diags) {
+        const DagRange &earlier = ranges[cursor];
+        sourceManager.emitDiagnostic(locationOf(region.data() + earlier.from), DiagKind::Note,
+                                     "match discarded, overlaps earlier DAG match here",
+                                     SourceRange::of(cut(region, earlier.from,
+                                                         earlier.to - earlier.from)));
+      } else {
+        recordMatchDiag(MatchKind::Discarded, dag.location, dag.type, region, pos, len,
+                        sourceManager, diags, true);
+      }
+    }
+    pos = ranges[cursor].to;
+    ++cursor;
+  }
+  if (!request.veryVerbose) {
+    ReportSubject accepted{dag, directive.prefix, dag.location, 1};
+    discardError(reportFound(true, sourceManager, accepted, region,
+                             MatchOutcome::found(pos, len), request, diags));
+  }
+  return true;
+}
+
+void DirectiveChecker::reportWrongLine(const CheckDirective &directive, std::string_view message,
+                                       std::string_view skipped, const LineBreaks *breaks) {
+  sourceManager.emitDiagnostic(directive.location, DiagKind::Error, message);
+  sourceManager.emitDiagnostic(locationOf(skipped.data() + skipped.size()), DiagKind::Note,
+                               "'next' match was here");
+  sourceManager.emitDiagnostic(locationOf(skipped.data()), DiagKind::Note,
+                               "previous match ended here");
+  if (breaks)
+    sourceManager.emitDiagnostic(locationOf(skipped.data() + breaks->afterFirst), DiagKind::Note,
+                                 "non-matching line after previous match is here");
+}
+
+bool DirectiveChecker::verifyNextLine(const CheckDirective &directive, std::string_view skipped) {
+  DirectiveKind kind = directive.pattern.type.kind;
+  if (kind != DirectiveKind::Next && kind != DirectiveKind::Empty)
+    return false;
+  std::string name(directive.prefix);
+  name += kind == DirectiveKind::Empty ? "-EMPTY" : "-NEXT";
+  LineBreaks breaks = countLineBreaks(skipped);
+  if (breaks.count == 1)
+    return false;
+  if (breaks.count == 0)
+    reportWrongLine(directive, name + ": is on the same line as previous match", skipped,
+                    nullptr);
+  else
+    reportWrongLine(directive, name + ": is not on the line after the previous match", skipped,
+                    &breaks);
+  return true;
+}
+
+bool DirectiveChecker::verifySameLine(const CheckDirective &directive, std::string_view skipped) {
+  if (directive.pattern.type.kind != DirectiveKind::Same)
+    return false;
+  if (countLineBreaks(skipped).count == 0)
+    return false;
+  reportWrongLine(directive,
+                  std::string(directive.prefix) +
+                      "-SAME: is not on the same line as the previous match",
+                  skipped, nullptr);
+  return true;
+}
+
+// Every NOT pattern is searched and reported, even after one has failed,
+// so that all offenders show.
+bool DirectiveChecker::verifyNotPatterns(const CheckDirective &directive,
+                                         std::string_view region, const NotList &notList) {
+  bool failed = false;
+  for (const CheckPattern *pattern : notList) {
+    ReportSubject subject{*pattern, directive.prefix, pattern->location, 1};
+    if (reportOutcome(false, sourceManager, subject, region, search(*pattern, region), request,
+                      diags))
+      failed = true;
+  }
+  return failed;
+}
+
+bool isLineBreak(char c) { return c == '\n' || c == '\r'; }
+
+} // namespace
+
+LineBreaks countLineBreaks(std::string_view text) {
+  LineBreaks result;
+  size_t i = 0;
+  while (i < text.size()) {
+    const char *found = std::find_if(text.data() + i, text.data() + text.size(), isLineBreak);
+    if (found == text.data() + text.size())
+      break;
+    i = static_cast<size_t>(found - text.data());
+    ++result.count;
+    bool isPair = i + 1 < text.size() && isLineBreak(text[i + 1]) && text[i + 1] != text[i];
+    i += isPair ? 2 : 1;
+    if (result.count == 1)
+      result.afterFirst = i;
+  }
+  return result;
+}
+
+bool CheckEngine::verifyInput(SourceManager &sourceManager, std::string_view inputText,
+                              MatchDiagList *diags) {
+  DirectiveChecker checker(sourceManager, req, diags);
+  const std::vector<CheckDirective> &directives = directiveList;
+  size_t count = directives.size();
+  std::string_view rest = inputText;
+  size_t first = 0;
+  bool failed = false;
+  for (;;) {
+    size_t blockEnd = first;
+    while (blockEnd < count && directives[blockEnd].pattern.type.kind != DirectiveKind::Label)
+      ++blockEnd;
+    std::string_view block = rest;
+    if (blockEnd < count) {
+      size_t labelLength = 0;
+      size_t labelPos = checker.checkDirective(directives[blockEnd], rest, true, labelLength);
+      // Without its label a block has no end, and nothing after it can be
+      // placed: stop here.
+      if (labelPos == none)
+        return false;
+      block = rest.substr(0, labelPos + labelLength);
+      rest = tailFrom(rest, labelPos + labelLength);
+      ++blockEnd;
+    }
+    if (first != 0 && req.enableVarScope)
+      context.clearLocalVariables();
+    std::string_view region = block;
+    for (size_t index = first; index < blockEnd; ++index) {
+      size_t matchLength = 0;
+      size_t position = checker.checkDirective(directives[index], region, false, matchLength);
+      if (position == none) {
+        failed = true;
+        break;
+      }
+      region = tailFrom(region, position + matchLength);
+    }
+    if (blockEnd == count)
+      return !failed;
+    first = blockEnd;
+  }
 }
 
 } // namespace vetline

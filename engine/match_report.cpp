@@ -1,0 +1,266 @@
+// Match reports: what each search outcome prints and records. The message
+// texts below are interface (tests and users compare them byte for byte);
+// do not reword them.
+#include "engine/match_report.h"
+
+#include "engine/engine_errors.h"
+#include "engine/pattern_context.h"
+#include "support/format.h"
+#include "support/output_stream.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace vetline {
+
+namespace {
+
+MatchDiag makeRecord(const SourceManager &sourceManager, DirectiveType type,
+                     SourceLocation checkLocation, MatchKind kind, SourceRange range,
+                     std::string note = {}) {
+  MatchDiag record;
+  record.directiveType = type;
+  record.checkLocation = checkLocation;
+  record.matchKind = kind;
+  auto [startLine, startColumn] = sourceManager.lineAndColumnOf(range.start);
+  auto [endLine, endColumn] = sourceManager.lineAndColumnOf(range.end);
+  record.startLine = startLine;
+  record.startColumn = startColumn;
+  record.endLine = endLine;
+  record.endColumn = endColumn;
+  record.note = std::move(note);
+  return record;
+}
+
+SourceRange emptyRangeAt(SourceLocation location) { return SourceRange{location, location}; }
+
+SourceRange rangeIn(std::string_view text, size_t position, size_t length) {
+  return SourceRange::of(text.substr(position, length));
+}
+
+std::string escaped(std::string_view text) {
+  std::string result;
+  StringOutputStream os(result);
+  os.writeWithEscapes(text);
+  return result;
+}
+
+// "CHECK-NEXT: expected string found in input", with " (2 out of 3)" for a
+// repetition of a COUNT directive.
+std::string headline(const ReportSubject &subject, bool expected, bool found) {
+  std::string result;
+  StringOutputStream os(result);
+  formatPositional(os, found ? "{0}: {1} string found in input" : "{0}: {1} string not found in input",
+                   directiveDescription(subject.prefix, subject.pattern.type),
+                   expected ? "expected" : "excluded");
+  if (subject.pattern.type.count > 1)
+    formatPositional(os, " ({0} out of {1})", subject.repetition, subject.pattern.type.count);
+  return result;
+}
+
+// One note (or record) per substitution with the value it inserted, at
+// `at`. Values that fail now were reported when the search was refused.
+void describeSubstitutions(const CheckPattern &pattern, SourceLocation at, MatchKind kind,
+                           const SourceManager &sourceManager, MatchDiagList *diags) {
+  for (const Substitution *substitution : pattern.substitutions) {
+    Fallible<std::string> value = substitution->valueText();
+    if (!value) {
+      discardError(value.extractError());
+      continue;
+    }
+    std::string message = "with \"" + escaped(substitution->fromText) + "\" equal to \"" +
+                          escaped(*value) + "\"";
+    if (diags)
+      diags->push_back(makeRecord(sourceManager, pattern.type, pattern.location, kind,
+                                  emptyRangeAt(at), std::move(message)));
+    else
+      sourceManager.emitDiagnostic(at, DiagKind::Note, message);
+  }
+}
+
+struct Capture {
+  std::string_view name;
+  std::string_view text;
+};
+
+// One note (or record) per variable the pattern defines, in input order.
+void describeCaptures(const CheckPattern &pattern, MatchKind kind,
+                      const SourceManager &sourceManager, MatchDiagList *diags) {
+  std::vector<Capture> captures;
+  for (const auto &[name, group] : pattern.stringVarDefs)
+    if (std::optional<std::string_view> value = pattern.context->stringValue(name))
+      captures.push_back({name, *value});
+  if (pattern.numericVarDefs)
+    for (const auto &entry : *pattern.numericVarDefs)
+      if (entry.value.variable->stringValue)
+        captures.push_back({entry.key(), *entry.value.variable->stringValue});
+  std::stable_sort(captures.begin(), captures.end(), [](const Capture &a, const Capture &b) {
+    return std::less<const char *>()(a.text.data(), b.text.data());
+  });
+  for (const Capture &capture : captures) {
+    std::string message = "captured var \"" + std::string(capture.name) + "\"";
+    SourceRange range = SourceRange::of(capture.text);
+    if (diags)
+      diags->push_back(makeRecord(sourceManager, pattern.type, pattern.location, kind, range,
+                                  std::move(message)));
+    else
+      sourceManager.emitDiagnostic(range.start, DiagKind::Note, message, range);
+  }
+}
+
+void reportIntendedMatch(const CheckPattern &pattern, std::string_view searched,
+                         const SourceManager &sourceManager, MatchDiagList *diags) {
+  std::optional<size_t> candidate = pattern.closestCandidate(searched);
+  if (!candidate)
+    return;
+  SourceLocation at = SourceLocation::fromPointer(searched.data() + *candidate);
+  if (diags)
+    diags->push_back(makeRecord(sourceManager, pattern.type, pattern.location,
+                                MatchKind::FuzzyCandidate, emptyRangeAt(at)));
+  sourceManager.emitDiagnostic(at, DiagKind::Note, "possible intended match here");
+}
+
+// Errors found after a match (a captured value that did not convert).
+void reportErrorsAfterMatch(Error errors, const ReportSubject &subject,
+                            const SourceManager &sourceManager, MatchDiagList *diags) {
+  handleEveryError(
+      std::move(errors),
+      [&](const LocatedError &located) {
+        sourceManager.emitDiagnostic(standardError(), located.diagnostic());
+        if (diags)
+          diags->push_back(makeRecord(sourceManager, subject.pattern.type, subject.checkLocation,
+                                      MatchKind::ErrorAfterMatch, located.range(),
+                                      located.message()));
+      },
+      [&](const ErrorPayload &other) {
+        // Matching makes no other kind here; should one appear, show it
+        // rather than lose it.
+        other.log(standardError());
+        standardError() << '\n';
+      });
+}
+
+} // namespace
+
+SourceRange recordMatchDiag(MatchKind kind, SourceLocation checkLocation, DirectiveType type,
+                            std::string_view text, size_t position, size_t length,
+                            const SourceManager &sourceManager, MatchDiagList *diags,
+                            bool adjust) {
+  SourceRange range = rangeIn(text, position, length);
+  if (!diags)
+    return range;
+  if (adjust) {
+    if (diags->empty())
+      return range;
+    SourceLocation latest = diags->back().checkLocation;
+    for (auto record = diags->rbegin(); record != diags->rend() && record->checkLocation == latest;
+         ++record)
+      record->matchKind = kind;
+    return range;
+  }
+  diags->push_back(makeRecord(sourceManager, type, checkLocation, kind, range));
+  return range;
+}
+
+Error reportFound(bool expected, const SourceManager &sourceManager,
+                  const ReportSubject &subject, std::string_view searched,
+                  MatchOutcome outcome, const CheckRequest &request, MatchDiagList *diags) {
+  const CheckPattern &pattern = subject.pattern;
+  bool isFailure = !expected || outcome.error;
+  bool print = true;
+  if (!isFailure) {
+    if (!request.verbose)
+      return success();
+    if (!request.veryVerbose && pattern.type.kind == DirectiveKind::EndOfFile)
+      return success();
+    print = diags == nullptr;
+  }
+  MatchKind kind = expected ? MatchKind::ExpectedFound : MatchKind::ExcludedFound;
+  SourceRange range = recordMatchDiag(kind, subject.checkLocation, pattern.type, searched,
+                                      outcome.position, outcome.length, sourceManager, diags);
+  if (diags) {
+    describeSubstitutions(pattern, range.start, kind, sourceManager, diags);
+    describeCaptures(pattern, kind, sourceManager, diags);
+  }
+  if (!print)
+    return success();
+  sourceManager.emitDiagnostic(subject.checkLocation,
+                               expected ? DiagKind::Remark : DiagKind::Error,
+                               headline(subject, expected, true));
+  sourceManager.emitDiagnostic(range.start, DiagKind::Note, "found here", range);
+  describeSubstitutions(pattern, range.start, kind, sourceManager, nullptr);
+  describeCaptures(pattern, kind, sourceManager, nullptr);
+  reportErrorsAfterMatch(std::move(outcome.error), subject, sourceManager, diags);
+  return isFailure ? newError<FailureReported>() : success();
+}
+
+Error reportNotFound(bool expected, const SourceManager &sourceManager,
+                     const ReportSubject &subject, std::string_view searched, Error error,
+                     bool veryVerbose, MatchDiagList *diags) {
+  const CheckPattern &pattern = subject.pattern;
+  bool isFailure = expected;
+  bool patternError = false;
+  MatchKind kind = expected ? MatchKind::ExpectedMissing : MatchKind::ExcludedAbsent;
+  std::vector<std::string> messages;
+  // Anything but "not found" means the pattern could not be searched: a
+  // failure even for a NOT pattern, or it would pass unsearched.
+  auto refused = [&](std::string message) {
+    isFailure = true;
+    patternError = true;
+    kind = MatchKind::InvalidPattern;
+    if (diags)
+      messages.push_back(std::move(message));
+  };
+  handleEveryError(
+      std::move(error), [](const NoMatchError &) {},
+      [&](const LocatedError &located) {
+        sourceManager.emitDiagnostic(standardError(), located.diagnostic());
+        refused(located.message());
+      },
+      [&](const ErrorPayload &other) {
+        other.log(standardError());
+        standardError() << '\n';
+        refused(other.message());
+      });
+
+  bool print = true;
+  if (!isFailure) {
+    if (!veryVerbose)
+      return success();
+    print = diags == nullptr;
+  }
+  SourceLocation start = SourceLocation::fromPointer(searched.data());
+  if (diags) {
+    recordMatchDiag(kind, subject.checkLocation, pattern.type, searched, 0, searched.size(),
+                    sourceManager, diags);
+    for (std::string &message : messages)
+      diags->push_back(makeRecord(sourceManager, pattern.type, subject.checkLocation, kind,
+                                  emptyRangeAt(start), std::move(message)));
+    describeSubstitutions(pattern, start, kind, sourceManager, diags);
+  }
+  if (!print)
+    return success();
+  if (!patternError) {
+    sourceManager.emitDiagnostic(subject.checkLocation,
+                                 expected ? DiagKind::Error : DiagKind::Remark,
+                                 headline(subject, expected, false));
+    sourceManager.emitDiagnostic(start, DiagKind::Note, "scanning from here");
+  }
+  describeSubstitutions(pattern, start, kind, sourceManager, nullptr);
+  if (expected)
+    reportIntendedMatch(pattern, searched, sourceManager, diags);
+  return isFailure ? newError<FailureReported>() : success();
+}
+
+Error reportOutcome(bool expected, const SourceManager &sourceManager,
+                    const ReportSubject &subject, std::string_view searched,
+                    MatchOutcome outcome, const CheckRequest &request, MatchDiagList *diags) {
+  if (outcome.hasMatch)
+    return reportFound(expected, sourceManager, subject, searched, std::move(outcome), request,
+                       diags);
+  return reportNotFound(expected, sourceManager, subject, searched, std::move(outcome.error),
+                        request.veryVerbose, diags);
+}
+
+} // namespace vetline

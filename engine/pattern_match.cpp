@@ -1,0 +1,293 @@
+// Matching one pattern against input text, and the fuzzy candidate search.
+//
+// Fixed text is found with memmem (or a memchr-driven scan when case is
+// ignored); regex patterns get their substituted values spliced in and run
+// through the regex engine once over the whole text. The fuzzy search tries
+// at most 4096 start offsets and computes each edit distance only inside a
+// band as wide as the best distance that could still win, so a long pattern
+// over a long line costs O(4096 * 50 * pattern length) at worst.
+// Tested by pattern_match_test.cpp.
+#include "engine/pattern_match.h"
+
+#include "engine/engine_errors.h"
+#include "engine/pattern_context.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace vetline {
+
+namespace {
+
+// Start offsets tried by the fuzzy search; bounds its cost on huge inputs.
+constexpr size_t maxCandidateOffsets = 4096;
+// A candidate needs fewer edits than this (line penalty included).
+constexpr double maxCandidateQuality = 50.0;
+
+char foldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equalsFolded(const char *text, std::string_view foldedNeedle) {
+  for (size_t i = 0; i < foldedNeedle.size(); ++i)
+    if (foldAscii(text[i]) != foldedNeedle[i])
+      return false;
+  return true;
+}
+
+const char *findByte(const char *from, const char *end, char byte) {
+  return static_cast<const char *>(std::memchr(from, byte, static_cast<size_t>(end - from)));
+}
+
+// Case-insensitive search: memchr finds the next candidate for each case of
+// the first byte, and each of the two positions is only searched again once
+// the scan has passed it, so the text is read a bounded number of times.
+size_t findFolded(std::string_view haystack, std::string_view needle) {
+  std::string folded(needle);
+  for (char &c : folded)
+    c = foldAscii(c);
+  char lower = folded[0];
+  char upper = lower >= 'a' && lower <= 'z' ? static_cast<char>(lower - 'a' + 'A') : lower;
+  const char *start = haystack.data();
+  // One past the last offset where the needle still fits.
+  const char *end = start + (haystack.size() - needle.size()) + 1;
+  const char *nextLower = findByte(start, end, lower);
+  const char *nextUpper = upper == lower ? nullptr : findByte(start, end, upper);
+  while (nextLower || nextUpper) {
+    const char *candidate =
+        !nextUpper || (nextLower && nextLower < nextUpper) ? nextLower : nextUpper;
+    if (equalsFolded(candidate, folded))
+      return static_cast<size_t>(candidate - start);
+    if (candidate == nextLower)
+      nextLower = findByte(candidate + 1, end, lower);
+    else
+      nextUpper = findByte(candidate + 1, end, upper);
+  }
+  return std::string_view::npos;
+}
+
+RegexOptions regexOptionsFor(const CheckPattern &pattern) {
+  return pattern.ignoreCase ? RegexOptions::Newline | RegexOptions::IgnoreCase
+                            : RegexOptions::Newline;
+}
+
+// The substitution's failure as errors located in the check file.
+Error locateSubstitutionError(Error error, const Substitution &substitution,
+                              const SourceManager &sourceManager) {
+  return dispatchErrors(
+      std::move(error),
+      [&](const ValueOverflowError &) -> Error {
+        return makeLocatedError(sourceManager, substitution.fromText,
+                                "unable to substitute variable or numeric expression: "
+                                "overflow error");
+      },
+      [&](const UndefinedVariableError &undefined) -> Error {
+        return makeLocatedError(sourceManager, undefined.variableName(), undefined.message());
+      });
+}
+
+// The pattern's regex with every substituted value inserted; on failure,
+// every substitution error, in pattern order.
+Fallible<std::string> substituteValues(const CheckPattern &pattern,
+                                       const SourceManager &sourceManager) {
+  std::string working = pattern.regexText;
+  Error errors;
+  size_t shift = 0;
+  for (const Substitution *substitution : pattern.substitutions) {
+    Fallible<std::string> value = substitution->valueText();
+    if (!value) {
+      errors = combineErrors(std::move(errors),
+                             locateSubstitutionError(value.extractError(), *substitution,
+                                                     sourceManager));
+      continue;
+    }
+    working.insert(substitution->insertIndex + shift, *value);
+    shift += value->size();
+  }
+  if (errors)
+    return errors;
+  return working;
+}
+
+Error regexError(const CheckPattern &pattern, const SourceManager &sourceManager,
+                 std::string_view message) {
+  return makeLocatedError(sourceManager, pattern.location, message,
+                          SourceRange{pattern.location, pattern.location});
+}
+
+// A capture group that took no part in the match has no data; keep the
+// variable's value inside the input so that later reports can locate it.
+std::string_view captureOf(const std::vector<std::string_view> &groups, uint32_t group) {
+  if (group < groups.size() && groups[group].data())
+    return groups[group];
+  return std::string_view(groups[0].data(), 0);
+}
+
+void recordCaptures(const CheckPattern &pattern, const std::vector<std::string_view> &groups) {
+  PatternContext &context = *pattern.context;
+  for (const auto &[name, group] : pattern.stringVarDefs)
+    context.setStringValue(name, captureOf(groups, group));
+  // Numeric definitions only keep the matched text for now: the parser
+  // refuses numeric blocks, so no pattern has any yet.
+  if (pattern.numericVarDefs)
+    for (const auto &entry : *pattern.numericVarDefs)
+      entry.value.variable->stringValue = captureOf(groups, entry.value.group);
+}
+
+MatchOutcome matchRegex(const CheckPattern &pattern, const Regex &regex, std::string_view text,
+                        const SourceManager &sourceManager) {
+  std::string problem;
+  if (!regex.isValid(problem))
+    return MatchOutcome::failed(regexError(pattern, sourceManager, "invalid regex: " + problem));
+  std::vector<std::string_view> groups;
+  if (!regex.match(text, &groups, &problem)) {
+    if (!problem.empty())
+      return MatchOutcome::failed(
+          regexError(pattern, sourceManager, "unable to search for regex: " + problem));
+    return MatchOutcome::failed(newError<NoMatchError>());
+  }
+  recordCaptures(pattern, groups);
+  size_t position = static_cast<size_t>(groups[0].data() - text.data());
+  size_t length = groups[0].size();
+  // The empty-line regex starts with the line feed that ends the previous
+  // line; the match itself is the empty line after it.
+  size_t skip = pattern.type.kind == DirectiveKind::Empty ? std::min<size_t>(1, length) : 0;
+  return MatchOutcome::found(position + skip, length - skip);
+}
+
+// Levenshtein distance computed only inside the diagonal band |i - j| <=
+// limit: exact when the distance is at most `limit`, otherwise some value
+// above `limit`. Stops early once every cell of a row exceeds the limit.
+uint32_t boundedEditDistance(std::string_view from, std::string_view to, uint32_t limit) {
+  size_t m = from.size();
+  size_t n = to.size();
+  uint32_t beyond = limit + 1;
+  if ((m > n ? m - n : n - m) > limit)
+    return beyond;
+  // Cells right of the band have never been written and keep `beyond`.
+  std::vector<uint32_t> row(n + 1);
+  for (size_t j = 0; j <= n; ++j)
+    row[j] = j <= limit ? static_cast<uint32_t>(j) : beyond;
+  for (size_t i = 1; i <= m; ++i) {
+    size_t lo = i > limit ? i - limit : 1;
+    size_t hi = std::min(n, i + limit);
+    uint32_t diagonal = row[lo - 1];
+    row[lo - 1] = lo == 1 && i <= limit ? static_cast<uint32_t>(i) : beyond;
+    uint32_t rowMin = row[lo - 1];
+    for (size_t j = lo; j <= hi; ++j) {
+      uint32_t cost = diagonal + (from[i - 1] == to[j - 1] ? 0 : 1);
+      cost = std::min(cost, std::min(row[j], row[j - 1]) + 1);
+      diagonal = row[j];
+      row[j] = std::min(cost, beyond);
+      rowMin = std::min(rowMin, row[j]);
+    }
+    if (rowMin > limit)
+      return beyond;
+  }
+  return row[n];
+}
+
+} // namespace
+
+const Regex &RegexCache::regexFor(const CheckPattern &pattern) {
+  std::unique_ptr<Regex> &slot = compiled[&pattern];
+  if (!slot)
+    slot = std::make_unique<Regex>(pattern.regexText, regexOptionsFor(pattern));
+  return *slot;
+}
+
+size_t findFixedText(std::string_view haystack, std::string_view needle, bool ignoreCase) {
+  if (needle.empty())
+    return 0;
+  if (needle.size() > haystack.size())
+    return std::string_view::npos;
+  if (ignoreCase)
+    return findFolded(haystack, needle);
+  const void *found = memmem(haystack.data(), haystack.size(), needle.data(), needle.size());
+  return found ? static_cast<size_t>(static_cast<const char *>(found) - haystack.data())
+               : std::string_view::npos;
+}
+
+MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text,
+                              const SourceManager &sourceManager, RegexCache *cache) {
+  if (pattern.type.kind == DirectiveKind::EndOfFile)
+    return MatchOutcome::found(text.size(), 0);
+  if (!pattern.fixedText.empty()) {
+    size_t position = findFixedText(text, pattern.fixedText, pattern.ignoreCase);
+    if (position == std::string_view::npos)
+      return MatchOutcome::failed(newError<NoMatchError>());
+    return MatchOutcome::found(position, pattern.fixedText.size());
+  }
+  // @LINE would be set here for numeric expressions; the parser refuses
+  // them for now, so no substitution can read it.
+  if (!pattern.substitutions.empty()) {
+    Fallible<std::string> regexText = substituteValues(pattern, sourceManager);
+    if (!regexText)
+      return MatchOutcome::failed(regexText.extractError());
+    Regex regex(*regexText, regexOptionsFor(pattern));
+    return matchRegex(pattern, regex, text, sourceManager);
+  }
+  if (cache)
+    return matchRegex(pattern, cache->regexFor(pattern), text, sourceManager);
+  Regex regex(pattern.regexText, regexOptionsFor(pattern));
+  return matchRegex(pattern, regex, text, sourceManager);
+}
+
+MatchOutcome CheckPattern::findMatch(std::string_view text,
+                                     const SourceManager &sourceManager) const {
+  return findPatternMatch(*this, text, sourceManager, nullptr);
+}
+
+uint32_t editDistance(std::string_view from, std::string_view to) {
+  std::vector<uint32_t> row(to.size() + 1);
+  for (size_t j = 0; j <= to.size(); ++j)
+    row[j] = static_cast<uint32_t>(j);
+  for (size_t i = 1; i <= from.size(); ++i) {
+    uint32_t diagonal = row[0];
+    row[0] = static_cast<uint32_t>(i);
+    for (size_t j = 1; j <= to.size(); ++j) {
+      uint32_t cost = diagonal + (from[i - 1] == to[j - 1] ? 0 : 1);
+      cost = std::min(cost, std::min(row[j], row[j - 1]) + 1);
+      diagonal = row[j];
+      row[j] = cost;
+    }
+  }
+  return row[to.size()];
+}
+
+std::optional<size_t> closestCandidateIn(std::string_view text, std::string_view example) {
+  size_t offsets = std::min(maxCandidateOffsets, text.size());
+  std::optional<size_t> best;
+  double bestQuality = 0.0;
+  unsigned lineCount = 0;
+  for (size_t i = 0; i < offsets; ++i) {
+    char c = text[i];
+    if (c == '\n')
+      ++lineCount;
+    if (c == ' ' || c == '\t')
+      continue;
+    std::string_view candidate = text.substr(i, example.size());
+    size_t lineEnd = candidate.find('\n');
+    if (lineEnd != std::string_view::npos)
+      candidate = candidate.substr(0, lineEnd);
+    // Only a distance below both the best so far and the acceptance limit
+    // can change the result, so larger ones may be capped: a capped
+    // candidate is either beaten later or rejected at the end anyway.
+    double ceiling = best ? std::min(bestQuality, maxCandidateQuality) : maxCandidateQuality;
+    uint32_t distance = boundedEditDistance(candidate, example, static_cast<uint32_t>(ceiling));
+    double quality = distance + lineCount / 100.0;
+    if (!best || quality < bestQuality) {
+      best = i;
+      bestQuality = quality;
+    }
+  }
+  if (!best || *best == 0 || !(bestQuality < maxCandidateQuality))
+    return std::nullopt;
+  return best;
+}
+
+std::optional<size_t> CheckPattern::closestCandidate(std::string_view text) const {
+  return closestCandidateIn(text, fixedText.empty() ? std::string_view(regexText) : fixedText);
+}
+
+} // namespace vetline
