@@ -259,6 +259,9 @@ public:
   iterator erase(const_iterator first, const_iterator last) {
     assert(first >= begin() && first <= last && last <= end());
     T *f = const_cast<T *>(first);
+    // An empty range would move every later element onto itself.
+    if (first == last)
+      return f;
     T *newEnd = std::move(const_cast<T *>(last), end(), f);
     destroyRange(newEnd, end());
     this->setSize(newEnd - begin());
@@ -447,6 +450,9 @@ private:
   // still holds a live element that must be assigned rather than built.
   template <typename Fill> iterator insertGap(size_t index, size_t count, Fill fill) {
     assert(index <= this->size());
+    // Nothing to open: moving the tail would move it onto itself.
+    if (count == 0)
+      return begin() + index;
     reserve(this->size() + count);
     T *pos = begin() + index;
     T *oldEnd = end();
