@@ -241,6 +241,9 @@ void FormatArgument::format(OutputStream &os, std::string_view options) const {
       os << text;
     return;
   }
+  case Kind::Char:
+    os << character;
+    return;
   case Kind::Signed: {
     bool negative = signedValue < 0;
     uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(signedValue)

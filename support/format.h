@@ -50,8 +50,12 @@ public:
   FormatArgument(const std::string &text) : argKind(Kind::Text), text(text) {}
   FormatArgument(const char *text) : argKind(Kind::Text), text(text ? text : "") {}
 
+  // A character is written as itself, not as its code.
+  FormatArgument(char c) : argKind(Kind::Char), character(c) {}
+
   template <typename T, typename = std::enable_if_t<std::is_integral_v<T> &&
-                                                    !std::is_same_v<T, bool>>>
+                                                    !std::is_same_v<T, bool> &&
+                                                    !std::is_same_v<T, char>>>
   FormatArgument(T value) {
     if constexpr (std::is_signed_v<T>) {
       argKind = Kind::Signed;
@@ -66,11 +70,12 @@ public:
   void format(OutputStream &os, std::string_view options) const;
 
 private:
-  enum class Kind { Text, Signed, Unsigned };
+  enum class Kind { Text, Char, Signed, Unsigned };
   Kind argKind;
   std::string_view text;
   int64_t signedValue = 0;
   uint64_t unsignedValue = 0;
+  char character = 0;
 };
 
 // Writes `format` with its fields replaced by `arguments`.
