@@ -161,6 +161,12 @@ struct SourceManager::BufferEntry {
     });
   }
 
+  bool holds(SourceLocation location) const {
+    auto address = reinterpret_cast<uintptr_t>(location.pointer());
+    return location.isValid() && address >= reinterpret_cast<uintptr_t>(buffer->bufferStart()) &&
+           address <= reinterpret_cast<uintptr_t>(buffer->bufferEnd());
+  }
+
   std::unique_ptr<TextBuffer> buffer;
   // A std::vector of offsets whose width follows from the buffer size,
   // recomputed on every use so it cannot disagree with the stored list.
@@ -221,45 +227,44 @@ const TextBuffer &SourceManager::buffer(unsigned number) const {
 }
 
 unsigned SourceManager::bufferHolding(SourceLocation location) const {
-  if (!location.isValid())
-    return 0;
-  // Compared as integers: the location may belong to none of the buffers.
-  auto address = reinterpret_cast<uintptr_t>(location.pointer());
   for (size_t i = 0; i < entries.size(); ++i) {
-    const TextBuffer &buffer = *entries[i]->buffer;
-    if (address >= reinterpret_cast<uintptr_t>(buffer.bufferStart()) &&
-        address <= reinterpret_cast<uintptr_t>(buffer.bufferEnd()))
+    if (entries[i]->holds(location))
       return static_cast<unsigned>(i + 1);
   }
   return 0;
 }
 
-const SourceManager::BufferEntry &SourceManager::entryHolding(SourceLocation location,
+const SourceManager::BufferEntry *SourceManager::entryHolding(SourceLocation location,
                                                               unsigned bufferNumber) const {
   if (bufferNumber == 0)
     bufferNumber = bufferHolding(location);
-  assert(bufferNumber >= 1 && bufferNumber <= entries.size() &&
-         "location lies in no buffer of this source manager");
-  return *entries[bufferNumber - 1];
+  // A location outside the buffer is the caller's error; answering "no
+  // line" beats reading memory nobody owns.
+  bool found = bufferNumber >= 1 && bufferNumber <= entries.size() &&
+               entries[bufferNumber - 1]->holds(location);
+  return found ? entries[bufferNumber - 1].get() : nullptr;
 }
 
 unsigned SourceManager::lineOf(SourceLocation location, unsigned bufferNumber) const {
-  const BufferEntry &entry = entryHolding(location, bufferNumber);
-  size_t offset = static_cast<size_t>(location.pointer() - entry.buffer->bufferStart());
-  return saturate<unsigned>(entry.positionOf(offset).line);
+  const BufferEntry *entry = entryHolding(location, bufferNumber);
+  if (!entry)
+    return 0;
+  size_t offset = static_cast<size_t>(location.pointer() - entry->buffer->bufferStart());
+  return saturate<unsigned>(entry->positionOf(offset).line);
 }
 
 std::pair<unsigned, unsigned> SourceManager::lineAndColumnOf(SourceLocation location,
                                                              unsigned bufferNumber) const {
-  const BufferEntry &entry = entryHolding(location, bufferNumber);
-  const char *start = entry.buffer->bufferStart();
+  const BufferEntry *entry = entryHolding(location, bufferNumber);
+  if (!entry)
+    return {0, 0};
+  const char *start = entry->buffer->bufferStart();
   size_t offset = static_cast<size_t>(location.pointer() - start);
-  BufferEntry::LinePosition position = entry.positionOf(offset);
+  BufferEntry::LinePosition position = entry->positionOf(offset);
   // The column restarts after a carriage return too; the cache bounds the
   // search to the current line, which keeps it fast on huge inputs.
   size_t lineStart = position.afterNewline;
-  if (const void *carriageReturn =
-          ::memrchr(start + lineStart, '\r', offset - lineStart))
+  if (const void *carriageReturn = ::memrchr(start + lineStart, '\r', offset - lineStart))
     lineStart = static_cast<size_t>(static_cast<const char *>(carriageReturn) - start) + 1;
   return {saturate<unsigned>(position.line), saturate<unsigned>(offset - lineStart + 1)};
 }
@@ -270,7 +275,6 @@ SourceDiagnostic SourceManager::makeDiagnostic(SourceLocation location, DiagKind
   unsigned number = bufferHolding(location);
   // A location outside every buffer is the caller's error; rendering it as
   // "no location" beats reading memory nobody owns.
-  assert((!location.isValid() || number != 0) && "location lies in no buffer");
   if (number == 0)
     return SourceDiagnostic(*this, location, "<unknown>", 0, -1, kind, std::string(message), "",
                             {});

@@ -129,10 +129,10 @@ public:
 
   // 1-based line of a location inside a buffer. `bufferNumber` 0 means
   // "find it with bufferHolding". The first query on a buffer builds its
-  // line cache.
+  // line cache. A location outside the buffer (a caller error) gives 0.
   unsigned lineOf(SourceLocation location, unsigned bufferNumber = 0) const;
 
-  // 1-based line and 1-based byte column.
+  // 1-based line and 1-based byte column; (0, 0) outside the buffer.
   std::pair<unsigned, unsigned> lineAndColumnOf(SourceLocation location,
                                                 unsigned bufferNumber = 0) const;
 
@@ -152,7 +152,8 @@ public:
 private:
   struct BufferEntry;
 
-  const BufferEntry &entryHolding(SourceLocation location, unsigned bufferNumber) const;
+  // Null when the location is not in the buffer (or in none, for 0).
+  const BufferEntry *entryHolding(SourceLocation location, unsigned bufferNumber) const;
 
   std::vector<std::unique_ptr<BufferEntry>> entries;
 };

@@ -100,7 +100,12 @@ int openReadOnly(const std::string &path) {
   return fd;
 }
 
+// Some systems refuse reads larger than the largest signed size; one
+// gigabyte at a time is plenty.
+constexpr size_t largestRead = size_t{1} << 30;
+
 ssize_t readRetrying(int fd, char *into, size_t count) {
+  count = count < largestRead ? count : largestRead;
   ssize_t got;
   do
     got = ::read(fd, into, count);
@@ -109,6 +114,7 @@ ssize_t readRetrying(int fd, char *into, size_t count) {
 }
 
 ssize_t preadRetrying(int fd, char *into, size_t count, off_t offset) {
+  count = count < largestRead ? count : largestRead;
   ssize_t got;
   do
     got = ::pread(fd, into, count, offset);
@@ -116,76 +122,105 @@ ssize_t preadRetrying(int fd, char *into, size_t count, off_t offset) {
   return got;
 }
 
-// A growable scratch area with inline room for the common small input.
-// Grows geometrically so that reading a long pipe stays linear.
-class ScratchArea {
+// Raw storage laid out like an owned buffer (object, name, bytes, zero),
+// grown while a stream is read. The object is placed only at the end, so
+// the storage may move until then and the bytes are never copied into a
+// second block: a long pipe costs one pass over its bytes.
+class StreamStorage {
 public:
-  ScratchArea() = default;
-  ScratchArea(const ScratchArea &) = delete;
-  ScratchArea &operator=(const ScratchArea &) = delete;
-  ~ScratchArea() {
-    if (data != inlineRoom)
-      std::free(data);
-  }
+  explicit StreamStorage(std::string_view name) : name(name) {}
+  StreamStorage(const StreamStorage &) = delete;
+  StreamStorage &operator=(const StreamStorage &) = delete;
+  ~StreamStorage() { std::free(storage); }
 
-  char *begin() { return data; }
-  size_t size() const { return used; }
   size_t room() const { return capacity - used; }
-  char *freeRoom() { return data + used; }
+  char *freeRoom() { return bytes() + used; }
   void commit(size_t count) { used += count; }
 
-  // Makes room for at least `count` more bytes; false when memory is short.
+  // Makes room for at least `count` more bytes, growing geometrically so
+  // that reading stays linear; false when memory is short.
   bool reserveMore(size_t count) {
-    if (room() >= count)
+    if (storage && room() >= count)
       return true;
-    if (count > SIZE_MAX - used)
+    size_t limit = SIZE_MAX - header() - 1;
+    if (count > limit - used)
       return false;
     size_t wanted = used + count;
-    size_t grown = capacity > SIZE_MAX / 2 ? SIZE_MAX : capacity * 2;
-    size_t newCapacity = grown > wanted ? grown : wanted;
-    char *moved;
-    if (data == inlineRoom) {
-      moved = static_cast<char *>(std::malloc(newCapacity));
-      if (moved)
-        std::memcpy(moved, inlineRoom, used);
-    } else {
-      moved = static_cast<char *>(std::realloc(data, newCapacity));
-    }
+    size_t grown = capacity > limit / 2 ? limit : capacity * 2;
+    return resize(grown > wanted ? grown : wanted);
+  }
+
+  // Trims the storage to the bytes read and places the buffer in it.
+  OwnedBuffer *finish() {
+    if (!storage && !resize(0))
+      return nullptr;
+    // A failed shrink leaves the larger block, which is just as good.
+    resize(used);
+    char *nameCopy = storage + sizeof(OwnedBuffer);
+    if (!name.empty())
+      std::memcpy(nameCopy, name.data(), name.size());
+    nameCopy[name.size()] = '\0';
+    bytes()[used] = '\0';
+    void *place = storage;
+    storage = nullptr;
+    return new (place) OwnedBuffer({nameCopy, name.size()}, nameCopy + name.size() + 1,
+                                   nameCopy + name.size() + 1 + used);
+  }
+
+private:
+  size_t header() const { return sizeof(OwnedBuffer) + name.size() + 1; }
+  char *bytes() { return storage + header(); }
+
+  bool resize(size_t newCapacity) {
+    void *moved = std::realloc(storage, header() + newCapacity + 1);
     if (!moved)
       return false;
-    data = moved;
+    storage = static_cast<char *>(moved);
     capacity = newCapacity;
     return true;
   }
 
-private:
-  char inlineRoom[streamChunk];
-  char *data = inlineRoom;
-  size_t capacity = streamChunk;
+  std::string_view name;
+  char *storage = nullptr;
+  size_t capacity = 0;
   size_t used = 0;
 };
 
-// Pipes, terminals and character devices: their size cannot be trusted, so
-// read until end of file.
+// The bytes a regular file still holds after the descriptor's offset (a
+// redirected standard input may have been read partly); 0 when unknown.
+size_t remainingSizeHint(int fd) {
+  struct stat status;
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+    return 0;
+  off_t offset = ::lseek(fd, 0, SEEK_CUR);
+  if (offset < 0 || status.st_size <= offset)
+    return 0;
+  return static_cast<size_t>(status.st_size - offset);
+}
+
+// Standard input, pipes, terminals and character devices: their size
+// cannot be trusted, so read until end of file.
 BufferOrError readStream(int fd, std::string_view name) {
-  ScratchArea scratch;
+  StreamStorage storage(name);
+  // With a size hint the whole of a redirected file fits in the first
+  // block, and the final read that sees the end needs no growth.
+  size_t hint = remainingSizeHint(fd);
+  size_t first = hint > SIZE_MAX - streamChunk ? hint : hint + streamChunk;
+  if (!storage.reserveMore(first))
+    return errnoCode(ENOMEM);
   for (;;) {
-    if (!scratch.reserveMore(streamChunk))
+    if (!storage.reserveMore(streamChunk))
       return errnoCode(ENOMEM);
-    // Fill whatever room the geometric growth left: fewer calls on long
-    // inputs, the same bytes.
-    ssize_t got = readRetrying(fd, scratch.freeRoom(), scratch.room());
+    ssize_t got = readRetrying(fd, storage.freeRoom(), storage.room());
     if (got < 0)
       return errnoCode(errno);
     if (got == 0)
       break;
-    scratch.commit(static_cast<size_t>(got));
+    storage.commit(static_cast<size_t>(got));
   }
-  OwnedBuffer *buffer = allocateOwned(name, scratch.size());
+  OwnedBuffer *buffer = storage.finish();
   if (!buffer)
     return errnoCode(ENOMEM);
-  if (scratch.size() != 0)
-    std::memcpy(const_cast<char *>(buffer->bufferStart()), scratch.begin(), scratch.size());
   return std::unique_ptr<TextBuffer>(buffer);
 }
 

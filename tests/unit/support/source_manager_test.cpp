@@ -110,11 +110,27 @@ TEST(SourceManager, BuffersAreNumberedFromOneAndFoundInOrderOfAddition) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(manager.bufferHolding(SourceLocation::fromPointer(c.pointer)), c.buffer);
   }
-  char elsewhere = 'q';
-  EXPECT_EQ(manager.bufferHolding(SourceLocation::fromPointer(&elsewhere)), 0u);
   // An explicit buffer number overrides the search.
   EXPECT_EQ(manager.lineAndColumnOf(SourceLocation::fromPointer(text.data() + 3), 2),
             std::make_pair(1u, 1u));
+}
+
+// Locations outside the buffers are a caller's mistake; they must still
+// not read memory the buffers do not own.
+TEST(SourceManager, LocationsOutsideTheBuffers) {
+  std::string text = "abc\ndef";
+  SourceManager manager;
+  manager.addBuffer(makeTextBufferView(std::string_view(text).substr(4), "second line"));
+  SourceLocation before = SourceLocation::fromPointer(text.data() + 1);
+  SourceLocation inside = SourceLocation::fromPointer(text.data() + 5);
+  EXPECT_EQ(manager.bufferHolding(before), 0u);
+  EXPECT_EQ(manager.lineOf(before), 0u);
+  EXPECT_EQ(manager.lineOf(before, 1), 0u);
+  EXPECT_EQ(manager.lineAndColumnOf(before, 1), std::make_pair(0u, 0u));
+  EXPECT_EQ(manager.lineAndColumnOf(SourceLocation()), std::make_pair(0u, 0u));
+  EXPECT_EQ(manager.lineAndColumnOf(inside, 1), std::make_pair(1u, 2u));
+  EXPECT_EQ(render(manager.makeDiagnostic(before, DiagKind::Error, "lost")),
+            "<unknown>:0: error: lost\n");
 }
 
 struct RenderCase {

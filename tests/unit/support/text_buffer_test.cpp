@@ -191,6 +191,28 @@ TEST(TextBuffer, DashReadsStdinFromPipeOfAnyLength) {
   }
 }
 
+// A redirected file is read from the descriptor's offset to its end.
+TEST(TextBuffer, DashReadsStdinRedirectedFromFile) {
+  TempDir temp;
+  std::string bytes = randomBytes(70000, 3);
+  std::string file = temp.write("input", bytes);
+  for (size_t offset : {size_t{0}, size_t{1}, size_t{69999}, size_t{70000}}) {
+    SCOPED_TRACE(offset);
+    int fd = ::open(file.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::lseek(fd, static_cast<off_t>(offset), SEEK_SET), static_cast<off_t>(offset));
+    int savedStdin = ::dup(0);
+    ASSERT_EQ(::dup2(fd, 0), 0);
+    ::close(fd);
+    BufferOrError result = readFileOrStdin("-");
+    ::dup2(savedStdin, 0);
+    ::close(savedStdin);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->kind(), TextBufferKind::Owned);
+    expectHolds(*result, bytes.substr(offset));
+  }
+}
+
 TEST(TextBuffer, NamedPipeIsReadToItsEnd) {
   TempDir temp;
   std::string fifo = temp.path("fifo");
