@@ -28,6 +28,7 @@
 #include <string_view>
 #include <system_error>
 #include <tuple>
+#include <type_traits>
 
 namespace vetline {
 
@@ -126,7 +127,7 @@ private:
 
 // printfFormat("%5.2f", x): the values are copied; the format must be a
 // literal.
-template <typename... Ts> PrintfFormat<Ts...> printfFormat(const char *format, const Ts &...values) {
+template <typename... Ts> PrintfFormat<Ts...> printfFormat(const char *format, Ts... values) {
   return PrintfFormat<Ts...>(format, values...);
 }
 
