@@ -1,0 +1,896 @@
+// The argument parser. One pass over the collected tokens (program name,
+// environment variable, process arguments, response files expanded in
+// place) matches each argument to an option by exact name, then by the
+// longest prefix or grouped one-letter options, hands values out by each
+// option's value expectation, and collects every error before ending the
+// process. Positional values are handed out after the pass. The nearest-name
+// suggestion visits the subcommand's name map in bucket order, so ties go to
+// whichever name the map yields first. Tested by parser_test.cpp.
+#include "support/cmdline/parser.h"
+
+#include "support/cmdline/help.h"
+#include "support/cmdline/library_options.h"
+#include "support/cmdline/option.h"
+#include "support/output_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+
+namespace vetline::cl {
+
+// ---- Value parsers ----
+
+bool parseFlagValue(Option &option, std::string_view argName, std::string_view text,
+                    bool &value) {
+  if (text.empty() || text == "1" || text == "true" || text == "True" || text == "TRUE") {
+    value = true;
+    return false;
+  }
+  if (text == "0" || text == "false" || text == "False" || text == "FALSE") {
+    value = false;
+    return false;
+  }
+  return option.error("'" + std::string(text) + "' is invalid value for boolean argument! Try 0 or 1",
+                      argName);
+}
+
+bool parseUnsignedText(std::string_view text, uint64_t &value) {
+  unsigned base = 10;
+  if (text.size() >= 2 && text[0] == '0') {
+    char second = text[1];
+    if (second == 'x' || second == 'X') {
+      base = 16;
+      text.remove_prefix(2);
+    } else if (second == 'b' || second == 'B') {
+      base = 2;
+      text.remove_prefix(2);
+    } else if (second == 'o') {
+      base = 8;
+      text.remove_prefix(2);
+    } else if (second >= '0' && second <= '9') {
+      base = 8;
+      text.remove_prefix(1);
+    }
+  }
+  if (text.empty())
+    return false;
+  uint64_t result = 0;
+  for (char c : text) {
+    unsigned digit;
+    if (c >= '0' && c <= '9')
+      digit = unsigned(c - '0');
+    else if (c >= 'a' && c <= 'z')
+      digit = unsigned(c - 'a') + 10;
+    else if (c >= 'A' && c <= 'Z')
+      digit = unsigned(c - 'A') + 10;
+    else
+      return false;
+    if (digit >= base)
+      return false;
+    if (result > (UINT64_MAX - digit) / base)
+      return false;
+    result = result * base + digit;
+  }
+  value = result;
+  return true;
+}
+
+bool parseUnsignedValue(Option &o, std::string_view argName, std::string_view text,
+                        uint64_t limit, std::string_view kindName, uint64_t &value) {
+  uint64_t result = 0;
+  if (!parseUnsignedText(text, result) || result > limit)
+    return o.error("'" + std::string(text) + "' value invalid for " + std::string(kindName) +
+                       " argument!",
+                   argName);
+  value = result;
+  return false;
+}
+
+// ---- Tokens ----
+
+namespace {
+
+bool isSeparator(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+void pushToken(std::vector<std::string> &tokens, std::string &token) {
+  if (!token.empty())
+    tokens.push_back(std::move(token));
+  token.clear();
+}
+
+} // namespace
+
+void tokenizeCommandLine(std::string_view text, std::vector<std::string> &tokens) {
+  std::string token;
+  size_t i = 0;
+  size_t size = text.size();
+  while (i < size) {
+    char c = text[i];
+    if (isSeparator(c)) {
+      pushToken(tokens, token);
+      ++i;
+    } else if (c == '\\' && i + 1 < size) {
+      token.push_back(text[i + 1]);
+      i += 2;
+    } else if (c == '\'' || c == '"') {
+      ++i;
+      while (i < size && text[i] != c) {
+        if (text[i] == '\\' && i + 1 < size) {
+          token.push_back(text[i + 1]);
+          i += 2;
+        } else {
+          token.push_back(text[i++]);
+        }
+      }
+      // An unterminated quote ends the text: what was collected is the last token.
+      if (i >= size)
+        break;
+      ++i;
+    } else {
+      token.push_back(c);
+      ++i;
+    }
+  }
+  pushToken(tokens, token);
+}
+
+namespace {
+
+void appendUtf8(std::string &out, uint32_t code) {
+  if (code < 0x80) {
+    out.push_back(char(code));
+  } else if (code < 0x800) {
+    out.push_back(char(0xC0 | (code >> 6)));
+    out.push_back(char(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(char(0xE0 | (code >> 12)));
+    out.push_back(char(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(char(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(char(0xF0 | (code >> 18)));
+    out.push_back(char(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(char(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(char(0x80 | (code & 0x3F)));
+  }
+}
+
+} // namespace
+
+bool convertUtf16ToUtf8(std::string_view bytes, std::string &out) {
+  if (bytes.size() < 2 || bytes.size() % 2 != 0)
+    return false;
+  unsigned char b0 = bytes[0], b1 = bytes[1];
+  bool little = b0 == 0xFF && b1 == 0xFE;
+  if (!little && !(b0 == 0xFE && b1 == 0xFF))
+    return false;
+  auto unit = [&](size_t at) -> uint32_t {
+    unsigned char lo = bytes[at], hi = bytes[at + 1];
+    return little ? uint32_t(lo | (hi << 8)) : uint32_t(hi | (lo << 8));
+  };
+  out.clear();
+  for (size_t at = 2; at < bytes.size(); at += 2) {
+    uint32_t code = unit(at);
+    if (code >= 0xDC00 && code <= 0xDFFF)
+      return false;
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      if (at + 2 >= bytes.size())
+        return false;
+      uint32_t low = unit(at + 2);
+      if (low < 0xDC00 || low > 0xDFFF)
+        return false;
+      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+      at += 2;
+    }
+    appendUtf8(out, code);
+  }
+  return true;
+}
+
+namespace {
+
+struct FileIdentity {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const FileIdentity &other) const {
+    return device == other.device && inode == other.inode;
+  }
+};
+
+// Reads a whole response file. Only regular files and pipes: a device such
+// as /dev/zero would never end.
+bool readResponseFile(const std::string &path, FileIdentity &identity, std::string &text) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  struct stat status;
+  if (::fstat(fd, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISFIFO(status.st_mode))) {
+    ::close(fd);
+    return false;
+  }
+  identity = {status.st_dev, status.st_ino};
+  text.clear();
+  char block[65536];
+  for (;;) {
+    ssize_t count = ::read(fd, block, sizeof block);
+    if (count < 0 && errno == EINTR)
+      continue;
+    if (count < 0) {
+      ::close(fd);
+      return false;
+    }
+    if (count == 0)
+      break;
+    text.append(block, size_t(count));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool identityOf(const std::string &path, FileIdentity &identity) {
+  struct stat status;
+  if (::stat(path.c_str(), &status) != 0)
+    return false;
+  identity = {status.st_dev, status.st_ino};
+  return true;
+}
+
+// The tokens of a response file's text, or false when it cannot be used.
+bool responseFileTokens(std::string &text, std::vector<std::string> &tokens) {
+  bool utf16 = text.size() >= 2 && (text.compare(0, 2, "\xFF\xFE") == 0 ||
+                                     text.compare(0, 2, "\xFE\xFF") == 0);
+  if (utf16) {
+    std::string converted;
+    if (!convertUtf16ToUtf8(text, converted))
+      return false; // "Could not convert UTF16 to UTF8": the argument stays.
+    text = std::move(converted);
+  }
+  std::string_view view = text;
+  if (view.size() >= 3 && view.substr(0, 3) == "\xEF\xBB\xBF")
+    view.remove_prefix(3);
+  tokenizeCommandLine(view, tokens);
+  return true;
+}
+
+} // namespace
+
+void expandResponseFiles(std::vector<std::string> &args) {
+  struct Active {
+    FileIdentity identity;
+    size_t end;
+  };
+  std::vector<Active> active;
+  size_t i = 0;
+  while (i < args.size()) {
+    while (!active.empty() && i >= active.back().end)
+      active.pop_back();
+    if (args[i].empty() || args[i][0] != '@') {
+      ++i;
+      continue;
+    }
+    std::string path = args[i].substr(1);
+    FileIdentity identity{};
+    if (!identityOf(path, identity) ||
+        std::any_of(active.begin(), active.end(),
+                    [&](const Active &a) { return a.identity == identity; })) {
+      ++i;
+      continue;
+    }
+    std::string text;
+    std::vector<std::string> tokens;
+    if (!readResponseFile(path, identity, text) || !responseFileTokens(text, tokens)) {
+      ++i;
+      continue;
+    }
+    size_t count = tokens.size();
+    args.erase(args.begin() + ptrdiff_t(i));
+    args.insert(args.begin() + ptrdiff_t(i), std::make_move_iterator(tokens.begin()),
+                std::make_move_iterator(tokens.end()));
+    for (Active &a : active)
+      a.end = a.end + count - 1;
+    active.push_back({identity, i + count});
+  }
+}
+
+// ---- Edit distance ----
+
+namespace {
+
+// Bit-parallel distance for a pattern of at most 64 characters: one pass
+// over the text, so a huge misspelt argument stays cheap.
+size_t bitParallelDistance(std::string_view pattern, std::string_view text) {
+  uint64_t peq[256] = {};
+  size_t m = pattern.size();
+  for (size_t j = 0; j < m; ++j)
+    peq[(unsigned char)pattern[j]] |= uint64_t(1) << j;
+  uint64_t pv = ~uint64_t(0), mv = 0;
+  uint64_t last = uint64_t(1) << (m - 1);
+  size_t score = m;
+  for (char c : text) {
+    uint64_t eq = peq[(unsigned char)c];
+    uint64_t xv = eq | mv;
+    uint64_t xh = (((eq & pv) + pv) ^ pv) | eq;
+    uint64_t ph = mv | ~(xh | pv);
+    uint64_t mh = pv & xh;
+    if (ph & last)
+      ++score;
+    else if (mh & last)
+      --score;
+    ph = (ph << 1) | 1;
+    mh <<= 1;
+    pv = mh | ~(xv | ph);
+    mv = ph & xv;
+  }
+  return score;
+}
+
+} // namespace
+
+size_t editDistance(std::string_view a, std::string_view b) {
+  if (a.size() < b.size())
+    std::swap(a, b);
+  if (b.empty())
+    return a.size();
+  if (b.size() <= 64)
+    return bitParallelDistance(b, a);
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j)
+    row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t above = row[j];
+      size_t replace = diagonal + (a[i - 1] == b[j - 1] ? 0 : 1);
+      row[j] = std::min({above + 1, row[j - 1] + 1, replace});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// ---- The parse ----
+
+namespace {
+
+struct ParseContext {
+  OutputStream *output = nullptr;
+  bool mayExit = true;
+  int exitCode = -1;
+};
+
+ParseContext *currentParse = nullptr;
+
+// The token texts of the last parse; options copy what they keep.
+std::vector<std::string> *lastTokens = nullptr;
+
+class ArgumentParser {
+public:
+  ArgumentParser(const std::vector<std::string> &args, const ParseSettings &settings,
+                 ParseContext &context)
+      : args(args), settings(settings), context(context),
+        err(settings.errors ? *settings.errors : standardError()) {}
+
+  bool run();
+
+private:
+  using Value = std::optional<std::string_view>;
+
+  void chooseSubCommand();
+  void checkPositionals();
+  void parseArgument();
+  void handlePositionalArgument(std::string_view arg);
+  Option *lookup(std::string_view name, bool doubleDash, Value &value) const;
+  Option *prefixOrGroup(std::string_view name, std::string_view &argName, Value &value);
+  Option *findPrefixed(std::string_view name, bool groupingOnly, size_t &length) const;
+  std::optional<std::string> suggest(std::string_view written) const;
+  void unrecognised(std::string_view arg, const std::optional<std::string> &suggestion);
+  void giveValue(Option &o, unsigned argIndex, std::string_view argName, Value value);
+  void deliver(Option &o, unsigned argIndex, std::string_view argName, std::string_view value,
+               bool multiValue);
+  void handOutPositionals();
+  void handOutWithConsumeAfter();
+  void finalChecks();
+  bool stopped() const { return context.exitCode >= 0; }
+
+  const std::vector<std::string> &args;
+  const ParseSettings &settings;
+  ParseContext &context;
+  OutputStream &err;
+  std::string_view programName;
+  SubCommand *sub = nullptr;
+  size_t index = 1;
+  Option *activePositional = nullptr;
+  bool dashDashSeen = false;
+  std::vector<std::pair<std::string_view, unsigned>> positionalValues;
+  size_t requiredPositionals = 0;
+  bool unbounded = false;
+  bool failed = false;
+};
+
+bool isRequiredRule(OccurrenceRule rule) { return rule == Required || rule == OneOrMore; }
+
+void ArgumentParser::chooseSubCommand() {
+  OptionRegistry &r = registry();
+  sub = &r.mainSub;
+  index = 1;
+  if (args.size() >= 2 && !args[1].empty() && args[1][0] != '-') {
+    for (SubCommand *s : r.subcommands) {
+      if (s != &r.mainSub && s != &r.everySub && s->name == args[1]) {
+        sub = s;
+        index = 2;
+        break;
+      }
+    }
+  }
+  r.activeSubCommand = sub;
+  std::vector<Option *> deferred;
+  deferred.swap(r.defaultOptions);
+  for (Option *o : deferred)
+    r.addOption(*o, true);
+}
+
+void ArgumentParser::checkPositionals() {
+  bool hasUnbounded = false;
+  for (Option *o : sub->positionals) {
+    OccurrenceRule rule = o->occurrenceRule();
+    if (isRequiredRule(rule)) {
+      ++requiredPositionals;
+    } else if (sub->consumeAfter && sub->positionals.size() > 1) {
+      if (!settings.errors)
+        o->error("error - this positional option will never be matched, because it does not "
+                 "Require a value, and a cl::ConsumeAfter option is active!");
+      failed = true;
+    } else if (hasUnbounded && o->name.empty()) {
+      if (!settings.errors)
+        o->error("error - option can never match, because another positional argument will "
+                 "match an unbounded number of values, and this option does not require a "
+                 "value!");
+      err << programName << ": CommandLine Error: Option '" << o->name
+          << "' is all messed up!\n"
+          << std::to_string(sub->positionals.size());
+      failed = true;
+    }
+    if (rule == ZeroOrMore || rule == OneOrMore)
+      hasUnbounded = true;
+  }
+  unbounded = hasUnbounded || sub->consumeAfter;
+}
+
+bool ArgumentParser::run() {
+  OptionRegistry &r = registry();
+  programName = r.programName;
+  unsigned errorsBefore = r.errorCount;
+  chooseSubCommand();
+  checkPositionals();
+  while (index < args.size() && !stopped()) {
+    parseArgument();
+    ++index;
+  }
+  if (stopped())
+    return true;
+  handOutPositionals();
+  finalChecks();
+  r.extraHelpTexts.clear();
+  return !failed && r.errorCount == errorsBefore;
+}
+
+void ArgumentParser::handlePositionalArgument(std::string_view arg) {
+  if (activePositional) {
+    giveValue(*activePositional, unsigned(index), activePositional->name, arg);
+    return;
+  }
+  if (sub->positionals.empty()) {
+    unrecognised(arg, std::nullopt);
+    return;
+  }
+  positionalValues.emplace_back(arg, unsigned(index));
+  if (positionalValues.size() >= requiredPositionals && sub->consumeAfter) {
+    for (++index; index < args.size(); ++index)
+      positionalValues.emplace_back(args[index], unsigned(index));
+  }
+}
+
+void ArgumentParser::parseArgument() {
+  std::string_view arg = args[index];
+  if (arg.empty() || arg[0] != '-' || arg == "-" || dashDashSeen) {
+    handlePositionalArgument(arg);
+    return;
+  }
+  if (arg == "--") {
+    dashDashSeen = true;
+    return;
+  }
+  std::string_view name = arg.substr(1);
+  bool doubleDash = false;
+  if (!name.empty() && name[0] == '-') {
+    name.remove_prefix(1);
+    doubleDash = true;
+  }
+  Value value;
+  Option *o = lookup(name, doubleDash, value);
+  std::string_view argName = name.substr(0, name.find('='));
+  if (activePositional && activePositional->hasExtraFlag(ConsumesPositionals) &&
+      !(o && o->formatting() == Positional)) {
+    giveValue(*activePositional, unsigned(index), activePositional->name, arg);
+    return;
+  }
+  if (!o && !(doubleDash && settings.longOptionsUseDoubleDash))
+    o = prefixOrGroup(name, argName, value);
+  if (!o) {
+    std::optional<std::string> suggestion;
+    if (sub->sinks.empty())
+      suggestion = suggest(name);
+    unrecognised(arg, suggestion);
+    return;
+  }
+  if (o->formatting() == Positional) {
+    activePositional = o;
+    if (o->hasExtraFlag(ConsumesPositionals) && value) {
+      OptionRegistry &r = registry();
+      OutputStream *saved = r.errorStream;
+      if (settings.errors)
+        r.errorStream = settings.errors;
+      o->error("This argument does not take a value.\n\tInstead, it consumes any positional "
+               "arguments until the next recognized option.",
+               argName);
+      r.errorStream = saved;
+    }
+    return;
+  }
+  giveValue(*o, unsigned(index), argName, value);
+}
+
+Option *ArgumentParser::lookup(std::string_view name, bool doubleDash, Value &value) const {
+  if (name.empty())
+    return nullptr;
+  Option *o = nullptr;
+  size_t equals = name.find('=');
+  if (equals != std::string_view::npos) {
+    o = sub->find(name.substr(0, equals));
+    if (!o || o->formatting() == GluedValueOnly)
+      return nullptr;
+    value = name.substr(equals + 1);
+  } else {
+    o = sub->find(name);
+  }
+  if (o && settings.longOptionsUseDoubleDash && !doubleDash && !o->hasExtraFlag(Grouping)) {
+    value.reset();
+    return nullptr;
+  }
+  return o;
+}
+
+Option *ArgumentParser::findPrefixed(std::string_view name, bool groupingOnly,
+                                     size_t &length) const {
+  for (length = name.size(); length >= 1; --length) {
+    Option *o = sub->find(name.substr(0, length));
+    if (!o)
+      continue;
+    FormattingRule rule = o->formatting();
+    if (o->hasExtraFlag(Grouping) ||
+        (!groupingOnly && (rule == Prefix || rule == GluedValueOnly)))
+      return o;
+  }
+  return nullptr;
+}
+
+Option *ArgumentParser::prefixOrGroup(std::string_view name, std::string_view &argName,
+                                      Value &value) {
+  if (name.size() < 2)
+    return nullptr;
+  bool groupingOnly = false;
+  for (;;) {
+    size_t length = 0;
+    Option *o = findPrefixed(name, groupingOnly, length);
+    if (!o)
+      return nullptr;
+    argName = name.substr(0, length);
+    std::string_view rest = name.substr(length);
+    FormattingRule rule = o->formatting();
+    value.reset();
+    if (rest.empty())
+      return o;
+    if (rule == GluedValueOnly || (rule == Prefix && rest[0] != '=')) {
+      value = rest;
+      return o;
+    }
+    if (rest[0] == '=') {
+      value = rest.substr(1);
+      return o;
+    }
+    if (o->valueExpectation() == ValueRequired) {
+      o->error("may not occur within a group!", argName);
+      return nullptr;
+    }
+    giveValue(*o, unsigned(index), argName, std::nullopt);
+    name = rest;
+    groupingOnly = true;
+  }
+}
+
+std::optional<std::string> ArgumentParser::suggest(std::string_view written) const {
+  size_t equals = written.find('=');
+  std::string_view left = written.substr(0, equals);
+  std::string_view rest = equals == std::string_view::npos ? std::string_view()
+                                                           : written.substr(equals + 1);
+  const Option *best = nullptr;
+  std::string_view bestName;
+  size_t bestDistance = 0;
+  std::vector<std::string_view> candidates;
+  sub->forEachEntry([&](std::string_view, Option *o) {
+    if (o->visibility() == Unlisted)
+      return;
+    candidates.clear();
+    o->extraNames(candidates);
+    if (!o->name.empty())
+      candidates.push_back(o->name);
+    bool allowsValue = o->valueExpectation() != ValueDisallowed;
+    std::string_view compared = allowsValue ? left : written;
+    for (std::string_view candidate : candidates) {
+      size_t lengthGap = candidate.size() > compared.size() ? candidate.size() - compared.size()
+                                                            : compared.size() - candidate.size();
+      // The length difference bounds the distance from below.
+      if (best && lengthGap >= bestDistance)
+        continue;
+      size_t distance = editDistance(compared, candidate);
+      if (!best || distance < bestDistance) {
+        best = o;
+        bestName = candidate;
+        bestDistance = distance;
+      }
+    }
+  });
+  if (!best)
+    return std::nullopt;
+  std::string suggestion(bestName);
+  if (!rest.empty() && best->valueExpectation() != ValueDisallowed)
+    suggestion.append("=").append(rest);
+  return suggestion;
+}
+
+void ArgumentParser::unrecognised(std::string_view arg,
+                                  const std::optional<std::string> &suggestion) {
+  if (!sub->sinks.empty()) {
+    for (Option *sink : sub->sinks)
+      sink->recordOccurrence(unsigned(index), "", arg, false);
+    return;
+  }
+  std::string text;
+  text.append(programName).append(": Unknown command line argument '").append(arg);
+  text.append("'.  Try: '").append(args[0]).append(" --help'\n");
+  if (suggestion) {
+    text.append(programName).append(": Did you mean '").append(dashesFor(*suggestion));
+    text.append(*suggestion).append("'?\n");
+  }
+  err << text;
+  failed = true;
+}
+
+void ArgumentParser::deliver(Option &o, unsigned argIndex, std::string_view argName,
+                             std::string_view value, bool multiValue) {
+  if (!o.hasExtraFlag(CommaSeparated)) {
+    if (o.recordOccurrence(argIndex, argName, value, multiValue))
+      failed = true;
+    return;
+  }
+  for (;;) {
+    size_t comma = value.find(',');
+    if (o.recordOccurrence(argIndex, argName, value.substr(0, comma), multiValue)) {
+      failed = true;
+      return;
+    }
+    if (comma == std::string_view::npos)
+      return;
+    value.remove_prefix(comma + 1);
+  }
+}
+
+void ArgumentParser::giveValue(Option &o, unsigned argIndex, std::string_view argName,
+                               Value value) {
+  switch (o.valueExpectation()) {
+  case ValueRequired:
+    if (!value) {
+      if (index + 1 >= args.size() || o.formatting() == GluedValueOnly) {
+        o.error("requires a value!", argName);
+        failed = true;
+        return;
+      }
+      value = args[++index];
+    }
+    break;
+  case ValueDisallowed:
+    if (o.additionalValues > 0) {
+      o.error("multi-valued option specified with ValueDisallowed modifier!", argName);
+      failed = true;
+      return;
+    }
+    if (value) {
+      o.error("does not allow a value! '" + std::string(*value) + "' specified.", argName);
+      failed = true;
+      return;
+    }
+    break;
+  default:
+    break;
+  }
+  if (o.additionalValues == 0) {
+    deliver(o, argIndex, argName, value.value_or(std::string_view()), false);
+    return;
+  }
+  unsigned remaining = unsigned(o.additionalValues) + 1;
+  bool multiValue = false;
+  if (value) {
+    deliver(o, argIndex, argName, *value, false);
+    --remaining;
+    multiValue = true;
+  }
+  while (remaining > 0) {
+    if (index + 1 >= args.size()) {
+      o.error("not enough values!", argName);
+      failed = true;
+      return;
+    }
+    deliver(o, argIndex, argName, args[++index], multiValue);
+    multiValue = true;
+    --remaining;
+  }
+}
+
+void ArgumentParser::handOutPositionals() {
+  size_t count = positionalValues.size();
+  if (count < requiredPositionals) {
+    err << programName << ": Not enough positional command line arguments specified!\n"
+        << "Must specify at least " << std::to_string(requiredPositionals)
+        << " positional argument" << (requiredPositionals >= 2 ? "s" : "") << ": See: "
+        << args[0] << " --help\n";
+    failed = true;
+    return;
+  }
+  if (!unbounded && !sub->consumeAfter && count > sub->positionals.size()) {
+    err << programName << ": Too many positional arguments specified!\n"
+        << "Can specify at most " << std::to_string(sub->positionals.size())
+        << " positional arguments: See: " << args[0] << " --help\n";
+    failed = true;
+    return;
+  }
+  if (sub->consumeAfter) {
+    handOutWithConsumeAfter();
+    return;
+  }
+  size_t next = 0;
+  size_t requiredLeft = requiredPositionals;
+  for (Option *o : sub->positionals) {
+    OccurrenceRule rule = o->occurrenceRule();
+    if (isRequiredRule(rule)) {
+      --requiredLeft;
+      if (next < count) {
+        giveValue(*o, positionalValues[next].second, o->name, positionalValues[next].first);
+        ++next;
+      }
+    }
+    while (count - next > requiredLeft) {
+      if (rule == Required)
+        break;
+      giveValue(*o, positionalValues[next].second, o->name, positionalValues[next].first);
+      ++next;
+      if (rule == Optional)
+        break;
+    }
+  }
+}
+
+void ArgumentParser::handOutWithConsumeAfter() {
+  size_t next = 0;
+  size_t count = positionalValues.size();
+  for (Option *o : sub->positionals) {
+    if (isRequiredRule(o->occurrenceRule()) && next < count) {
+      giveValue(*o, positionalValues[next].second, o->name, positionalValues[next].first);
+      ++next;
+    }
+  }
+  if (sub->positionals.size() == 1 && next == 0 && count > 0) {
+    Option *o = sub->positionals.front();
+    giveValue(*o, positionalValues[0].second, o->name, positionalValues[0].first);
+    next = 1;
+  }
+  for (; next < count; ++next)
+    giveValue(*sub->consumeAfter, positionalValues[next].second, sub->consumeAfter->name,
+              positionalValues[next].first);
+}
+
+void ArgumentParser::finalChecks() {
+  std::vector<Option *> missing;
+  sub->forEachEntry([&](std::string_view, Option *o) {
+    if (isRequiredRule(o->occurrenceRule()) && o->occurrences == 0 &&
+        std::find(missing.begin(), missing.end(), o) == missing.end())
+      missing.push_back(o);
+  });
+  for (Option *o : missing) {
+    o->error("must be specified at least once!");
+    failed = true;
+  }
+}
+
+std::string_view fileNamePart(std::string_view path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+OutputStream &programOutput() {
+  if (currentParse && currentParse->output)
+    return *currentParse->output;
+  return standardOutput();
+}
+
+void requestExit(int code) {
+  if (!currentParse || currentParse->mayExit) {
+    standardOutput().flush();
+    std::exit(code);
+  }
+  if (currentParse->exitCode < 0)
+    currentParse->exitCode = code;
+}
+
+ParseResult parseArguments(const std::vector<std::string> &processArgs,
+                           const ParseSettings &settings) {
+  ensureHelpOptions();
+  ensureLibraryOptions();
+  auto *tokens = new std::vector<std::string>;
+  tokens->reserve(processArgs.size());
+  tokens->push_back(processArgs.empty() ? std::string() : processArgs[0]);
+  if (settings.environmentValue)
+    tokenizeCommandLine(settings.environmentValue, *tokens);
+  for (size_t i = 1; i < processArgs.size(); ++i)
+    tokens->push_back(processArgs[i]);
+  expandResponseFiles(*tokens);
+  // Keep this parse's tokens until the next one; the previous ones go now.
+  delete lastTokens;
+  lastTokens = tokens;
+
+  OptionRegistry &r = registry();
+  r.programName = std::string(fileNamePart((*tokens)[0]));
+  r.overview = settings.overview;
+
+  ParseContext context;
+  context.output = settings.output;
+  context.mayExit = settings.mayExit;
+  ParseContext *outer = currentParse;
+  currentParse = &context;
+  ArgumentParser parser(*tokens, settings, context);
+  bool ok = parser.run();
+  currentParse = outer;
+
+  ParseResult result;
+  result.ok = ok;
+  result.exitCode = context.exitCode;
+  if (!ok && settings.mayExit && !settings.errors) {
+    standardOutput().flush();
+    std::exit(1);
+  }
+  return result;
+}
+
+bool parseCommandLine(int argc, const char *const *argv, std::string_view overview,
+                      OutputStream *errors, const char *environmentVariable,
+                      bool longOptionsUseDoubleDash) {
+  std::vector<std::string> args;
+  args.reserve(size_t(argc > 0 ? argc : 1));
+  for (int i = 0; i < argc; ++i)
+    args.emplace_back(argv[i] ? argv[i] : "");
+  ParseSettings settings;
+  settings.overview = overview;
+  settings.errors = errors;
+  settings.environmentValue = environmentVariable ? std::getenv(environmentVariable) : nullptr;
+  settings.longOptionsUseDoubleDash = longOptionsUseDoubleDash;
+  return parseArguments(args, settings).ok;
+}
+
+} // namespace vetline::cl

@@ -1,0 +1,75 @@
+// Command-line parsing: the argument vector, the tokens of one environment
+// variable and of response files ("@file") become occurrences of the
+// registered options (option.h).
+//
+// Surprising: without an error stream, parseCommandLine ends the process
+// (status 1) after reporting every bad argument, and a help or version
+// option ends it (status 0) while it is parsed. Values are copied into the
+// options; the token texts are kept until the next parse.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vetline {
+class OutputStream;
+}
+
+namespace vetline::cl {
+
+// Parses the process arguments against the registry. `errors` null: every
+// message goes to standard error and an error ends the process with status
+// 1. Otherwise the parser's own messages go to `errors` and the function
+// returns false on error. Returns true when no error was found.
+bool parseCommandLine(int argc, const char *const *argv, std::string_view overview = {},
+                      OutputStream *errors = nullptr, const char *environmentVariable = nullptr,
+                      bool longOptionsUseDoubleDash = false);
+
+// The same parse with every process-wide effect under the caller's control,
+// for tests and fuzzing.
+struct ParseSettings {
+  std::string_view overview;
+  OutputStream *errors = nullptr;
+  // The variable's value itself (not its name); null when unset.
+  const char *environmentValue = nullptr;
+  bool longOptionsUseDoubleDash = false;
+  // Help and version text goes here instead of standard output.
+  OutputStream *output = nullptr;
+  // When false, an error or a help request returns instead of exiting.
+  bool mayExit = true;
+};
+
+struct ParseResult {
+  bool ok = true;
+  // The exit status a help or version option asked for; -1 when none did.
+  int exitCode = -1;
+};
+
+ParseResult parseArguments(const std::vector<std::string> &args, const ParseSettings &settings);
+
+// The shell-like splitter used for the environment variable and response
+// files: blanks separate, quotes group, a backslash escapes the next
+// character; empty tokens are dropped.
+void tokenizeCommandLine(std::string_view text, std::vector<std::string> &tokens);
+
+// Replaces each "@file" argument by the file's tokens, recursively; a file
+// already being expanded, or one that cannot be read, stays as it is.
+void expandResponseFiles(std::vector<std::string> &args);
+
+// Converts UTF-16 text after its byte-order mark (either byte order) to
+// UTF-8; false when it is not valid UTF-16.
+bool convertUtf16ToUtf8(std::string_view bytes, std::string &out);
+
+// Where help and version text go during the current parse.
+OutputStream &programOutput();
+
+// Ends the current parse with `code` (help and version): exits at once,
+// unless the parse may not exit; then the parse stops after this argument.
+void requestExit(int code);
+
+// Unit-cost edit distance (insertion, deletion, replacement).
+size_t editDistance(std::string_view a, std::string_view b);
+
+} // namespace vetline::cl
