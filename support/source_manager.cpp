@@ -182,22 +182,25 @@ SourceDiagnostic::SourceDiagnostic(const SourceManager &manager, SourceLocation 
       ranges(std::move(columnRanges)) {}
 
 void SourceDiagnostic::print(OutputStream &os) const {
+  // Pieces are joined before writing: standard error is unbuffered, and a
+  // run with many remarks would otherwise pay one system call per piece.
   {
     ColorScope bold(os, TerminalColor::KeepColor, true);
     if (!name.empty()) {
-      os << (name == "-" ? std::string_view("<stdin>") : std::string_view(name));
+      std::string prefix = name == "-" ? "<stdin>" : name;
       if (line != -1) {
-        os << ':' << line;
+        prefix += ':' + std::to_string(line);
         if (col != -1)
-          os << ':' << static_cast<int64_t>(col) + 1;
+          prefix += ':' + std::to_string(static_cast<int64_t>(col) + 1);
       }
-      os << ": ";
+      prefix += ": ";
+      os << prefix;
     }
   }
   printKindLabel(os, roleOf(diagKind));
   {
     ColorScope bold(os, TerminalColor::KeepColor, true);
-    os << text << '\n';
+    os << text + '\n';
   }
   if (line == -1 || col == -1)
     return;
