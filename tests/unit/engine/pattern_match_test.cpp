@@ -1,0 +1,298 @@
+#include "engine/pattern_match.h"
+
+#include "engine/check_engine.h"
+#include "engine/engine_errors.h"
+#include "engine/pattern.h"
+#include "engine/pattern_context.h"
+#include "support/source_manager.h"
+#include "support/text_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace vetline {
+namespace {
+
+struct DistanceCase {
+  std::string_view from;
+  std::string_view to;
+  uint32_t distance;
+};
+
+const DistanceCase distanceCases[] = {
+    {"", "", 0},          {"abc", "", 3},      {"", "abcd", 4},      {"abc", "abc", 0},
+    {"kitten", "sitting", 3}, {"flaw", "lawn", 2}, {"ab", "ba", 2},  {"a\nb", "ab", 1},
+};
+
+TEST(PatternMatch, EditDistance) {
+  for (const DistanceCase &c : distanceCases) {
+    SCOPED_TRACE(std::string(c.from) + " -> " + std::string(c.to));
+    EXPECT_EQ(editDistance(c.from, c.to), c.distance);
+    EXPECT_EQ(editDistance(c.to, c.from), c.distance);
+  }
+}
+
+// The fuzzy search written the slow, obvious way: every offset gets its full
+// distance. The real one caps distances that cannot win.
+std::optional<size_t> referenceCandidate(std::string_view text, std::string_view example) {
+  size_t offsets = std::min<size_t>(4096, text.size());
+  std::optional<size_t> best;
+  double bestQuality = 0.0;
+  unsigned lines = 0;
+  for (size_t i = 0; i < offsets; ++i) {
+    if (text[i] == '\n')
+      ++lines;
+    if (text[i] == ' ' || text[i] == '\t')
+      continue;
+    std::string_view candidate = text.substr(i, example.size());
+    candidate = candidate.substr(0, candidate.find('\n'));
+    double quality = editDistance(candidate, example) + lines / 100.0;
+    if (!best || quality < bestQuality) {
+      best = i;
+      bestQuality = quality;
+    }
+  }
+  if (!best || *best == 0 || !(bestQuality < 50.0))
+    return std::nullopt;
+  return best;
+}
+
+struct CandidateCase {
+  const char *name;
+  std::string text;
+  std::string example;
+  std::optional<size_t> offset;
+};
+
+TEST(PatternMatch, ClosestCandidate) {
+  const CandidateCase cases[] = {
+      {"exact match on the second line", "xx\nfoo", "foo", 3},
+      {"best at the very start is never proposed", "foo\nxyz", "foo", std::nullopt},
+      {"empty text", "", "foo", std::nullopt},
+      {"a later line costs a hundredth per line", "fox\n\nfoo", "foo", 5},
+      {"ties keep the earlier offset", "zz fob fob", "foo", 3},
+      {"blanks are not start offsets", "x  \tfoo", "foo", 4},
+      {"fifty edits are too many", "x" + std::string(60, 'a'), std::string(50, 'b'),
+       std::nullopt},
+      {"fifty edits everywhere", "z" + std::string(50, 'b'), std::string(50, 'a'),
+       std::nullopt},
+      {"forty-eight edits are accepted", "zq" + std::string(48, 'b'), "q" + std::string(48, 'a'),
+       1},
+      {"only the first 4096 offsets are tried", std::string(4100, 'z') + "foo", "foo",
+       std::nullopt},
+      {"a candidate may run past offset 4096", std::string(4095, '.') + "foo", "foo", 4095},
+  };
+  for (const CandidateCase &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(closestCandidateIn(c.text, c.example), c.offset);
+    EXPECT_EQ(referenceCandidate(c.text, c.example), c.offset);
+  }
+}
+
+// The capped distances must never change the answer: compare with the
+// reference on random texts over a small alphabet (so near matches are
+// common), with examples both shorter and longer than the cap.
+TEST(PatternMatch, ClosestCandidateAgreesWithReference) {
+  std::mt19937 random(12345);
+  const char alphabet[] = "ab \n";
+  auto randomText = [&](size_t length, size_t letters) {
+    std::string text;
+    for (size_t i = 0; i < length; ++i)
+      text += alphabet[random() % letters];
+    return text;
+  };
+  for (int round = 0; round < 400; ++round) {
+    SCOPED_TRACE(round);
+    std::string text = randomText(random() % 300, round % 2 ? 4 : 3);
+    std::string example = randomText(1 + random() % (round % 5 == 0 ? 120 : 12), 2);
+    EXPECT_EQ(closestCandidateIn(text, example), referenceCandidate(text, example));
+  }
+}
+
+struct FixedCase {
+  std::string haystack;
+  std::string needle;
+  bool ignoreCase;
+  size_t position;
+};
+
+TEST(PatternMatch, FindFixedText) {
+  const size_t none = std::string_view::npos;
+  const FixedCase cases[] = {
+      {"xfoox", "foo", false, 1},
+      {"xFOOx", "foo", false, none},
+      {"xFOOx", "Foo", true, 1},
+      {"aAaAab", "AB", true, 4},
+      {"[foo] a", "[FOO]", true, 0},
+      {"x\xc3\xa9x", "\xc3\x89", true, none}, // only ASCII letters fold
+      {"x\xc3\xa9x", "\xc3\xa9", true, 1},
+      {std::string("a\0b\0c", 5), std::string("\0c", 2), false, 3},
+      {std::string("a\0b\0C", 5), std::string("\0c", 2), true, 3},
+      {"ab", "abc", true, none},
+      {"abc", "bc", true, 1},
+      {"", "a", false, none},
+  };
+  for (const FixedCase &c : cases) {
+    SCOPED_TRACE(c.haystack + " / " + c.needle);
+    EXPECT_EQ(findFixedText(c.haystack, c.needle, c.ignoreCase), c.position);
+  }
+}
+
+class FindMatch : public ::testing::Test {
+protected:
+  std::string_view addBuffer(std::string_view text, std::string_view name) {
+    unsigned number = sourceManager.addBuffer(makeTextBufferCopy(text, name));
+    return sourceManager.buffer(number).text();
+  }
+
+  CheckPattern parse(std::string_view text, DirectiveKind kind = DirectiveKind::Plain) {
+    CheckPattern pattern({kind, 1, 0}, 1, &context);
+    EXPECT_FALSE(pattern.compilePattern(addBuffer(text, "check.txt"), "CHECK", sourceManager,
+                                        request));
+    return pattern;
+  }
+
+  // "position+length", or the messages of the errors.
+  std::string describe(MatchOutcome outcome) {
+    std::string result;
+    if (outcome.hasMatch)
+      result = std::to_string(outcome.position) + "+" + std::to_string(outcome.length);
+    handleEveryError(std::move(outcome.error), [&](const ErrorPayload &payload) {
+      result += (result.empty() ? "" : "; ") + payload.message();
+    });
+    return result;
+  }
+
+  std::string find(const CheckPattern &pattern, std::string_view input) {
+    return describe(pattern.findMatch(addBuffer(input, "input"), sourceManager));
+  }
+
+  SourceManager sourceManager;
+  PatternContext context;
+  CheckRequest request;
+};
+
+TEST_F(FindMatch, FixedAndRegexPatterns) {
+  struct Case {
+    const char *pattern;
+    const char *input;
+    const char *result;
+  };
+  const Case cases[] = {
+      {"foo", "a foo foo", "2+3"},
+      {"foo", "a fo", "String not found in input"},
+      {"a{{[0-9]+}}b", "xa12ba1b", "1+4"},
+      {"a{{[0-9]+}}b", "ab", "String not found in input"},
+      // '.' and '$' stop at line feeds.
+      {"a{{.*}}", "xab\nc", "1+2"},
+      {"b{{$}}", "b x\nab\n", "5+1"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.pattern);
+    EXPECT_EQ(find(parse(c.pattern), c.input), c.result);
+  }
+}
+
+TEST_F(FindMatch, IgnoreCaseAppliesToFixedTextAndRegexes) {
+  request.ignoreCase = true;
+  EXPECT_EQ(find(parse("Foo"), "xFOOx"), "1+3");
+  EXPECT_EQ(find(parse("F{{o+}}"), "xFOOx"), "1+3");
+}
+
+TEST_F(FindMatch, EndOfFileMatchesAtTheEnd) {
+  CheckPattern endOfFile({DirectiveKind::EndOfFile, 1, 0}, 3, &context);
+  EXPECT_EQ(find(endOfFile, ""), "0+0");
+  EXPECT_EQ(find(endOfFile, "abc\n"), "4+0");
+}
+
+TEST_F(FindMatch, EmptyLineMatchStartsAfterTheLineFeed) {
+  CheckPattern empty = parse("", DirectiveKind::Empty);
+  EXPECT_EQ(find(empty, "\n\nb"), "1+0");
+  EXPECT_EQ(find(empty, "\nb"), "String not found in input");
+}
+
+TEST_F(FindMatch, CapturesAreViewsIntoTheInput) {
+  CheckPattern pattern = parse("[[B:[a-z]+]]=[[A:[0-9]+]]");
+  std::string_view input = addBuffer("x abc=42 y", "input");
+  EXPECT_EQ(describe(pattern.findMatch(input, sourceManager)), "2+6");
+  std::optional<std::string_view> a = context.stringValue("A");
+  std::optional<std::string_view> b = context.stringValue("B");
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->data(), input.data() + 6);
+  EXPECT_EQ(*a, "42");
+  EXPECT_EQ(b->data(), input.data() + 2);
+  EXPECT_EQ(*b, "abc");
+}
+
+TEST_F(FindMatch, SubstitutedValuesAreEscaped) {
+  CheckPattern define = parse("[[X:a.b]]");
+  CheckPattern use = parse("<[[X]]>");
+  EXPECT_EQ(find(define, "a.b"), "0+3");
+  EXPECT_EQ(find(use, "<axb> <a.b>"), "6+5");
+  EXPECT_EQ(find(use, "<axb>"), "String not found in input");
+}
+
+TEST_F(FindMatch, SecondSubstitutionIsShiftedByTheFirst) {
+  context.setStringValue("X", "12");
+  context.setStringValue("Y", "345");
+  CheckPattern pattern = parse("a[[X]]b[[Y]]c{{$}}");
+  EXPECT_EQ(find(pattern, "a12b345c a12b34c\n"), "String not found in input");
+  EXPECT_EQ(find(pattern, "a12b34c\na12b345c\n"), "8+8");
+}
+
+TEST_F(FindMatch, UndefinedVariablesAreAllReportedAndNothingIsSearched) {
+  CheckPattern pattern = parse("[[X:x]] [[P]] and [[Q]]");
+  EXPECT_EQ(find(pattern, "x anything"),
+            "undefined variable: P; undefined variable: Q");
+  // The refused search captured nothing.
+  EXPECT_FALSE(context.stringValue("X"));
+}
+
+TEST_F(FindMatch, SubstitutionErrorsPointAtTheNames) {
+  CheckPattern pattern = parse("a [[UNSET]]");
+  MatchOutcome outcome = pattern.findMatch(addBuffer("a b", "input"), sourceManager);
+  ASSERT_FALSE(outcome.hasMatch);
+  ASSERT_TRUE(outcome.error.isKindOf<LocatedError>());
+  const auto &located = static_cast<const LocatedError &>(*outcome.error.payload());
+  EXPECT_EQ(located.diagnostic().bufferName(), "check.txt");
+  EXPECT_EQ(located.diagnostic().column(), 4);
+  EXPECT_EQ(located.range().end.pointer() - located.range().start.pointer(), 5);
+}
+
+// A regex that does not compile must never read as "not found": for a NOT
+// pattern that would be a pass.
+TEST_F(FindMatch, UncompilableRegexIsAnError) {
+  CheckPattern pattern({DirectiveKind::Not, 1, 0}, 1, &context);
+  std::string_view text = addBuffer("{{(a}}", "check.txt");
+  pattern.location = SourceLocation::fromPointer(text.data());
+  pattern.regexText = "(a";
+  std::string_view input = addBuffer("nothing here", "input");
+  RegexCache cache;
+  for (RegexCache *withCache : {static_cast<RegexCache *>(nullptr), &cache}) {
+    MatchOutcome outcome = findPatternMatch(pattern, input, sourceManager, withCache);
+    EXPECT_FALSE(outcome.hasMatch);
+    EXPECT_EQ(describe(std::move(outcome)), "invalid regex: parentheses not balanced");
+  }
+}
+
+TEST_F(FindMatch, CachedRegexGivesTheSameResults) {
+  CheckPattern pattern = parse("[[V:[a-z]+]]{{[0-9]}}");
+  std::string_view input = addBuffer("12 ab3 cd4", "input");
+  RegexCache cache;
+  for (size_t start : {0, 3, 4, 7, 10}) {
+    SCOPED_TRACE(start);
+    std::string_view text = input.substr(start);
+    std::string uncached = describe(pattern.findMatch(text, sourceManager));
+    std::optional<std::string_view> first = context.stringValue("V");
+    EXPECT_EQ(describe(findPatternMatch(pattern, text, sourceManager, &cache)), uncached);
+    EXPECT_EQ(context.stringValue("V"), first);
+  }
+}
+
+} // namespace
+} // namespace vetline
