@@ -1,5 +1,6 @@
 #include "support/source_manager.h"
 
+#include "support/error.h"
 #include "support/output_stream.h"
 
 #include <algorithm>
@@ -58,7 +59,7 @@ HighlightRole roleOf(DiagKind kind) {
   case DiagKind::Note:
     return HighlightRole::Note;
   }
-  return HighlightRole::Error;
+  VETLINE_UNREACHABLE("unknown diagnostic kind");
 }
 
 // The line with tabs expanded to the next multiple of eight and a final
