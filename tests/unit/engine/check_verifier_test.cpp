@@ -1,0 +1,163 @@
+// Verdicts of directive checking. The exact diagnostics of each rule are
+// pinned by the end-to-end cases under tests/e2e/cases/check/.
+#include "engine/check_verifier.h"
+
+#include "engine/check_engine.h"
+#include "support/source_manager.h"
+#include "support/text_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vetline {
+namespace {
+
+struct BreakCase {
+  std::string_view text;
+  size_t count;
+  size_t afterFirst;
+};
+
+const BreakCase breakCases[] = {
+    {"", 0, 0},          {"abc", 0, 0},     {"\n", 1, 1},     {"a\n\n", 2, 2},
+    {"\n\r", 1, 2},      {"\r\n", 1, 2},    {"\r", 1, 1},     {"\n\r\n", 2, 2},
+    {"\r\r", 2, 1},      {"a\nb\nc", 2, 2}, {"ab\r\n\n", 2, 4},
+};
+
+TEST(CheckVerifier, CountLineBreaks) {
+  for (const BreakCase &c : breakCases) {
+    SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
+    LineBreaks breaks = countLineBreaks(c.text);
+    EXPECT_EQ(breaks.count, c.count);
+    if (c.count > 0)
+      EXPECT_EQ(breaks.afterFirst, c.afterFirst);
+  }
+}
+
+struct Options {
+  bool enableVarScope = false;
+  bool allowDagOverlap = false;
+  std::vector<std::string_view> defines;
+};
+
+struct VerdictCase {
+  const char *name;
+  std::string_view check;
+  std::string_view input;
+  bool passes;
+  Options options = {};
+};
+
+bool verify(const VerdictCase &c) {
+  CheckRequest request;
+  request.enableVarScope = c.options.enableVarScope;
+  request.allowDeprecatedDagOverlap = c.options.allowDagOverlap;
+  request.globalDefines = c.options.defines;
+  SourceManager sourceManager;
+  CheckEngine engine(request);
+  Regex prefixes = engine.buildPrefixRegex();
+  unsigned check = sourceManager.addBuffer(makeTextBufferCopy(c.check, "check.txt"));
+  EXPECT_FALSE(engine.loadDirectives(sourceManager, sourceManager.buffer(check).text(), prefixes,
+                                     nullptr));
+  unsigned input = sourceManager.addBuffer(makeTextBufferCopy(c.input, "input.txt"));
+  // The diagnostics are pinned elsewhere; keep them out of the test log.
+  testing::internal::CaptureStderr();
+  bool passed = engine.verifyInput(sourceManager, sourceManager.buffer(input).text(), nullptr);
+  testing::internal::GetCapturedStderr();
+  return passed;
+}
+
+const VerdictCase verdictCases[] = {
+    // Blocks end at the match of each label.
+    {"before the label", "CHECK: b\nCHECK-LABEL: L\n", "b L\n", true},
+    {"only after the label", "CHECK: b\nCHECK-LABEL: L\n", "L b\n", false},
+    {"failed block, good later block", "CHECK-LABEL: L1\nCHECK: x\nCHECK-LABEL: L2\nCHECK: y\n",
+     "L1\nL2\ny\n", false},
+    {"each block searches its own text",
+     "CHECK-LABEL: L1\nCHECK: x\nCHECK-LABEL: L2\nCHECK: x\n", "L1\nL2\nx\n", false},
+    {"label found after the previous label", "CHECK-LABEL: L\nCHECK-LABEL: L\n", "L\n", false},
+    {"two labels", "CHECK-LABEL: L\nCHECK-LABEL: L\n", "L L\n", true},
+    // Line rules.
+    {"next on the next line", "CHECK: a\nCHECK-NEXT: b\n", "a\nb\n", true},
+    {"next on the same line", "CHECK: a\nCHECK-NEXT: b\n", "a b\n", false},
+    {"next two lines later", "CHECK: a\nCHECK-NEXT: b\n", "a\n\nb\n", false},
+    {"LF CR is one break", "CHECK: a\nCHECK-NEXT: b\n", "a\n\rb\n", true},
+    {"a lone CR is one break", "CHECK: a\nCHECK-NEXT: b\n", "a\rb", true},
+    {"same after next", "CHECK: a\nCHECK-NEXT: b\nCHECK-SAME: c\n", "a\nb c\n", true},
+    {"same on a later line", "CHECK: a\nCHECK-SAME: c\n", "a\nc\n", false},
+    {"empty line right after", "CHECK: a\nCHECK-EMPTY:\nCHECK-NEXT: b\n", "a\n\nb\n", true},
+    {"empty line too late", "CHECK: a\nCHECK-EMPTY:\n", "a\nx\n\nb\n", false},
+    // NOT ranges.
+    {"not between matches", "CHECK: a\nCHECK-NOT: x\nCHECK: b\n", "a x b\n", false},
+    {"not outside its range", "CHECK: a\nCHECK-NOT: x\nCHECK: b\n", "x a b x\n", true},
+    {"not up to the end", "CHECK: a\nCHECK-NOT: x\n", "a b x\n", false},
+    {"not after the last match is fine", "CHECK: a\nCHECK-NOT: x\n", "x a b\n", true},
+    {"not alone", "CHECK-NOT: x\n", "abc\n", true},
+    {"not alone, found", "CHECK-NOT: x\n", "axc\n", false},
+    {"not before a group stops at its leftmost match",
+     "CHECK: s\nCHECK-NOT: x\nCHECK-DAG: b\nCHECK-DAG: a\nCHECK: e\n", "s a b x e\n", true},
+    {"not before a group", "CHECK: s\nCHECK-NOT: x\nCHECK-DAG: b\nCHECK-DAG: a\nCHECK: e\n",
+     "s x a b e\n", false},
+    {"not between groups, outside",
+     "CHECK-DAG: a\nCHECK-NOT: x\nCHECK-DAG: b\nCHECK: e\n", "a b x e\n", true},
+    {"not between groups, inside",
+     "CHECK-DAG: a\nCHECK-NOT: x\nCHECK-DAG: b\nCHECK: e\n", "a x b e\n", false},
+    {"not after a group", "CHECK-DAG: a\nCHECK-NOT: x\nCHECK: e\n", "a x e\n", false},
+    {"not after a group, before it", "CHECK-DAG: a\nCHECK-NOT: x\nCHECK: e\n", "x a e\n", true},
+    // DAG groups.
+    {"dag in any order", "CHECK-DAG: a\nCHECK-DAG: b\nCHECK: c\n", "b a c\n", true},
+    {"plain after the rightmost dag", "CHECK-DAG: a\nCHECK-DAG: b\nCHECK: a\n", "b a\n", false},
+    {"plain after the rightmost dag, found", "CHECK-DAG: a\nCHECK-DAG: b\nCHECK: a\n",
+     "b a a\n", true},
+    {"second group after the first", "CHECK-DAG: a\nCHECK-NOT: z\nCHECK-DAG: b\n", "b a\n",
+     false},
+    {"equal dags need two matches", "CHECK-DAG: a\nCHECK-DAG: a\n", "a\n", false},
+    {"equal dags, two matches", "CHECK-DAG: a\nCHECK-DAG: a\n", "a a\n", true},
+    {"three overlapping", "CHECK-DAG: abc\nCHECK-DAG: a\nCHECK-DAG: c\n", "abc a c\n", true},
+    {"overlap behind the second range", "CHECK-DAG: b\nCHECK-DAG: d\nCHECK-DAG: {{b|d}}\n",
+     "b d d b\n", true},
+    {"overlap allowed", "CHECK-DAG: a\nCHECK-DAG: a\n", "a\n", true, {.allowDagOverlap = true}},
+    // Repetitions.
+    {"count met", "CHECK-COUNT-3: a\n", "a a a\n", true},
+    {"count short", "CHECK-COUNT-3: a\n", "a a\n", false},
+    {"next after the last repetition", "CHECK-COUNT-2: a\nCHECK-NEXT: b\n", "a\na\nb\n", true},
+    {"next after the last repetition, too far", "CHECK-COUNT-2: a\nCHECK-NEXT: b\n",
+     "a a\n\nb\n", false},
+    // Variables.
+    {"variable used later", "CHECK: [[X:[a-z]+]]=\nCHECK: use [[X]]\n", "foo=\nuse foo\n",
+     true},
+    {"variable with another value", "CHECK: [[X:[a-z]+]]=\nCHECK: use [[X]]\n",
+     "foo=\nuse bar\n", false},
+    {"local variable kept without scoping",
+     "CHECK-LABEL: one\nCHECK: [[X:[a-z]+]]\nCHECK-LABEL: two\nCHECK: [[X]]\n",
+     "one\nfoo\ntwo\nfoo\n", true},
+    {"local variable cleared by scoping",
+     "CHECK-LABEL: one\nCHECK: [[X:[a-z]+]]\nCHECK-LABEL: two\nCHECK: [[X]]\n",
+     "one\nfoo\ntwo\nfoo\n", false, {.enableVarScope = true}},
+    {"global variable survives scoping",
+     "CHECK-LABEL: one\nCHECK: [[$X:[a-z]+]]\nCHECK-LABEL: two\nCHECK: [[$X]]\n",
+     "one\nfoo\ntwo\nfoo\n", true, {.enableVarScope = true}},
+    {"command-line variable before the first label",
+     "CHECK: [[V]]\nCHECK-LABEL: L\n", "val L\n", true,
+     {.enableVarScope = true, .defines = {"V=val"}}},
+    {"command-line variable cleared after the first label",
+     "CHECK-LABEL: L\nCHECK: [[V]]\n", "L val\n", false,
+     {.enableVarScope = true, .defines = {"V=val"}}},
+    // Odd bytes.
+    {"NUL bytes", "CHECK: a\nCHECK-SAME: b\n", std::string_view("x\0a\0b", 5), true},
+    {"bytes above 0x7F", "CHECK: \xc3\xa9t\xc3\xa9\nCHECK-NEXT: \xff\n", "\xc3\xa9t\xc3\xa9\n\xff",
+     true},
+    {"no final line feed", "CHECK: a\nCHECK-NEXT: b\nCHECK-NOT: c\n", "a\nb", true},
+};
+
+TEST(CheckVerifier, Verdicts) {
+  for (const VerdictCase &c : verdictCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(verify(c), c.passes);
+  }
+}
+
+} // namespace
+} // namespace vetline
