@@ -53,25 +53,6 @@ private:
   std::new_handler previousNewHandler = nullptr;
 };
 
-struct DumpSettings {
-  DumpMode mode = DumpMode::Fail;
-  DumpFilter filter = DumpFilter::Error;
-  uint32_t context = 5;
-};
-
-DumpSettings resolveDumpSettings(const DriverArguments &args) {
-  DumpSettings settings;
-  if (!args.dumpModes.empty())
-    settings.mode = *std::max_element(args.dumpModes.begin(), args.dumpModes.end());
-  if (!args.dumpFilters.empty())
-    settings.filter = *std::max_element(args.dumpFilters.begin(), args.dumpFilters.end());
-  else if (settings.mode == DumpMode::Always)
-    settings.filter = DumpFilter::All;
-  if (!args.dumpContexts.empty())
-    settings.context = *std::max_element(args.dumpContexts.begin(), args.dumpContexts.end());
-  return settings;
-}
-
 CheckRequest makeRequest(const DriverArguments &args) {
   CheckRequest request;
   request.checkPrefixes = args.checkPrefixes;
@@ -204,12 +185,27 @@ int runCheck(int argc, char **argv, DriverArguments &args, const CheckRequest &r
 
 } // namespace
 
+DumpSettings resolveDumpSettings(std::span<const DumpMode> modes,
+                                 std::span<const DumpFilter> filters,
+                                 std::span<const uint32_t> contexts) {
+  DumpSettings settings;
+  if (!modes.empty())
+    settings.mode = *std::max_element(modes.begin(), modes.end());
+  if (!filters.empty())
+    settings.filter = *std::max_element(filters.begin(), filters.end());
+  else if (settings.mode == DumpMode::Always)
+    settings.filter = DumpFilter::All;
+  if (!contexts.empty())
+    settings.context = *std::max_element(contexts.begin(), contexts.end());
+  return settings;
+}
+
 int runDriver(int argc, char **argv) {
   RunHandlers handlers;
   DriverArguments args;
   if (!parseArguments(argc, argv, args))
     return 1;
-  DumpSettings dump = resolveDumpSettings(args);
+  DumpSettings dump = resolveDumpSettings(args.dumpModes, args.dumpFilters, args.dumpContexts);
   if (dump.mode == DumpMode::Help) {
     printDumpExplanation(standardOutput());
     return 0;
