@@ -150,10 +150,12 @@ bool Regex::match(std::string_view text, std::vector<std::string_view> *matches,
   if (found && matches != nullptr) {
     matches->clear();
     for (size_t i = 0; i < wanted; ++i) {
-      if (pairs[i].start < 0)
+      // A text without data is empty: every view of it is empty without
+      // data, whether or not its group took part.
+      if (pairs[i].start < 0 || text.data() == nullptr)
         matches->emplace_back();
       else
-        matches->emplace_back(base + pairs[i].start,
+        matches->emplace_back(text.data() + pairs[i].start,
                               static_cast<size_t>(pairs[i].end - pairs[i].start));
     }
   }

@@ -69,7 +69,8 @@ public:
   // leftmost-longest match. On a match, `matches` (when given) is replaced by
   // subexpressionCount() + 1 views into `text`: the whole match, then each
   // group's last iteration, or an empty view with null data for a group that
-  // did not take part. Returns false when there is no match or the search
+  // did not take part (for a text without data every view is empty without
+  // data). Returns false when there is no match or the search
   // could not run; in the latter case `error` (when given; it is cleared
   // first) receives the message, such as "out of memory".
   bool match(std::string_view text,

@@ -608,7 +608,7 @@ void Compiler::parseBracket() {
     for (bool &m : set.members)
       m = !m;
     if (flags & Newline)
-      set.members['\n'] = false;
+      set.members[static_cast<unsigned char>('\n')] = false;
   }
   emitSet(set);
 }
@@ -819,10 +819,8 @@ void Compiler::plus(size_t pos) {
     patch(pos, count - 1 - pos);
 }
 
-// An alternation of the atom and nothing. A QuestStart/QuestEnd pair would
-// be shorter, but then the state after the atom would also be reachable
-// without it, and the matcher's test for "no thread left" (the state set
-// equals the fresh start set) would fire while a match is still under way.
+// An alternation of the atom and nothing, so the dissection tries the atom
+// first and reports its groups when it matched.
 void Compiler::optional(size_t pos) {
   insert(Op::AltStart, pos);
   closeOptional(pos);

@@ -1,8 +1,11 @@
 // Regex matcher: leftmost-longest search by simulating the operation list as
 // a set of active states (one bit per operation), in four stages:
 //   1. fast scan: states from every start position at once, until the final
-//      state turns up; notes the last position where nothing but the fresh
-//      start states was alive (no match can start before it);
+//      state turns up; notes the last position before which no thread
+//      survived (no match can start earlier). Comparing the set with the
+//      fresh start set is not enough: a thread that finished an alternative
+//      which can also match nothing, as in (x*|.)+, sits in fresh states
+//      while its match is still under way;
 //   2. slow scan: states from one fixed start, giving the longest end; tried
 //      from that cold position on until a start matches;
 //   3. dissection (no back-references): splits the match over the top-level
@@ -117,6 +120,7 @@ private:
   int32_t *dfaHash = nullptr;
   size_t dfaCount = 0;
   size_t dfaHashSize = 0;
+  bool dfaCold = false;
 
   static bool test(const uint64_t *s, size_t i) { return (s[i / 64] >> (i % 64)) & 1; }
   static void set(uint64_t *s, size_t i) { s[i / 64] |= uint64_t(1) << (i % 64); }
@@ -126,6 +130,10 @@ private:
   }
   bool equal(const uint64_t *a, const uint64_t *b) const {
     return std::memcmp(a, b, words * sizeof(uint64_t)) == 0;
+  }
+  void merge(uint64_t *to, const uint64_t *from) const {
+    for (size_t i = 0; i < words; ++i)
+      to[i] |= from[i];
   }
   bool isEmpty(const uint64_t *s) const {
     for (size_t i = 0; i < words; ++i)
@@ -303,17 +311,18 @@ const char *Matcher::fastNfa(const char *start) {
   for (;;) {
     int previous = current;
     current = p == end ? OutOfText : byteAt(p);
-    if (equal(st, fresh))
-      coldStart = p;
     applyContext(st, previous, current, g.firstState, g.lastState);
     if (test(st, g.lastState))
       return p;
     if (p == end)
       return nullptr;
     assign(tmp, st);
-    assign(st, fresh);
+    clear(st);
     ++p;
     step(g.firstState, g.lastState, tmp, current, st);
+    if (isEmpty(st))
+      coldStart = p;
+    merge(st, fresh);
   }
 }
 
@@ -324,8 +333,6 @@ const char *Matcher::fastDfa(const char *start) {
   int32_t state = freshState;
   coldStart = start;
   for (const char *p = start;; ++p) {
-    if (state == freshState)
-      coldStart = p;
     if (dfaAccepts[state])
       return p;
     if (p == end)
@@ -336,13 +343,15 @@ const char *Matcher::fastDfa(const char *start) {
       next = dfaTransition(state, c);
       if (next < 0) {
         // The cache was flushed; carry on from the set just computed.
-        freshState = dfaState(fresh);
-        next = dfaState(st);
-        if (freshState < 0 || next < 0)
+        bool cold = dfaCold;
+        if (dfaState(fresh) < 0 || (next = dfaState(st)) < 0)
           return nullptr;
+        next = next * 2 + cold;
       }
     }
-    state = next;
+    if (next & 1)
+      coldStart = p + 1;
+    state = next >> 1;
   }
 }
 
@@ -389,14 +398,20 @@ int32_t Matcher::dfaState(const uint64_t *states) {
 }
 
 // Leaves the computed set in `st` in case the cache had to be flushed.
+// A transition is stored as the target state times two, plus one when no
+// thread from before survived the byte (the next position is cold).
 int32_t Matcher::dfaTransition(int32_t from, int c) {
   assign(tmp, dfaSets + size_t(from) * words);
-  assign(st, fresh);
+  clear(st);
   step(g.firstState, g.lastState, tmp, c, st);
+  dfaCold = isEmpty(st);
+  merge(st, fresh);
   int32_t to = dfaState(st);
-  if (to >= 0)
-    dfaNext[size_t(from) * 256 + c] = to;
-  return to;
+  if (to < 0)
+    return -1;
+  int32_t encoded = to * 2 + dfaCold;
+  dfaNext[size_t(from) * 256 + c] = encoded;
+  return encoded;
 }
 
 // From one fixed start: the end of the longest match of the operations
