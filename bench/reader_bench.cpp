@@ -83,5 +83,26 @@ void skipNonDirectives(benchmark::State &state) {
 
 BENCHMARK(skipNonDirectives)->Arg(50000)->Arg(200000)->Unit(benchmark::kMillisecond);
 
+// One directive whose pattern is a long line of regex pieces and literals.
+void longPatternLine(benchmark::State &state) {
+  std::string text = "CHECK: ";
+  for (int64_t i = 0; i < state.range(0); ++i)
+    text += "ab{{c}}";
+  text += "\n";
+  for (auto _ : state) {
+    SourceManager sources;
+    CheckEngine engine{CheckRequest()};
+    Regex prefixRegex = engine.buildPrefixRegex();
+    unsigned number = sources.addBuffer(makeTextBufferCopy(text, "check.txt"));
+    if (engine.loadDirectives(sources, sources.buffer(number).text(), prefixRegex, nullptr)) {
+      state.SkipWithError("the generated check file was refused");
+      break;
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+}
+
+BENCHMARK(longPatternLine)->Arg(5000)->Arg(20000)->Unit(benchmark::kMillisecond);
+
 } // namespace
 } // namespace vetline

@@ -55,6 +55,7 @@ private:
   bool addRegex(std::string_view piece);
   bool checkWholeRegex();
   bool refuseNumericBlock(std::string_view block);
+  size_t nextMarker(std::string_view marker, size_t &cached, size_t from) const;
   bool reportError(const char *at, const std::string &message) {
     sourceManager.emitDiagnostic(SourceLocation::fromPointer(at), DiagKind::Error, message);
     return true;
@@ -65,6 +66,11 @@ private:
   SourceManager &sourceManager;
   const CheckRequest &request;
   uint32_t nextGroup = 1;
+  // The pattern text after dropping trailing blanks, and the offsets in it
+  // of the next "{{" and "[[" found so far (npos: none left).
+  std::string_view whole;
+  size_t nextBraces = 0;
+  size_t nextBrackets = 0;
 };
 
 bool PatternParser::parse(std::string_view text) {
@@ -96,6 +102,7 @@ bool PatternParser::parse(std::string_view text) {
     pattern.fixedText = text;
     return false;
   }
+  whole = text;
   if (parseBody(text))
     return true;
   if (isFullLine)
@@ -135,10 +142,21 @@ bool PatternParser::parseRegexPiece(std::string_view &text) {
 // Literal text up to the next "{{" or "[[" that starts after its first byte
 // (so one '[' of "[[[" stays literal).
 void PatternParser::appendLiteral(std::string_view &text) {
-  size_t end = std::min(text.find("{{", 1), text.find("[[", 1));
-  std::string_view literal = text.substr(0, end);
+  size_t from = static_cast<size_t>(text.data() - whole.data()) + 1;
+  size_t end = std::min(nextMarker("{{", nextBraces, from), nextMarker("[[", nextBrackets, from));
+  std::string_view literal = text.substr(0, end - (from - 1));
   pattern.regexText += Regex::escape(literal);
   text.remove_prefix(literal.size());
+}
+
+// The first `marker` in `whole` at or after `from`. `cached` holds an earlier
+// answer for a smaller `from`, still right while it lies at or after `from`:
+// searching afresh each time would rescan the rest of a long line of many
+// pieces once per piece.
+size_t PatternParser::nextMarker(std::string_view marker, size_t &cached, size_t from) const {
+  if (cached < from)
+    cached = whole.find(marker, from);
+  return std::min(cached, whole.size());
 }
 
 bool PatternParser::addRegex(std::string_view piece) {
