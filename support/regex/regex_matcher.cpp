@@ -43,7 +43,7 @@ enum Symbol : int {
 constexpr unsigned MaxEmptyBackRefs = 100;
 
 // Work and memory limits of the back-tracking pass.
-constexpr uint64_t BacktrackBudget = uint64_t(1) << 26;
+constexpr uint64_t BacktrackBudget = uint64_t(1) << 25;
 constexpr size_t MaxChoices = size_t(1) << 20;
 constexpr size_t MaxTrail = size_t(1) << 21;
 
@@ -106,11 +106,14 @@ private:
   uint64_t *st = nullptr;
   uint64_t *fresh = nullptr;
   uint64_t *tmp = nullptr;
+  uint64_t *context = nullptr;
   const char *coldStart = nullptr;
 
   SubMatch *groups = nullptr;
   int64_t *loopPositions = nullptr;
   bool exhausted = false;
+  // Back-tracking steps of this call, across every attempted start and end.
+  uint64_t work = 0;
 
   // DFA cache of the fast scan: sets, their transitions (-1 unknown) and
   // whether they hold the final state.
@@ -148,7 +151,7 @@ private:
   void step(size_t startOp, size_t stopOp, const uint64_t *before, int symbol,
             uint64_t *after) const;
   void applyContext(uint64_t *states, int previous, int current, size_t startOp,
-                    size_t stopOp) const;
+                    size_t stopOp);
   const char *fast(const char *start);
   const char *fastNfa(const char *start);
   const char *fastDfa(const char *start);
@@ -265,11 +268,12 @@ void Matcher::step(size_t startOp, size_t stopOp, const uint64_t *before, int sy
 // Steps over the line and word boundaries between `previous` and `current`
 // (bytes, or OutOfText at the range ends).
 void Matcher::applyContext(uint64_t *states, int previous, int current, size_t startOp,
-                           size_t stopOp) const {
+                           size_t stopOp) {
   if (!hasContextOps)
     return;
   int flag = 0;
   unsigned repeat = 0;
+  uint64_t *tmp = context;
   bool newline = (g.flags & Newline) != 0;
   if ((previous == '\n' && newline) || (previous == OutOfText && !(eflags & NotBol))) {
     flag = BeginLine;
@@ -279,18 +283,29 @@ void Matcher::applyContext(uint64_t *states, int previous, int current, size_t s
     flag = flag == BeginLine ? BeginEndLine : EndLine;
     repeat += g.eolCount;
   }
-  for (; repeat > 0; --repeat)
-    step(startOp, stopOp, states, flag, states);
-  if (!hasWordOps)
-    return;
-  if ((flag == BeginLine || (previous != OutOfText && !isWordChar(previous))) &&
-      (current != OutOfText && isWordChar(current)))
-    flag = BeginWord;
-  if ((previous != OutOfText && isWordChar(previous)) &&
-      (flag == EndLine || (current != OutOfText && !isWordChar(current))))
-    flag = EndWord;
-  if (flag == BeginWord || flag == EndWord)
-    step(startOp, stopOp, states, flag, states);
+  int lineFlag = flag;
+  if (hasWordOps) {
+    if ((flag == BeginLine || (previous != OutOfText && !isWordChar(previous))) &&
+        (current != OutOfText && isWordChar(current)))
+      flag = BeginWord;
+    if ((previous != OutOfText && isWordChar(previous)) &&
+        (flag == EndLine || (current != OutOfText && !isWordChar(current))))
+      flag = EndWord;
+  }
+  bool word = flag == BeginWord || flag == EndWord;
+  // Line steps come before the word step, so a word boundary followed by an
+  // anchor ("[[:<:]]^") needs another round; repeat until nothing changes.
+  bool rounds = word && repeat > 0;
+  for (;;) {
+    if (rounds)
+      assign(tmp, states);
+    for (unsigned i = 0; i < repeat; ++i)
+      step(startOp, stopOp, states, lineFlag, states);
+    if (word)
+      step(startOp, stopOp, states, flag, states);
+    if (!rounds || equal(tmp, states))
+      return;
+  }
 }
 
 const char *Matcher::fast(const char *start) {
@@ -619,7 +634,6 @@ bool Matcher::backtrack(const char *start, const char *stop) {
   const char *sp = start;
   unsigned level = 0;
   unsigned emptyRefs = 0;
-  uint64_t work = 0;
   // Running out of choice or trail room ends the search as exhausted: failing
   // the path instead would turn a match into a false "no match".
   auto record = [&](int64_t *slot, int64_t value) {
@@ -768,12 +782,13 @@ int Matcher::run(size_t count, SubMatch *matches) {
       hasWordOps = true;
   }
   hasContextOps = hasWordOps || g.bolCount > 0 || g.eolCount > 0;
-  block = static_cast<uint64_t *>(std::malloc(3 * words * sizeof(uint64_t)));
+  block = static_cast<uint64_t *>(std::malloc(4 * words * sizeof(uint64_t)));
   if (block == nullptr)
     return OutOfMemory;
   st = block;
   fresh = block + words;
   tmp = block + 2 * words;
+  context = block + 3 * words;
 
   const char *start = begin;
   for (;;) {
