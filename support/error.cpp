@@ -9,6 +9,8 @@
 
 namespace vetline {
 
+static_assert(sizeof(Error) == sizeof(void *), "passing success must cost one pointer");
+
 char ErrorPayload::id = 0;
 
 ErrorPayload::~ErrorPayload() = default;

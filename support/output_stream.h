@@ -259,8 +259,8 @@ private:
 // A stream on a file descriptor.
 class FdOutputStream : public OutputStream {
 public:
-  // A negative descriptor makes a stream that writes nowhere. Descriptors
-  // 0, 1 and 2 are never closed.
+  // A negative descriptor (a failed open) gives a stream without colours
+  // whose writes fail. Descriptors 0, 1 and 2 are never closed.
   FdOutputStream(int fd, bool shouldClose, bool unbuffered = false);
   // Flushes, closes when it owns the descriptor, and ends the process when
   // an error is still recorded.

@@ -103,6 +103,24 @@ TEST(OutputStream, BufferChangesDeliverWhatIsBufferedFirst) {
   EXPECT_EQ(os.delivered, "abcdefgh");
 }
 
+TEST(OutputStream, StringAndVectorStreamsAreCompleteAfterEachWrite) {
+  std::string text = "pre";
+  StringOutputStream strings(text);
+  strings << "fix" << 12;
+  EXPECT_EQ(text, "prefix12");
+  EXPECT_EQ(strings.tell(), 8u);
+  EXPECT_FALSE(strings.colorsAllowed());
+
+  SmallVector<char, 4> chars;
+  VectorOutputStream vector(chars);
+  vector.expectMore(100);
+  EXPECT_GE(chars.capacity(), 100u);
+  vector << "abc" << 'd' << std::string(10, 'e');
+  EXPECT_EQ(vector.str(), "abcdeeeeeeeeee");
+  EXPECT_EQ(vector.tell(), 14u);
+  EXPECT_FALSE(vector.colorsAllowed());
+}
+
 struct ColorCase {
   TerminalColor color;
   bool bold;
@@ -206,6 +224,16 @@ TEST_F(ColorOptionTest, ColorScopeOperations) {
     scope.restoreColor();
   }
   EXPECT_EQ(text, "\033[1ma\033[0;42mb\033[0m\033[0m");
+
+  // The decision is made again at the end of the scope.
+  text.clear();
+  setColorOptionPolicy(ColorPolicy::Force);
+  {
+    ColorScope scope(os, HighlightRole::Remark);
+    os << "r";
+    setColorOptionPolicy(ColorPolicy::Suppress);
+  }
+  EXPECT_EQ(text, "\033[0;1;34mr");
 
   // The stream's own gate still applies when colours are forced.
   setColorOptionPolicy(ColorPolicy::Force);
