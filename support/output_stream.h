@@ -299,6 +299,8 @@ class StringOutputStream : public OutputStream {
 public:
   explicit StringOutputStream(std::string &target)
       : OutputStream(StreamKind::String, true), target(target) {}
+  // Unbuffered unless a caller asked for a buffer; either way nothing is lost.
+  ~StringOutputStream() override { flush(); }
 
   void expectMore(size_t count) override { target.reserve(tell() + count); }
   std::string &str() { return target; }
@@ -316,6 +318,7 @@ class VectorOutputStream : public OutputStream {
 public:
   explicit VectorOutputStream(SmallVectorImpl<char> &target)
       : OutputStream(StreamKind::Vector, true), target(target) {}
+  ~VectorOutputStream() override { flush(); }
 
   void expectMore(size_t count) override { target.reserve(tell() + count); }
   std::string_view str() const { return toStringView(target); }

@@ -119,6 +119,15 @@ TEST(OutputStream, StringAndVectorStreamsAreCompleteAfterEachWrite) {
   EXPECT_EQ(vector.str(), "abcdeeeeeeeeee");
   EXPECT_EQ(vector.tell(), 14u);
   EXPECT_FALSE(vector.colorsAllowed());
+
+  std::string buffered;
+  {
+    StringOutputStream os(buffered);
+    os.setBufferSize(16);
+    os << "kept";
+    EXPECT_EQ(buffered, "");
+  }
+  EXPECT_EQ(buffered, "kept") << "destruction delivers a requested buffer";
 }
 
 struct ColorCase {
