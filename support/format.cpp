@@ -91,9 +91,9 @@ FormatField literalField(std::string_view text) {
   return field;
 }
 
-FormatField emptyField(std::string_view spec) {
+FormatField emptyField(std::string_view replacement) {
   FormatField field;
-  field.text = spec;
+  field.text = replacement;
   return field;
 }
 
@@ -117,12 +117,12 @@ void consumeLayout(std::string_view &layout, FormatField &field) {
     field.width = 0;
 }
 
-FormatField parseReplacement(std::string_view spec) {
+FormatField parseReplacement(std::string_view replacement) {
   FormatField field;
-  field.text = spec;
-  std::string_view rest = strip(spec);
+  field.text = replacement;
+  std::string_view rest = strip(replacement);
   if (!consumeUnsigned(rest, field.index))
-    return emptyField(spec);
+    return emptyField(replacement);
   field.kind = FieldKind::Replacement;
   rest = strip(rest);
   if (!rest.empty() && rest.front() == ',') {
