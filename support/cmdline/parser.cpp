@@ -409,6 +409,7 @@ private:
   bool dashDashSeen = false;
   std::vector<std::pair<std::string_view, unsigned>> positionalValues;
   size_t requiredPositionals = 0;
+  size_t longestName = 0;
   bool unbounded = false;
   bool failed = false;
 };
@@ -467,6 +468,9 @@ bool ArgumentParser::run() {
   programName = r.programName;
   unsigned errorsBefore = r.errorCount;
   chooseSubCommand();
+  sub->forEachEntry([&](std::string_view name, Option *) {
+    longestName = std::max(longestName, name.size());
+  });
   checkPositionals();
   while (index < args.size() && !stopped()) {
     parseArgument();
@@ -568,7 +572,9 @@ Option *ArgumentParser::lookup(std::string_view name, bool doubleDash, Value &va
 
 Option *ArgumentParser::findPrefixed(std::string_view name, bool groupingOnly,
                                      size_t &length) const {
-  for (length = name.size(); length >= 1; --length) {
+  // No name is longer than the longest registered one: starting there keeps
+  // a huge argument from costing a hash of every one of its prefixes.
+  for (length = std::min(name.size(), longestName); length >= 1; --length) {
     Option *o = sub->find(name.substr(0, length));
     if (!o)
       continue;

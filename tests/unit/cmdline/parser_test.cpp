@@ -1,0 +1,541 @@
+#include "support/cmdline/parser.h"
+
+#include "support/cmdline/help.h"
+#include "support/cmdline/option.h"
+#include "tests/unit/cmdline/cmdline_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace vetline::cl {
+namespace {
+
+using testing::runParse;
+
+enum class Mode { Never = 0, Fail = 1, Always = 2 };
+
+// A small tool: one optional positional, text, lists, an alias that splits
+// at commas, a glued one-letter list, flags, an enumeration and numbers.
+struct Options {
+  SingleOption<std::string> file{help("<file>"), Positional};
+  SingleOption<std::string> input{"input", init("-"), valueName("filename")};
+  ListOption<std::string> prefix{"prefix"};
+  alias prefixes{"prefixes", aliasopt(prefix), CommaSeparated};
+  ListOption<std::string> defines{"D", GluedValueOnly};
+  ListOption<std::string> include{"I", Prefix};
+  SingleOption<std::string> out{"o"};
+  SingleOption<bool> verbose{"v", ZeroOrMore};
+  SingleOption<bool> veryVerbose{"vv"};
+  SingleOption<bool> quiet{"quiet"};
+  ListOption<Mode> mode{"mode", values({enumValue(Mode::Always, "always", "Always"),
+                                        enumValue(Mode::Fail, "fail", "On failure"),
+                                        enumValue(Mode::Never, "never", "Never")})};
+  ListOption<uint32_t> context{"context"};
+  SingleOption<uint64_t> seed{"seed"};
+
+  // Every value that differs from its declaration, in a fixed order.
+  std::string summary() const {
+    std::string s;
+    auto add = [&](const std::string &item) { s += (s.empty() ? "" : " ") + item; };
+    auto list = [](const std::vector<std::string> &values) {
+      std::string joined;
+      for (size_t i = 0; i < values.size(); ++i)
+        joined += (i ? "|" : "") + values[i];
+      return joined;
+    };
+    if (file.occurrences)
+      add("file=" + file.getValue());
+    if (input.occurrences)
+      add("input=" + input.getValue());
+    if (!prefix.empty())
+      add("prefix=" + list(prefix.getValues()));
+    if (!defines.empty())
+      add("D=" + list(defines.getValues()));
+    if (!include.empty())
+      add("I=" + list(include.getValues()));
+    if (out.occurrences)
+      add("o=" + out.getValue());
+    if (verbose.occurrences)
+      add("v=" + std::string(verbose ? "1" : "0") + "x" + std::to_string(verbose.occurrences));
+    if (veryVerbose.occurrences)
+      add("vv=" + std::string(veryVerbose ? "1" : "0"));
+    if (quiet.occurrences)
+      add("quiet=" + std::string(quiet ? "1" : "0"));
+    if (!mode.empty()) {
+      std::string modes;
+      for (Mode m : mode)
+        modes += (modes.empty() ? "" : "|") + std::to_string(int(m));
+      add("mode=" + modes);
+    }
+    if (!context.empty()) {
+      std::string numbers;
+      for (uint32_t n : context)
+        numbers += (numbers.empty() ? "" : "|") + std::to_string(n);
+      add("context=" + numbers);
+    }
+    if (seed.occurrences)
+      add("seed=" + std::to_string(seed.getValue()));
+    return s;
+  }
+};
+
+struct ParseCase {
+  std::vector<std::string> args;
+  std::string values;
+  std::string errors;
+};
+
+const ParseCase parseCases[] = {
+    // Names, dashes and values.
+    {{"-input=x", "f"}, "file=f input=x", ""},
+    {{"--input", "x"}, "input=x", ""},
+    {{"-input", "-v"}, "input=-v", ""},
+    {{"-input="}, "input=", ""},
+    {{"-"}, "file=-", ""},
+    {{"--", "-v"}, "file=-v", ""},
+    {{"--", "--"}, "file=--", ""},
+    {{""}, "file=", ""},
+    // Lists, the comma-splitting alias and glued values.
+    {{"-prefixes=A,B", "-prefix=C"}, "prefix=A|B|C", ""},
+    {{"--prefixes=A,"}, "prefix=A|", ""},
+    {{"-prefixes", ",,"}, "prefix=||", ""},
+    {{"-DFOO=1", "-DBAR=2"}, "D=FOO=1|BAR=2", ""},
+    {{"-D=X"}, "D==X", ""},
+    {{"-D", "X=1"}, "file=X=1", "vetline: for the -D option: requires a value!\n"},
+    {{"-Iinc", "-I=eq", "-I", "next"}, "I=inc|eq|next", ""},
+    // Flags and groups of one-letter options.
+    {{"-v=1"}, "v=1x1", ""},
+    {{"-v", "1"}, "file=1 v=1x1", ""},
+    {{"-v=0"}, "v=0x1", ""},
+    {{"-v="}, "v=1x1", ""},
+    {{"-quiet=FALSE", "-quiet=True"}, "quiet=1", ""},
+    {{"-vv"}, "vv=1", ""},
+    {{"-vvv"}, "v=1x3", ""},
+    {{"-vDX=1"}, "D=X=1 v=1x1", ""},
+    {{"-vIdir"}, "I=dir v=1x1", ""},
+    {{"-v=yes"},
+     "v=0x1",
+     "vetline: for the -v option: 'yes' is invalid value for boolean argument! Try 0 or 1\n"},
+    {{"-quiet=on", "-quiet=tRUE"},
+     "quiet=0",
+     "vetline: for the --quiet option: 'on' is invalid value for boolean argument! Try 0 or 1\n"
+     "vetline: for the --quiet option: 'tRUE' is invalid value for boolean argument! Try 0 or "
+     "1\n"},
+    {{"-oquiet"},
+     "",
+     "vetline: for the -o option: may not occur within a group!\n"
+     "vetline: Unknown command line argument '-oquiet'.  Try: 'vetline --help'\n"
+     "vetline: Did you mean '--quiet'?\n"},
+    // Enumerations are matched exactly.
+    {{"-mode=always", "--mode", "never"}, "mode=2|0", ""},
+    {{"-mode=Always"}, "", "vetline: for the --mode option: Cannot find option named 'Always'!\n"},
+    {{"-mode"}, "", "vetline: for the --mode option: requires a value!\n"},
+    // Numbers and their radixes.
+    {{"-context=0x10", "-context=010", "-context=0b11", "-context=0o17", "-context=0",
+      "-context=0X1f", "-context=4294967295"},
+     "context=16|8|3|15|0|31|4294967295",
+     ""},
+    {{"-context=08", "-context=4294967296", "-context=-1", "-context=", "-context= 1",
+      "-context=0x"},
+     "",
+     "vetline: for the --context option: '08' value invalid for uint argument!\n"
+     "vetline: for the --context option: '4294967296' value invalid for uint argument!\n"
+     "vetline: for the --context option: '-1' value invalid for uint argument!\n"
+     "vetline: for the --context option: '' value invalid for uint argument!\n"
+     "vetline: for the --context option: ' 1' value invalid for uint argument!\n"
+     "vetline: for the --context option: '0x' value invalid for uint argument!\n"},
+    {{"-seed=18446744073709551615"}, "seed=18446744073709551615", ""},
+    {{"-seed=18446744073709551616", "-seed=abc"},
+     "seed=0",
+     "vetline: for the --seed option: '18446744073709551616' value invalid for ulong argument!\n"
+     "vetline: for the --seed option: 'abc' value invalid for ulong argument!\n"},
+    // Unknown names, suggestions and positional counts.
+    {{"-inpt=x"},
+     "",
+     "vetline: Unknown command line argument '-inpt=x'.  Try: 'vetline --help'\n"
+     "vetline: Did you mean '--input=x'?\n"},
+    {{"-quiett=1"},
+     "",
+     "vetline: Unknown command line argument '-quiett=1'.  Try: 'vetline --help'\n"
+     "vetline: Did you mean '--quiet=1'?\n"},
+    {{"--help=1"}, "", "vetline: for the --help option: does not allow a value! '1' specified.\n"},
+    {{"--version="}, "", "vetline: for the --version option: does not allow a value! '' specified.\n"},
+    {{"-input"}, "", "vetline: for the --input option: requires a value!\n"},
+    {{"a", "b"},
+     "",
+     "vetline: Too many positional arguments specified!\n"
+     "Can specify at most 1 positional arguments: See: vetline --help\n"},
+    {{"-quiett", "-v=no", "a", "b", "-input"},
+     "v=0x1",
+     "vetline: Unknown command line argument '-quiett'.  Try: 'vetline --help'\n"
+     "vetline: Did you mean '--quiet'?\n"
+     "vetline: for the -v option: 'no' is invalid value for boolean argument! Try 0 or 1\n"
+     "vetline: for the --input option: requires a value!\n"
+     "vetline: Too many positional arguments specified!\n"
+     "Can specify at most 1 positional arguments: See: vetline --help\n"},
+};
+
+TEST(Parser, Arguments) {
+  for (const ParseCase &c : parseCases) {
+    std::string trace;
+    for (const std::string &arg : c.args)
+      trace += "[" + arg + "]";
+    SCOPED_TRACE(trace);
+    Options options;
+    std::vector<std::string> args = {"vetline"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    testing::ParseRun run = runParse(args);
+    EXPECT_EQ(options.summary(), c.values);
+    EXPECT_EQ(run.errors, c.errors);
+    EXPECT_EQ(run.ok, c.errors.empty());
+    EXPECT_EQ(run.exitCode, -1);
+  }
+}
+
+TEST(Parser, ProgramNameIsTheFileNamePartButTheHintShowsArgumentZero) {
+  Options options;
+  testing::ParseRun run = runParse({"/usr/local/bin/vetline", "-quiett", "a", "b"});
+  EXPECT_EQ(run.errors, "vetline: Unknown command line argument '-quiett'.  Try: "
+                        "'/usr/local/bin/vetline --help'\n"
+                        "vetline: Did you mean '--quiet'?\n"
+                        "vetline: Too many positional arguments specified!\n"
+                        "Can specify at most 1 positional arguments: See: "
+                        "/usr/local/bin/vetline --help\n");
+  EXPECT_EQ(registry().programName, "vetline");
+}
+
+TEST(Parser, EnvironmentTokensComeFirst) {
+  Options options;
+  testing::ParseRun run =
+      runParse({"vetline", "-prefix=C", "f"}, "-v \"--prefix=A B\" --prefix=x\\ y");
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(options.summary(), "file=f prefix=A B|x y|C v=1x1");
+  EXPECT_EQ(options.prefix.getPositions(), (std::vector<unsigned>{2, 3, 4}));
+}
+
+TEST(Parser, HelpAndVersionStopTheParseAfterEarlierErrors) {
+  {
+    Options options;
+    testing::ParseRun run = runParse({"vetline", "-v=bad", "-version", "-zzz", "-quiet"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, formatVersion());
+    EXPECT_EQ(run.errors,
+              "vetline: for the -v option: 'bad' is invalid value for boolean argument! Try 0 "
+              "or 1\n");
+    EXPECT_EQ(options.quiet.occurrences, 0);
+  }
+  {
+    Options options;
+    testing::ParseRun run = runParse({"vetline", "-h", "-quiet"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, formatHelp(false, true));
+    EXPECT_EQ(run.output.substr(0, 42), "USAGE: vetline [options] <file>\n\nOPTIONS:\n");
+    EXPECT_EQ(options.quiet.occurrences, 0);
+  }
+  {
+    // A false value only records it.
+    Options options;
+    testing::ParseRun run = runParse({"vetline", "-help=0", "-version=false"});
+    EXPECT_EQ(run.exitCode, -1);
+    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(run.errors, "vetline: for the --help option: does not allow a value! '0' "
+                          "specified.\n"
+                          "vetline: for the --version option: does not allow a value! "
+                          "'false' specified.\n");
+  }
+}
+
+TEST(Parser, RequiredOptionsAndPositionals) {
+  SubCommand tool("tool", "");
+  SingleOption<std::string> name{"name", Required, sub(tool)};
+  SingleOption<std::string> source{help("<source>"), Positional, Required, sub(tool)};
+  ListOption<std::string> rest{help("<rest>..."), Positional, sub(tool)};
+  SingleOption<std::string> last{help("<last>"), Positional, Required, sub(tool)};
+  {
+    testing::ParseRun run = runParse({"vetline", "tool"});
+    EXPECT_EQ(run.errors, "vetline: Not enough positional command line arguments specified!\n"
+                          "Must specify at least 2 positional arguments: See: vetline --help\n"
+                          "vetline: for the --name option: must be specified at least once!\n");
+  }
+  testing::ParseRun run = runParse({"vetline", "tool", "a", "b", "-name=n", "c", "d"});
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(source.getValue(), "a");
+  EXPECT_EQ(rest.getValues(), (std::vector<std::string>{"b", "c"}));
+  EXPECT_EQ(last.getValue(), "d");
+  EXPECT_EQ(registry().activeSubCommand, &tool);
+}
+
+TEST(Parser, PositionalAfterUnboundedIsReported) {
+  SubCommand tool("broken", "");
+  ListOption<std::string> all{help("<all>"), Positional, ZeroOrMore, sub(tool)};
+  SingleOption<std::string> never{help("<never>"), Positional, sub(tool)};
+  testing::ParseRun run = runParse({"vetline", "broken", "x"});
+  EXPECT_FALSE(run.ok);
+  EXPECT_EQ(run.errors, "vetline: CommandLine Error: Option '' is all messed up!\n2");
+}
+
+TEST(Parser, ConsumeAfterTakesTheRest) {
+  SubCommand tool("run", "");
+  SingleOption<std::string> program{help("<program>"), Positional, Required, sub(tool)};
+  ListOption<std::string> programArgs{help("<args>..."), ConsumeAfter, sub(tool)};
+  SingleOption<bool> flag{"flag", sub(tool)};
+  testing::ParseRun run = runParse({"vetline", "run", "-flag", "prog", "-x", "--flag", "y"});
+  EXPECT_EQ(run.errors, "");
+  EXPECT_TRUE(flag.getValue());
+  EXPECT_EQ(program.getValue(), "prog");
+  EXPECT_EQ(programArgs.getValues(), (std::vector<std::string>{"-x", "--flag", "y"}));
+}
+
+TEST(Parser, SinkTakesUnknownArguments) {
+  SubCommand tool("sink", "");
+  ListOption<std::string> unknown{Sink, sub(tool)};
+  testing::ParseRun run = runParse({"vetline", "sink", "-what", "plain"});
+  EXPECT_TRUE(run.ok);
+  EXPECT_EQ(unknown.getValues(), (std::vector<std::string>{"-what", "plain"}));
+}
+
+TEST(Parser, NamedPositionalConsumesArguments) {
+  SubCommand tool("consume", "");
+  ListOption<std::string> files{"files", Positional, ConsumesPositionals, sub(tool)};
+  SingleOption<bool> flag{"flag", sub(tool)};
+  testing::ParseRun run = runParse({"vetline", "consume", "-files", "a", "-b", "-flag"});
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(files.getValues(), (std::vector<std::string>{"a", "-b", "-flag"}));
+  EXPECT_FALSE(flag.getValue());
+
+  run = runParse({"vetline", "consume", "-files=x"});
+  EXPECT_EQ(run.errors, "vetline: for the --files option: This argument does not take a "
+                        "value.\n\tInstead, it consumes any positional arguments until the next "
+                        "recognized option.\n");
+}
+
+TEST(Parser, LongOptionsNeedTwoDashes) {
+  Options options;
+  ParseSettings settings;
+  std::string errorText;
+  StringOutputStream errors(errorText);
+  settings.errors = &errors;
+  settings.mayExit = false;
+  settings.longOptionsUseDoubleDash = true;
+  registry().errorStream = &errors;
+  ParseResult result = parseArguments({"vetline", "-quiet", "--quiet", "-v", "-vIx"}, settings);
+  registry().errorStream = nullptr;
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(options.quiet.occurrences, 1);
+  EXPECT_EQ(options.verbose.occurrences, 2);
+  EXPECT_EQ(options.include.getValues(), std::vector<std::string>{"x"});
+  EXPECT_EQ(errorText, "vetline: Unknown command line argument '-quiet'.  Try: 'vetline "
+                       "--help'\nvetline: Did you mean '--quiet'?\n");
+}
+
+TEST(Parser, OccurrenceCountSaturates) {
+  Options options;
+  std::vector<std::string> args(70000, "-v");
+  args.front() = "vetline";
+  testing::ParseRun run = runParse(args);
+  EXPECT_TRUE(run.ok);
+  EXPECT_EQ(options.verbose.occurrences, 0xFFFF);
+  EXPECT_EQ(options.verbose.position, 0xFFFF);
+}
+
+// ---- Tokeniser ----
+
+struct TokenCase {
+  const char *text;
+  std::vector<std::string> tokens;
+};
+
+const TokenCase tokenCases[] = {
+    {"a b", {"a", "b"}},
+    {"  a\t\tb\r\n", {"a", "b"}},
+    {"\"a b\"c", {"a bc"}},
+    {"x\"\"y ''", {"xy"}},
+    {"'a\\'b' \"c\\\"d\"", {"a'b", "c\"d"}},
+    {"'a\"b'", {"a\"b"}},
+    {"a\\ b", {"a b"}},
+    {"a\\", {"a\\"}},
+    {"\\\\n", {"\\n"}},
+    {"\"abc", {"abc"}},
+    {"a \"b c", {"a", "b c"}},
+    {"'a\\", {"a\\"}},
+    {"", {}},
+    {"\"\" ''", {}},
+    {"one\ntwo\r\nthree", {"one", "two", "three"}},
+    {"\x01\xff \x7f", {"\x01\xff", "\x7f"}},
+};
+
+TEST(Tokenizer, SplitsLikeAShell) {
+  for (const TokenCase &c : tokenCases) {
+    SCOPED_TRACE(c.text);
+    std::vector<std::string> tokens;
+    tokenizeCommandLine(c.text, tokens);
+    EXPECT_EQ(tokens, c.tokens);
+  }
+}
+
+// ---- Response files ----
+
+class ResponseFiles : public ::testing::Test {
+protected:
+  void SetUp() override {
+    dir = std::filesystem::temp_directory_path() /
+          ("vetline-rsp-" + std::to_string(::getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  std::string write(const std::string &name, const std::string &bytes) {
+    std::string path = (dir / name).string();
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+
+  std::vector<std::string> expand(std::vector<std::string> args) {
+    expandResponseFiles(args);
+    return args;
+  }
+
+  std::filesystem::path dir;
+};
+
+TEST_F(ResponseFiles, ExpandInPlaceAndRecursively) {
+  std::string inner = write("inner", "-c 'd e'\n");
+  std::string outer = write("outer", "-a @" + inner + " -b\n");
+  EXPECT_EQ(expand({"prog", "x", "@" + outer, "y"}),
+            (std::vector<std::string>{"prog", "x", "-a", "-c", "d e", "-b", "y"}));
+}
+
+TEST_F(ResponseFiles, SelfReferenceIsExpandedOnce) {
+  std::string self = (dir / "self").string();
+  write("self", "-v @" + self);
+  EXPECT_EQ(expand({"prog", "@" + self}), (std::vector<std::string>{"prog", "-v", "@" + self}));
+
+  std::string a = (dir / "a").string(), b = (dir / "b").string();
+  write("a", "A @" + b);
+  write("b", "B @" + a);
+  EXPECT_EQ(expand({"prog", "@" + a}), (std::vector<std::string>{"prog", "A", "B", "@" + a}));
+}
+
+TEST_F(ResponseFiles, FinishedFileMayBeUsedAgain) {
+  std::string leaf = write("leaf", "L");
+  std::string both = write("both", "@" + leaf + " @" + leaf);
+  std::string empty = write("empty", " \n");
+  EXPECT_EQ(expand({"prog", "@" + both, "@" + empty, "@" + leaf}),
+            (std::vector<std::string>{"prog", "L", "L", "L"}));
+}
+
+TEST_F(ResponseFiles, UnreadableFilesStay) {
+  std::string missing = (dir / "missing").string();
+  std::string badUtf16 = write("bad16", std::string("\xFF\xFE\x00\xD8", 4));
+  EXPECT_EQ(expand({"prog", "@" + missing, "@" + dir.string(), "@", "@/dev/zero",
+                    "@" + badUtf16}),
+            (std::vector<std::string>{"prog", "@" + missing, "@" + dir.string(), "@",
+                                      "@/dev/zero", "@" + badUtf16}));
+}
+
+TEST_F(ResponseFiles, ByteOrderMarks) {
+  std::string utf8 = write("utf8", "\xEF\xBB\xBF-a b");
+  std::string utf16le = write("utf16le", std::string("\xFF\xFE-\0x\0 \0\xE9\0", 10));
+  std::string utf16be = write("utf16be", std::string("\xFE\xFF\0y\xD8\x3D\xDE\x00", 8));
+  EXPECT_EQ(expand({"prog", "@" + utf8, "@" + utf16le, "@" + utf16be}),
+            (std::vector<std::string>{"prog", "-a", "b", "-x", "\xC3\xA9", "y\xF0\x9F\x98\x80"}));
+}
+
+TEST_F(ResponseFiles, ParsedLikeArguments) {
+  Options options;
+  std::string file = write("args", "-v\n-prefix=A\n");
+  testing::ParseRun run = runParse({"vetline", "@" + file, "-prefix=B"}, ("@" + file).c_str());
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(options.summary(), "prefix=A|A|B v=1x2");
+}
+
+TEST_F(ResponseFiles, LargeFileOfTokens) {
+  std::string text;
+  for (int i = 0; i < 200000; ++i)
+    text += "-prefix=p" + std::to_string(i % 10) + " \"quoted value\"\n";
+  std::string file = write("large", text);
+  std::vector<std::string> args = expand({"prog", "@" + file});
+  ASSERT_EQ(args.size(), 400001u);
+  EXPECT_EQ(args[1], "-prefix=p0");
+  EXPECT_EQ(args[400000], "quoted value");
+}
+
+TEST(Utf16, Conversion) {
+  struct Case {
+    std::string bytes;
+    bool ok;
+    std::string text;
+  };
+  const Case cases[] = {
+      {std::string("\xFF\xFE", 2), true, ""},
+      {std::string("\xFF\xFE" "a\0", 4), true, "a"},
+      {std::string("\xFE\xFF\0a\x20\xAC", 6), true, "a\xE2\x82\xAC"},
+      {std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), true, "\xF0\x9F\x98\x80"},
+      {std::string("\xFF\xFE\x3D\xD8", 4), false, ""},
+      {std::string("\xFF\xFE\x00\xDE", 4), false, ""},
+      {std::string("\xFF\xFE" "a", 3), false, ""},
+      {std::string("ab", 2), false, ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.bytes));
+    std::string out;
+    EXPECT_EQ(convertUtf16ToUtf8(c.bytes, out), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(out, c.text);
+    }
+  }
+}
+
+// ---- Edit distance ----
+
+size_t slowDistance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i)
+    d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j)
+    d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i)
+    for (size_t j = 1; j <= b.size(); ++j)
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                          d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+  return d[a.size()][b.size()];
+}
+
+TEST(EditDistance, MatchesTheTextbookTable) {
+  EXPECT_EQ(editDistance("kitten", "sitting"), 3u);
+  EXPECT_EQ(editDistance("", "abc"), 3u);
+  EXPECT_EQ(editDistance("dump-inpt", "dump-input"), 1u);
+  std::mt19937 random(12345);
+  for (int round = 0; round < 2000; ++round) {
+    auto make = [&](size_t maxLength) {
+      std::string s(random() % (maxLength + 1), 'a');
+      for (char &c : s)
+        c = char('a' + random() % 4);
+      return s;
+    };
+    size_t limit = round % 10 == 0 ? 150 : 20;
+    std::string a = make(limit), b = make(limit);
+    SCOPED_TRACE(a + " / " + b);
+    ASSERT_EQ(editDistance(a, b), slowDistance(a, b));
+  }
+}
+
+TEST(EditDistance, HugeArgumentStaysLinear) {
+  Options options;
+  std::string huge = "-" + std::string(1000000, 'q') + "=1";
+  testing::ParseRun run = runParse({"vetline", huge});
+  std::string expectedStart = "vetline: Unknown command line argument '-qqqq";
+  EXPECT_EQ(run.errors.substr(0, expectedStart.size()), expectedStart);
+  std::string expectedEnd = "vetline: Did you mean '--quiet=1'?\n";
+  EXPECT_EQ(run.errors.substr(run.errors.size() - expectedEnd.size()), expectedEnd);
+}
+
+} // namespace
+} // namespace vetline::cl
