@@ -245,6 +245,50 @@ TEST_F(FindMatch, SecondSubstitutionIsShiftedByTheFirst) {
   EXPECT_EQ(find(pattern, "a12b34c\na12b345c\n"), "8+8");
 }
 
+// Substituted patterns that come out as plain text skip the regex engine;
+// they must find exactly what the compiled regex finds.
+TEST_F(FindMatch, SubstitutedTextFoundLikeTheRegexWould) {
+  struct Case {
+    const char *pattern;
+    const char *value;
+    const char *input;
+    bool ignoreCase;
+  };
+  const Case cases[] = {
+      {"call [[X]]()", "f.g", "call fxg() call f.g()", false},
+      {"[[X]]", "a+b", "aab a+b", false},
+      {"<[[X]]>", "", "<x> <>", false},
+      {"[[X]]$", "a\\b", "a\\b$", false},
+      {"Call [[X]]", "AbC", "CALL abc", true},
+      {"Call [[X]]", "AbC", "CALL abd", true},
+      {"[[X]] {{x}}", "1", "1 y 1 x", false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.pattern);
+    request.ignoreCase = c.ignoreCase;
+    context.setStringValue("X", c.value);
+    CheckPattern pattern = parse(c.pattern);
+    std::string regexText = pattern.regexText;
+    regexText.insert(pattern.substitutions[0]->insertIndex, Regex::escape(c.value));
+    Regex regex(regexText, c.ignoreCase ? RegexOptions::Newline | RegexOptions::IgnoreCase
+                                        : RegexOptions::Newline);
+    std::vector<std::string_view> groups;
+    std::string_view input = addBuffer(c.input, "input");
+    std::string expected = "String not found in input";
+    if (regex.match(input, &groups))
+      expected = std::to_string(groups[0].data() - input.data()) + "+" +
+                 std::to_string(groups[0].size());
+    EXPECT_EQ(describe(pattern.findMatch(input, sourceManager)), expected);
+  }
+}
+
+// A value that leaves nothing to search makes an empty regex, which is
+// refused rather than matched everywhere or nowhere.
+TEST_F(FindMatch, EmptySubstitutedRegexIsAnError) {
+  context.setStringValue("X", "");
+  EXPECT_EQ(find(parse("[[X]]"), "abc"), "invalid regex: empty (sub)expression");
+}
+
 TEST_F(FindMatch, UndefinedVariablesAreAllReportedAndNothingIsSearched) {
   CheckPattern pattern = parse("[[X:x]] [[P]] and [[Q]]");
   EXPECT_EQ(find(pattern, "x anything"),
