@@ -41,6 +41,8 @@ OptionCategory::OptionCategory(std::string_view name, std::string_view descripti
   registry().registerCategory(*this);
 }
 
+OptionCategory::~OptionCategory() { eraseValue(registry().categories, this); }
+
 OptionCategory &generalCategory() {
   static OptionCategory *general = new OptionCategory("General options");
   return *general;

@@ -74,6 +74,7 @@ class OptionCategory {
 public:
   // Registers the category; name and description must outlive it.
   explicit OptionCategory(std::string_view name, std::string_view description = {});
+  ~OptionCategory();
   OptionCategory(const OptionCategory &) = delete;
   OptionCategory &operator=(const OptionCategory &) = delete;
 
