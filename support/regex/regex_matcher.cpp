@@ -43,7 +43,7 @@ enum Symbol : int {
 constexpr unsigned MaxEmptyBackRefs = 100;
 
 // Work and memory limits of the back-tracking pass.
-constexpr uint64_t BacktrackBudget = uint64_t(1) << 25;
+constexpr uint64_t BacktrackBudget = uint64_t(1) << 24;
 constexpr size_t MaxChoices = size_t(1) << 20;
 constexpr size_t MaxTrail = size_t(1) << 21;
 

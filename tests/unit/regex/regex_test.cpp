@@ -1,0 +1,240 @@
+#include "support/regex/regex.h"
+
+#include "support/regex/regex_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <utility>
+
+namespace vetline {
+namespace {
+
+// Offsets of every sub-match view relative to `text`: "(1,3)(-1,-1)", or
+// "nomatch" / the error text.
+std::string matched(const Regex &regex, std::string_view text) {
+  std::vector<std::string_view> views;
+  std::string error;
+  if (!regex.match(text, &views, &error))
+    return error.empty() ? "nomatch" : error;
+  std::string out;
+  for (std::string_view view : views) {
+    if (view.data() == nullptr) {
+      out += "(-1,-1)";
+      continue;
+    }
+    EXPECT_GE(view.data(), text.data());
+    EXPECT_LE(view.data() + view.size(), text.data() + text.size());
+    size_t start = static_cast<size_t>(view.data() - text.data());
+    out += "(" + std::to_string(start) + "," + std::to_string(start + view.size()) + ")";
+  }
+  return out;
+}
+
+TEST(Regex, CompileErrorTexts) {
+  struct ErrorCase {
+    const char *pattern;
+    const char *message;
+  };
+  const ErrorCase cases[] = {
+      {"[[.foo.]]", "invalid collating element"},
+      {"[[:foo:]]", "invalid character class"},
+      {"a\\", "trailing backslash (\\)"},
+      {"\\1", "invalid backreference number"},
+      {"[a", "brackets ([ ]) not balanced"},
+      {"(a", "parentheses not balanced"},
+      {"a{1", "braces not balanced"},
+      {"a{2,1}", "invalid repetition count(s)"},
+      {"[b-a]", "invalid character range"},
+      {"((a{255}){255}){255}", "out of memory"},
+      {"a**", "repetition-operator operand invalid"},
+      {"", "empty (sub)expression"},
+  };
+  for (const ErrorCase &c : cases) {
+    SCOPED_TRACE(c.pattern);
+    Regex regex(c.pattern);
+    std::string error = "stale";
+    EXPECT_FALSE(regex.isValid(error));
+    EXPECT_FALSE(regex.isValid());
+    EXPECT_EQ(error, c.message);
+    EXPECT_EQ(regex.subexpressionCount(), 0u);
+    // match reports the same text and finds nothing.
+    std::string matchError;
+    std::vector<std::string_view> views{"untouched"};
+    EXPECT_FALSE(regex.match("abc", &views, &matchError));
+    EXPECT_EQ(matchError, c.message);
+    EXPECT_EQ(views.size(), 1u);
+  }
+}
+
+TEST(Regex, EngineErrorTextTable) {
+  struct TextCase {
+    int code;
+    const char *message;
+  };
+  const TextCase cases[] = {
+      {1, "orvane_regexec() failed to match"},
+      {2, "invalid regular expression"},
+      {15, "\"can't happen\" -- you found a bug"},
+      {16, "invalid argument to regex routine"},
+      {0, "*** unknown regexp error code ***"},
+      {17, "*** unknown regexp error code ***"},
+      {-1, "*** unknown regexp error code ***"},
+  };
+  for (const TextCase &c : cases) {
+    SCOPED_TRACE(c.code);
+    char buffer[64];
+    size_t length = regex::errorText(c.code, nullptr, buffer, sizeof buffer);
+    EXPECT_EQ(std::string(buffer), c.message);
+    EXPECT_EQ(length, std::string(c.message).size() + 1);
+  }
+}
+
+TEST(Regex, EngineErrorTextTruncates) {
+  char buffer[5] = {'x', 'x', 'x', 'x', 'x'};
+  EXPECT_EQ(regex::errorText(12, nullptr, buffer, 5), 14u);
+  EXPECT_EQ(std::string(buffer), "out ");
+  buffer[0] = 'x';
+  EXPECT_EQ(regex::errorText(12, nullptr, buffer, 0), 14u);
+  EXPECT_EQ(buffer[0], 'x');
+  EXPECT_EQ(regex::errorText(12, nullptr, buffer, 1), 14u);
+  EXPECT_EQ(buffer[0], '\0');
+}
+
+TEST(Regex, MatchViewsPointIntoTheText) {
+  Regex regex("(a|ab)(c|bcd)(x)?");
+  ASSERT_TRUE(regex.isValid());
+  EXPECT_EQ(regex.subexpressionCount(), 3u);
+  std::string text = "zabcd";
+  EXPECT_EQ(matched(regex, text), "(1,5)(1,2)(2,5)(-1,-1)");
+  // Without a list only the verdict is computed.
+  EXPECT_TRUE(regex.match(text));
+  EXPECT_FALSE(regex.match("zzz"));
+}
+
+TEST(Regex, NoMatchLeavesErrorEmptyAndListUntouched) {
+  Regex regex("b+");
+  std::string error = "stale";
+  std::vector<std::string_view> views{"untouched"};
+  EXPECT_FALSE(regex.match("aaa", &views, &error));
+  EXPECT_EQ(error, "");
+  ASSERT_EQ(views.size(), 1u);
+  EXPECT_EQ(views[0], "untouched");
+}
+
+TEST(Regex, OptionsReachTheEngine) {
+  struct OptionCase {
+    const char *pattern;
+    RegexOptions options;
+    const char *text;
+    const char *expected;
+  };
+  const OptionCase cases[] = {
+      {"^b$", RegexOptions::Newline, "a\nb\nc", "(2,3)"},
+      {"^b$", RegexOptions::None, "a\nb\nc", "nomatch"},
+      {"a.c", RegexOptions::Newline, "a\nc", "nomatch"},
+      {"ABC", RegexOptions::IgnoreCase, "xabc", "(1,4)"},
+      {"[[:upper:]]+", RegexOptions::IgnoreCase | RegexOptions::Newline, "ab\ncd", "(0,2)"},
+      {"a|b", RegexOptions::BasicSyntax, "xa|b", "(1,4)"},
+      {"\\(a\\)\\1", RegexOptions::BasicSyntax, "aa", "(0,2)(0,1)"},
+      {"(a)\\1", RegexOptions::None, "xaa", "(1,3)(1,2)"},
+  };
+  for (const OptionCase &c : cases) {
+    SCOPED_TRACE(c.pattern);
+    Regex regex(c.pattern, c.options);
+    EXPECT_EQ(matched(regex, c.text), c.expected);
+  }
+}
+
+TEST(Regex, TextsAndPatternsMayHoldNulBytes) {
+  std::string text("ab\0cd\0ef", 8);
+  Regex regex(std::string_view("d\0e", 3));
+  ASSERT_TRUE(regex.isValid());
+  EXPECT_EQ(matched(regex, text), "(4,7)");
+  Regex tail("f$");
+  EXPECT_EQ(matched(tail, text), "(7,8)");
+  Regex escaped(Regex::escape(std::string_view("\0c", 2)));
+  EXPECT_EQ(matched(escaped, text), "(2,4)");
+}
+
+TEST(Regex, EmptyTexts) {
+  Regex regex("x*");
+  EXPECT_EQ(matched(regex, ""), "(0,0)");
+  std::vector<std::string_view> views;
+  // A view without data is an empty text too.
+  ASSERT_TRUE(regex.match(std::string_view(), &views));
+  ASSERT_EQ(views.size(), 1u);
+  EXPECT_EQ(views[0].size(), 0u);
+  EXPECT_FALSE(Regex("x").match(std::string_view()));
+}
+
+TEST(Regex, ManyGroupsUseHeapStorage) {
+  Regex regex("(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)");
+  ASSERT_EQ(regex.subexpressionCount(), 11u);
+  EXPECT_EQ(matched(regex, "xabcdefghijk"),
+            "(1,12)(1,2)(2,3)(3,4)(4,5)(5,6)(6,7)(7,8)(8,9)(9,10)(10,11)(11,12)");
+}
+
+TEST(Regex, SearchErrorsReachTheCaller) {
+  std::string text(40, 'a');
+  text += "xby";
+  Regex regex("(.+)+x\\1y");
+  ASSERT_TRUE(regex.isValid());
+  std::string error;
+  EXPECT_FALSE(regex.match(text, nullptr, &error));
+  EXPECT_EQ(error, "out of memory");
+}
+
+TEST(Regex, MovesTransferTheProgram) {
+  Regex original("a(b)");
+  Regex moved(std::move(original));
+  EXPECT_EQ(matched(moved, "ab"), "(0,2)(1,2)");
+  std::string error;
+  EXPECT_FALSE(original.isValid(error));
+  EXPECT_EQ(error, "invalid argument to regex routine");
+  EXPECT_FALSE(original.match("ab"));
+  Regex assigned("x");
+  assigned = std::move(moved);
+  EXPECT_EQ(matched(assigned, "ab"), "(0,2)(1,2)");
+}
+
+TEST(Regex, Escape) {
+  struct EscapeCase {
+    std::string text;
+    std::string escaped;
+  };
+  const EscapeCase cases[] = {
+      {"a.b", "a\\.b"},
+      {"()^$|*+?.[]\\{}", "\\(\\)\\^\\$\\|\\*\\+\\?\\.\\[\\]\\\\\\{\\}"},
+      {std::string("a\0b", 3), std::string("a\\\0b", 4)},
+      {"line\nnext-/<>'\"", "line\nnext-/<>'\""},
+      {"", ""},
+  };
+  for (const EscapeCase &c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(Regex::escape(c.text), c.escaped);
+  }
+}
+
+TEST(Regex, EscapedTextMatchesItselfOnly) {
+  std::mt19937 rng(1234);
+  for (int i = 0; i < 500; ++i) {
+    std::string text;
+    size_t length = 1 + rng() % 12;
+    for (size_t j = 0; j < length; ++j)
+      text += static_cast<char>(rng() % 256);
+    SCOPED_TRACE(i);
+    Regex regex(Regex::escape(text));
+    ASSERT_TRUE(regex.isValid());
+    std::string haystack = "\n" + text + "\n";
+    EXPECT_EQ(matched(regex, haystack), "(1," + std::to_string(1 + length) + ")");
+    // Changing any byte of the text breaks the match.
+    std::string changed = text;
+    changed[rng() % length] ^= 1;
+    EXPECT_EQ(matched(regex, changed), "nomatch");
+  }
+}
+
+} // namespace
+} // namespace vetline
