@@ -40,6 +40,9 @@ public:
     installOutOfMemoryHandler();
   }
   ~RunHandlers() {
+    // Standard output is buffered: write it out while a closed pipe still
+    // ends the run with its own status instead of the signal.
+    standardOutput().flush();
     std::set_new_handler(previousNewHandler);
     if (hasPipeAction)
       sigaction(SIGPIPE, &previousPipeAction, nullptr);

@@ -1,5 +1,7 @@
 #include "tool/driver.h"
 
+#include "support/output_stream.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -87,21 +89,25 @@ TEST(Driver, RunsRepeatUnchangedAndRestoreHandlers) {
 }
 
 // Writing to a pipe nobody reads ends the process with status 74 instead of
-// killing it with the signal.
+// killing it with the signal; that holds for standard error and for what
+// standard output still buffers when the run ends.
+void runIntoClosedPipe(int descriptor) {
+  signal(SIGPIPE, SIG_DFL);
+  int ends[2];
+  if (pipe(ends) != 0)
+    _exit(3);
+  close(ends[0]);
+  dup2(ends[1], descriptor);
+  if (descriptor == 1)
+    standardOutput() << "buffered\n";
+  run({"vetline"});
+  _exit(0);
+}
+
 TEST(DriverDeathTest, ClosedPipeEndsTheRunWithStatus74) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        signal(SIGPIPE, SIG_DFL);
-        int ends[2];
-        if (pipe(ends) != 0)
-          _exit(3);
-        close(ends[0]);
-        dup2(ends[1], 2);
-        run({"vetline"});
-        _exit(0);
-      },
-      testing::ExitedWithCode(74), "");
+  EXPECT_EXIT(runIntoClosedPipe(2), testing::ExitedWithCode(74), "");
+  EXPECT_EXIT(runIntoClosedPipe(1), testing::ExitedWithCode(74), "");
 }
 
 } // namespace
