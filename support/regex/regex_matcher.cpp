@@ -42,8 +42,11 @@ enum Symbol : int {
 // the path fails.
 constexpr unsigned MaxEmptyBackRefs = 100;
 
-// Work and memory limits of the back-tracking pass.
-constexpr uint64_t BacktrackBudget = uint64_t(1) << 24;
+// Work and memory limits of the back-tracking pass. The work budget of one
+// search grows with the text, so back-references over large inputs still
+// work while exponential patterns give up after a bounded time.
+constexpr uint64_t BacktrackBaseBudget = uint64_t(1) << 20;
+constexpr uint64_t BacktrackBudgetPerByte = 256;
 constexpr size_t MaxChoices = size_t(1) << 20;
 constexpr size_t MaxTrail = size_t(1) << 21;
 
@@ -85,7 +88,8 @@ public:
   Matcher(const Program &program, int eflags, const char *base, const char *begin,
           const char *end)
       : g(program), ops(program.ops), eflags(eflags), base(base), begin(begin), end(end),
-        words((program.opCount + 63) / 64) {}
+        words((program.opCount + 63) / 64),
+        budget(BacktrackBaseBudget + BacktrackBudgetPerByte * uint64_t(end - begin)) {}
   ~Matcher();
 
   int run(size_t count, SubMatch *matches);
@@ -111,9 +115,11 @@ private:
 
   SubMatch *groups = nullptr;
   int64_t *loopPositions = nullptr;
+  size_t *backRefEnds = nullptr;
   bool exhausted = false;
   // Back-tracking steps of this call, across every attempted start and end.
   uint64_t work = 0;
+  uint64_t budget = 0;
 
   // DFA cache of the fast scan: sets, their transitions (-1 unknown) and
   // whether they hold the final state.
@@ -155,7 +161,9 @@ private:
   const char *fast(const char *start);
   const char *fastNfa(const char *start);
   const char *fastDfa(const char *start);
-  const char *slow(const char *start, const char *stop, size_t startOp, size_t stopOp);
+  // With `ends`, also collects every end, shortest first.
+  const char *slow(const char *start, const char *stop, size_t startOp, size_t stopOp,
+                   Stack<const char *> *ends = nullptr);
   size_t constructEnd(size_t pc) const;
   const char *span(const char *sp, const char *stop, size_t startOp, size_t endOp,
                    size_t stopOp);
@@ -166,6 +174,7 @@ private:
   bool beginsLine(const char *sp) const;
   bool endsLine(const char *sp) const;
   bool contextHolds(Op op, const char *sp) const;
+  bool findBackRefEnds();
   bool backtrack(const char *start, const char *stop);
 
   bool initDfa();
@@ -177,6 +186,7 @@ Matcher::~Matcher() {
   std::free(block);
   std::free(groups);
   std::free(loopPositions);
+  std::free(backRefEnds);
   std::free(dfaSets);
   std::free(dfaNext);
   std::free(dfaAccepts);
@@ -432,7 +442,7 @@ int32_t Matcher::dfaTransition(int32_t from, int c) {
 // From one fixed start: the end of the longest match of the operations
 // [startOp, stopOp) within [start, stop], or null.
 const char *Matcher::slow(const char *start, const char *stop, size_t startOp,
-                          size_t stopOp) {
+                          size_t stopOp, Stack<const char *> *ends) {
   clear(st);
   set(st, startOp);
   step(startOp, stopOp, st, Nothing, st);
@@ -442,8 +452,11 @@ const char *Matcher::slow(const char *start, const char *stop, size_t startOp,
     int previous = current;
     current = p == end ? OutOfText : byteAt(p);
     applyContext(st, previous, current, startOp, stopOp);
-    if (test(st, stopOp))
+    if (test(st, stopOp)) {
       found = p;
+      if (ends != nullptr && !ends->push(p))
+        exhausted = true;
+    }
     if (p == stop || isEmpty(st))
       return found;
     assign(tmp, st);
@@ -627,6 +640,21 @@ struct TrailEntry {
 // tried in order, optional parts and loops taken before skipped, so groups
 // get the values of the first path found. Sets `exhausted` when the work or
 // memory budget runs out.
+// Pairs every BackRefStart with its BackRefEnd (copies nest, so a stack).
+bool Matcher::findBackRefEnds() {
+  backRefEnds = static_cast<size_t *>(std::malloc(g.opCount * sizeof(size_t)));
+  if (backRefEnds == nullptr)
+    return false;
+  Stack<size_t> open;
+  for (size_t pc = 0; pc < g.opCount; ++pc) {
+    if (opOf(ops[pc]) == Op::BackRefStart && !open.push(pc))
+      return false;
+    if (opOf(ops[pc]) == Op::BackRefEnd && open.size > 0)
+      backRefEnds[open.pop()] = pc;
+  }
+  return true;
+}
+
 bool Matcher::backtrack(const char *start, const char *stop) {
   Stack<Choice> choices;
   Stack<TrailEntry> trail;
@@ -653,7 +681,7 @@ bool Matcher::backtrack(const char *start, const char *stop) {
     return true;
   };
   for (;;) {
-    if (++work > BacktrackBudget) {
+    if (++work > budget) {
       exhausted = true;
       return false;
     }
@@ -705,10 +733,7 @@ bool Matcher::backtrack(const char *start, const char *stop) {
         break;
       }
       sp += length;
-      do
-        ++pc;
-      while (!(opOf(ops[pc]) == Op::BackRefEnd && operandOf(ops[pc]) == operand));
-      ++pc;
+      pc = backRefEnds[pc] + 1;
       break;
     }
     case Op::PlusStart:
@@ -830,13 +855,17 @@ int Matcher::run(size_t count, SubMatch *matches) {
         if (loopPositions == nullptr)
           return OutOfMemory;
       }
+      if (backRefEnds == nullptr && !findBackRefEnds())
+        return OutOfMemory;
       for (size_t i = 0; i <= g.plusNesting; ++i)
         loopPositions[i] = -1;
-      found = backtrack(coldStart, matchEnd);
-      while (!found && !exhausted && matchEnd > coldStart) {
-        matchEnd = slow(coldStart, matchEnd - 1, g.firstState, g.lastState);
-        if (matchEnd == nullptr)
-          break;
+      // Every end the state simulation allows from this start, longest
+      // first: one scan instead of one per shorter end.
+      Stack<const char *> ends;
+      slow(coldStart, end, g.firstState, g.lastState, &ends);
+      found = false;
+      while (!found && !exhausted && ends.size > 0) {
+        matchEnd = ends.pop();
         found = backtrack(coldStart, matchEnd);
       }
       if (exhausted)
