@@ -18,6 +18,8 @@ namespace vetline {
 
 namespace {
 
+bool exitsOnUnbalancedBracket = true;
+
 bool isNameStart(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
 }
@@ -202,6 +204,8 @@ bool PatternParser::parseBlock(std::string_view &text) {
         end = i;
       } else {
         reportError(inner.data() + i, "missing closing \"]\" for regex variable");
+        if (!exitsOnUnbalancedBracket)
+          return true;
         standardError().flush();
         standardOutput().flush();
         std::exit(1);
@@ -278,6 +282,8 @@ bool PatternParser::parseStringUse(std::string_view name) {
 }
 
 } // namespace
+
+void setExitOnUnbalancedBracket(bool isEnabled) { exitsOnUnbalancedBracket = isEnabled; }
 
 Substitution::~Substitution() = default;
 

@@ -116,6 +116,12 @@ public:
   bool ignoreCase = false;
 };
 
+// A ']' without its pair inside [[...]] ends the process with status 1 after
+// its message. A host that runs whole checks in-process (the whole-tool fuzz
+// target) turns that off; the pattern then fails like any other malformed
+// one.
+void setExitOnUnbalancedBracket(bool isEnabled);
+
 struct VariableName {
   std::string_view name;
   // Starts with '@'.

@@ -212,6 +212,15 @@ TEST(Pattern, UnbalancedBracketEndsTheProcess) {
               "        \\^\n$");
 }
 
+TEST(Pattern, UnbalancedBracketFailsWhenExitingIsOff) {
+  setExitOnUnbalancedBracket(false);
+  PatternParse parser;
+  std::string result = parser.parse("ab [[X:a]b]]");
+  setExitOnUnbalancedBracket(true);
+  EXPECT_EQ(result, "error:check.txt:1:9: error: missing closing \"]\" for regex variable\n"
+                    "ab [[X:a]b]]\n        ^\n");
+}
+
 TEST(Pattern, StringSubstitutionEscapesItsValue) {
   PatternContext context;
   StringVarSubstitution substitution(&context, "X", 0);
