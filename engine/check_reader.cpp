@@ -366,8 +366,9 @@ bool CheckReader::acceptEnd() {
   SourceLocation end = SourceLocation::fromPointer(text.data() + position);
   CheckPattern pattern({DirectiveKind::EndOfFile, 1, 0}, lineNumber + 1, &context);
   pattern.location = end;
-  directives.push_back(
-      {std::move(pattern), request.checkPrefixes.front(), end, std::move(pendingNotDag)});
+  // The prefix lists are never empty once buildPrefixRegex has run.
+  std::string_view prefix = request.checkPrefixes.empty() ? "CHECK" : request.checkPrefixes.front();
+  directives.push_back({std::move(pattern), prefix, end, std::move(pendingNotDag)});
   pendingNotDag.clear();
   return true;
 }
