@@ -939,6 +939,7 @@ bool Compiler::findMustText(Program &program) {
   text[length] = '\0';
   program.mustText = text;
   program.mustLength = length;
+  program.mustStart = bestStart;
   return true;
 }
 

@@ -129,6 +129,8 @@ struct Program {
   // Longest literal run every match contains; NUL-terminated, may be empty.
   char *mustText = nullptr;
   size_t mustLength = 0;
+  // Index of the first operation of the must text's run.
+  size_t mustStart = 0;
   unsigned plusNesting = 0;
   int flags = 0;
 

@@ -52,6 +52,7 @@ constexpr size_t MaxTrail = size_t(1) << 21;
 
 // Lazily built DFA of the fast scan; flushed when it grows beyond this.
 constexpr size_t MaxDfaStates = 2048;
+constexpr size_t DfaHashSize = 2 * MaxDfaStates;
 
 bool isWordChar(int c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -128,7 +129,12 @@ private:
   bool *dfaAccepts = nullptr;
   int32_t *dfaHash = nullptr;
   size_t dfaCount = 0;
-  size_t dfaHashSize = 0;
+  size_t dfaCapacity = 0;
+
+  // Bytes a match may consume before its must text; -1 when unbounded or
+  // there is no must text. nextMust caches the next occurrence.
+  int64_t mustPrefix = -1;
+  const char *nextMust = nullptr;
   bool dfaCold = false;
 
   static bool test(const uint64_t *s, size_t i) { return (s[i / 64] >> (i % 64)) & 1; }
@@ -177,7 +183,9 @@ private:
   bool findBackRefEnds();
   bool backtrack(const char *start, const char *stop);
 
+  const char *skipCold(const char *p);
   bool initDfa();
+  bool growDfa();
   int32_t dfaState(const uint64_t *states);
   int32_t dfaTransition(int32_t from, int c);
 };
@@ -323,9 +331,25 @@ const char *Matcher::fast(const char *start) {
   set(st, g.firstState);
   step(g.firstState, g.lastState, st, Nothing, st);
   assign(fresh, st);
-  if (!hasContextOps && (dfaSets != nullptr || initDfa()))
+  if (!hasContextOps && (dfaHash != nullptr || initDfa()))
     return fastDfa(start);
   return fastNfa(start);
+}
+
+// At a cold position p no match can start before p, and every match holds
+// the must text at most mustPrefix bytes after its start: the search may
+// resume at the next occurrence minus that distance. Returns where to go on,
+// or null when the must text does not occur again.
+const char *Matcher::skipCold(const char *p) {
+  if (nextMust < p) {
+    const void *found = memmem(p, static_cast<size_t>(end - p), g.mustText, g.mustLength);
+    if (found == nullptr)
+      return nullptr;
+    nextMust = static_cast<const char *>(found);
+  }
+  if (nextMust - p <= mustPrefix)
+    return p;
+  return nextMust - mustPrefix;
 }
 
 // Returns the position where the final state became active, or null.
@@ -345,9 +369,20 @@ const char *Matcher::fastNfa(const char *start) {
     clear(st);
     ++p;
     step(g.firstState, g.lastState, tmp, current, st);
-    if (isEmpty(st))
-      coldStart = p;
+    bool cold = isEmpty(st);
     merge(st, fresh);
+    if (!cold)
+      continue;
+    coldStart = p;
+    if (mustPrefix < 0 || p == end)
+      continue;
+    const char *target = skipCold(p);
+    if (target == nullptr)
+      return nullptr;
+    if (target > p) {
+      p = coldStart = target;
+      current = byteAt(p - 1);
+    }
   }
 }
 
@@ -357,11 +392,20 @@ const char *Matcher::fastDfa(const char *start) {
     return fastNfa(start);
   int32_t state = freshState;
   coldStart = start;
+  bool skipping = mustPrefix >= 0;
   for (const char *p = start;; ++p) {
     if (dfaAccepts[state])
       return p;
     if (p == end)
       return nullptr;
+    if (skipping && p == coldStart) {
+      const char *target = skipCold(p);
+      if (target == nullptr)
+        return nullptr;
+      p = coldStart = target;
+      if (dfaAccepts[state])
+        return p;
+    }
     int c = byteAt(p);
     int32_t next = dfaNext[size_t(state) * 256 + c];
     if (next < 0) {
@@ -369,7 +413,7 @@ const char *Matcher::fastDfa(const char *start) {
       if (next < 0) {
         // The cache was flushed; carry on from the set just computed.
         bool cold = dfaCold;
-        if (dfaState(fresh) < 0 || (next = dfaState(st)) < 0)
+        if ((freshState = dfaState(fresh)) < 0 || (next = dfaState(st)) < 0)
           return nullptr;
         next = next * 2 + cold;
       }
@@ -381,18 +425,29 @@ const char *Matcher::fastDfa(const char *start) {
 }
 
 bool Matcher::initDfa() {
-  dfaHashSize = MaxDfaStates * 2;
-  dfaSets = static_cast<uint64_t *>(std::malloc(MaxDfaStates * words * sizeof(uint64_t)));
-  dfaNext = static_cast<int32_t *>(std::malloc(MaxDfaStates * 256 * sizeof(int32_t)));
-  dfaAccepts = static_cast<bool *>(std::malloc(MaxDfaStates));
-  dfaHash = static_cast<int32_t *>(std::malloc(dfaHashSize * sizeof(int32_t)));
-  if (!dfaSets || !dfaNext || !dfaAccepts || !dfaHash) {
-    std::free(dfaSets);
-    dfaSets = nullptr;
+  dfaHash = static_cast<int32_t *>(std::malloc(DfaHashSize * sizeof(int32_t)));
+  if (dfaHash == nullptr)
     return false;
-  }
-  std::memset(dfaHash, -1, dfaHashSize * sizeof(int32_t));
+  std::memset(dfaHash, -1, DfaHashSize * sizeof(int32_t));
   dfaCount = 0;
+  return true;
+}
+
+bool Matcher::growDfa() {
+  size_t wanted = dfaCapacity == 0 ? 16 : dfaCapacity * 2;
+  auto *sets = static_cast<uint64_t *>(std::realloc(dfaSets, wanted * words * sizeof(uint64_t)));
+  if (sets == nullptr)
+    return false;
+  dfaSets = sets;
+  auto *next = static_cast<int32_t *>(std::realloc(dfaNext, wanted * 256 * sizeof(int32_t)));
+  if (next == nullptr)
+    return false;
+  dfaNext = next;
+  auto *accepts = static_cast<bool *>(std::realloc(dfaAccepts, wanted));
+  if (accepts == nullptr)
+    return false;
+  dfaAccepts = accepts;
+  dfaCapacity = wanted;
   return true;
 }
 
@@ -402,15 +457,15 @@ int32_t Matcher::dfaState(const uint64_t *states) {
   uint64_t hash = 14695981039346656037ull;
   for (size_t i = 0; i < words; ++i)
     hash = (hash ^ states[i]) * 1099511628211ull;
-  size_t slot = static_cast<size_t>(hash ^ (hash >> 29)) % dfaHashSize;
+  size_t slot = static_cast<size_t>(hash ^ (hash >> 29)) % DfaHashSize;
   while (dfaHash[slot] >= 0) {
     int32_t id = dfaHash[slot];
     if (equal(dfaSets + size_t(id) * words, states))
       return id;
-    slot = (slot + 1) % dfaHashSize;
+    slot = (slot + 1) % DfaHashSize;
   }
-  if (dfaCount == MaxDfaStates) {
-    std::memset(dfaHash, -1, dfaHashSize * sizeof(int32_t));
+  if (dfaCount == MaxDfaStates || (dfaCount == dfaCapacity && !growDfa())) {
+    std::memset(dfaHash, -1, DfaHashSize * sizeof(int32_t));
     dfaCount = 0;
     return -1;
   }
@@ -798,9 +853,20 @@ bool Matcher::backtrack(const char *start, const char *stop) {
 }
 
 int Matcher::run(size_t count, SubMatch *matches) {
-  if (g.mustLength > 0 &&
-      memmem(begin, static_cast<size_t>(end - begin), g.mustText, g.mustLength) == nullptr)
-    return NoMatch;
+  if (g.mustLength > 0) {
+    const void *found = memmem(begin, static_cast<size_t>(end - begin), g.mustText, g.mustLength);
+    if (found == nullptr)
+      return NoMatch;
+    nextMust = static_cast<const char *>(found);
+    mustPrefix = 0;
+    for (size_t pc = g.firstState; pc < g.mustStart && mustPrefix >= 0; ++pc) {
+      Op op = opOf(ops[pc]);
+      if (op == Op::Char || op == Op::Any || op == Op::AnyOf)
+        ++mustPrefix;
+      else if (op == Op::PlusStart || op == Op::BackRefStart)
+        mustPrefix = -1;
+    }
+  }
   for (size_t pc = 0; pc < g.opCount; ++pc) {
     Op op = opOf(ops[pc]);
     if (op == Op::WordStart || op == Op::WordEnd)

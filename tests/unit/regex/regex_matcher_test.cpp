@@ -67,6 +67,11 @@ const MatchCase leftmostLongestCases[] = {
     // the fresh start states; the match must still start at 0, not at 1.
     {"(x*|.)+[a-c]", E, "\nab", 0, "(0,3)(1,2)"},
     {"((c*)|[^a])$", E, "acaac", 0, "(4,5)(4,5)(4,5)"},
+    // The search skips ahead to the literal "cde", but no further back than
+    // the two bytes that may precede it in a match.
+    {"[ab]?.cde", E, "zzzzzzbacde", 0, "(6,11)"},
+    {"[ab]?.cde$", E, "zzzzzzbacde", 0, "(6,11)"},
+    {"[ab]?.cde", E, "bacdzzzzzzacde", 0, "(10,14)"},
 };
 
 const MatchCase groupCases[] = {
