@@ -28,20 +28,39 @@ namespace {
 
 using namespace vetline;
 
-// The reader's diagnostics go to /dev/null; sanitizer reports keep the
-// original standard error.
-void silenceDiagnostics() {
-  if (std::getenv("VETLINE_FUZZ_VERBOSE"))
-    return;
-  int reportFd = fcntl(2, F_DUPFD_CLOEXEC, 3);
-  if (__sanitizer_set_report_fd && reportFd >= 0)
-    __sanitizer_set_report_fd(reinterpret_cast<void *>(intptr_t(reportFd)));
-  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (null >= 0) {
+// Sends the reader's diagnostics to /dev/null for one run, keeping
+// sanitizer reports and libFuzzer's own output on the original standard
+// error.
+class QuietDiagnostics {
+public:
+  QuietDiagnostics() {
+    if (std::getenv("VETLINE_FUZZ_VERBOSE"))
+      return;
+    static int reportFd = -1;
+    if (reportFd < 0) {
+      reportFd = fcntl(2, F_DUPFD_CLOEXEC, 3);
+      if (__sanitizer_set_report_fd && reportFd >= 0)
+        __sanitizer_set_report_fd(reinterpret_cast<void *>(intptr_t(reportFd)));
+    }
+    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    savedErr = dup(2);
+    if (null < 0 || savedErr < 0)
+      std::abort();
     dup2(null, 2);
     close(null);
   }
-}
+  ~QuietDiagnostics() {
+    if (savedErr < 0)
+      return;
+    dup2(savedErr, 2);
+    close(savedErr);
+  }
+  QuietDiagnostics(const QuietDiagnostics &) = delete;
+  QuietDiagnostics &operator=(const QuietDiagnostics &) = delete;
+
+private:
+  int savedErr = -1;
+};
 
 std::string_view takeLine(std::string_view &text) {
   size_t end = text.find('\n');
@@ -57,8 +76,6 @@ bool isInside(const SourceManager &sources, SourceLocation location) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static bool isSilenced = (silenceDiagnostics(), true);
-  (void)isSilenced;
   setExitOnUnbalancedBracket(false);
   if (size < 1)
     return 0;
@@ -78,6 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (settings & 32)
     request.globalDefines.push_back(takeLine(text));
 
+  QuietDiagnostics quiet;
   SourceManager sources;
   CheckEngine engine(request);
   Regex prefixRegex = engine.buildPrefixRegex();
