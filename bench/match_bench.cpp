@@ -46,8 +46,7 @@ void verifyLoop(benchmark::State &state, const std::string &check, const std::st
   for (auto _ : state) {
     CheckEngine engine{CheckRequest()};
     Regex prefixRegex = engine.buildPrefixRegex();
-    if (engine.loadDirectives(sources, sources.buffer(checkNumber).text(), prefixRegex,
-                              nullptr)) {
+    if (engine.loadDirectives(sources, sources.buffer(checkNumber).text(), prefixRegex, nullptr)) {
       state.SkipWithError("the generated check file was refused");
       break;
     }

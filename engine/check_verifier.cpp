@@ -52,8 +52,7 @@ public:
 private:
   using NotList = std::vector<const CheckPattern *>;
 
-  size_t matchDagGroups(const CheckDirective &directive, std::string_view region,
-                        NotList &notList);
+  size_t matchDagGroups(const CheckDirective &directive, std::string_view region, NotList &notList);
   bool matchDag(const CheckDirective &directive, const CheckPattern &dag, std::string_view region,
                 size_t start, std::vector<DagRange> &ranges);
   bool verifyNextLine(const CheckDirective &directive, std::string_view skipped);
@@ -91,8 +90,7 @@ size_t DirectiveChecker::checkDirective(const CheckDirective &directive, std::st
     size_t position = outcome.position;
     size_t length = outcome.length;
     ReportSubject subject{pattern, directive.prefix, directive.location, repetition};
-    if (reportOutcome(true, sourceManager, subject, searched, std::move(outcome), request,
-                      diags))
+    if (reportOutcome(true, sourceManager, subject, searched, std::move(outcome), request, diags))
       return none;
     if (repetition == 1)
       first = lastPos + position;
@@ -126,8 +124,8 @@ size_t DirectiveChecker::matchDagGroups(const CheckDirective &directive, std::st
     }
     if (!matchDag(directive, pattern, region, start, ranges))
       return none;
-    bool groupEnds = index + 1 == patterns.size() ||
-                     patterns[index + 1].type.kind == DirectiveKind::Not;
+    bool groupEnds =
+        index + 1 == patterns.size() || patterns[index + 1].type.kind == DirectiveKind::Not;
     if (!groupEnds)
       continue;
     if (!notList.empty()) {
@@ -159,8 +157,7 @@ bool DirectiveChecker::matchDag(const CheckDirective &directive, const CheckPatt
     size_t position = outcome.position;
     len = outcome.length;
     if (outcome.error || request.veryVerbose) {
-      if (reportOutcome(true, sourceManager, subject, searched, std::move(outcome), request,
-                        diags))
+      if (reportOutcome(true, sourceManager, subject, searched, std::move(outcome), request, diags))
         return false;
     }
     pos = static_cast<size_t>(searched.data() - region.data()) + position;
@@ -173,11 +170,9 @@ bool DirectiveChecker::matchDag(const CheckDirective &directive, const CheckPatt
       break;
     }
     // Ranges are sorted and disjoint, so their ends are sorted too.
-    auto firstAfter =
-        std::upper_bound(ranges.begin() + static_cast<std::ptrdiff_t>(cursor), ranges.end(),
-                         match.from, [](size_t from, const DagRange &range) {
-                           return from < range.to;
-                         });
+    auto firstAfter = std::upper_bound(
+        ranges.begin() + static_cast<std::ptrdiff_t>(cursor), ranges.end(), match.from,
+        [](size_t from, const DagRange &range) { return from < range.to; });
     cursor = static_cast<size_t>(firstAfter - ranges.begin());
     if (cursor == ranges.size() || ranges[cursor].from >= match.to) {
       ranges.insert(ranges.begin() + static_cast<std::ptrdiff_t>(cursor), match);
@@ -186,10 +181,10 @@ bool DirectiveChecker::matchDag(const CheckDirective &directive, const CheckPatt
     if (request.veryVerbose) {
       if (!diags) {
         const DagRange &earlier = ranges[cursor];
-        sourceManager.emitDiagnostic(locationOf(region.data() + earlier.from), DiagKind::Note,
-                                     "match discarded, overlaps earlier DAG match here",
-                                     SourceRange::of(cut(region, earlier.from,
-                                                         earlier.to - earlier.from)));
+        sourceManager.emitDiagnostic(
+            locationOf(region.data() + earlier.from), DiagKind::Note,
+            "match discarded, overlaps earlier DAG match here",
+            SourceRange::of(cut(region, earlier.from, earlier.to - earlier.from)));
       } else {
         recordMatchDiag(MatchKind::Discarded, dag.location, dag.type, region, pos, len,
                         sourceManager, diags, true);
@@ -200,8 +195,8 @@ bool DirectiveChecker::matchDag(const CheckDirective &directive, const CheckPatt
   }
   if (!request.veryVerbose) {
     ReportSubject accepted{dag, directive.prefix, dag.location, 1};
-    discardError(reportFound(true, sourceManager, accepted, region,
-                             MatchOutcome::found(pos, len), request, diags));
+    discardError(reportFound(true, sourceManager, accepted, region, MatchOutcome::found(pos, len),
+                             request, diags));
   }
   return true;
 }
@@ -228,8 +223,7 @@ bool DirectiveChecker::verifyNextLine(const CheckDirective &directive, std::stri
   if (breaks.count == 1)
     return false;
   if (breaks.count == 0)
-    reportWrongLine(directive, name + ": is on the same line as previous match", skipped,
-                    nullptr);
+    reportWrongLine(directive, name + ": is on the same line as previous match", skipped, nullptr);
   else
     reportWrongLine(directive, name + ": is not on the line after the previous match", skipped,
                     &breaks);
@@ -250,8 +244,8 @@ bool DirectiveChecker::verifySameLine(const CheckDirective &directive, std::stri
 
 // Every NOT pattern is searched and reported, even after one has failed,
 // so that all offenders show.
-bool DirectiveChecker::verifyNotPatterns(const CheckDirective &directive,
-                                         std::string_view region, const NotList &notList) {
+bool DirectiveChecker::verifyNotPatterns(const CheckDirective &directive, std::string_view region,
+                                         const NotList &notList) {
   bool failed = false;
   for (const CheckPattern *pattern : notList) {
     ReportSubject subject{*pattern, directive.prefix, pattern->location, 1};

@@ -51,7 +51,8 @@ std::string escaped(std::string_view text) {
 std::string headline(const ReportSubject &subject, bool expected, bool found) {
   std::string result;
   StringOutputStream os(result);
-  formatPositional(os, found ? "{0}: {1} string found in input" : "{0}: {1} string not found in input",
+  formatPositional(os,
+                   found ? "{0}: {1} string found in input" : "{0}: {1} string not found in input",
                    directiveDescription(subject.prefix, subject.pattern.type),
                    expected ? "expected" : "excluded");
   if (subject.pattern.type.count > 1)
@@ -69,8 +70,8 @@ void describeSubstitutions(const CheckPattern &pattern, SourceLocation at, Match
       discardError(value.extractError());
       continue;
     }
-    std::string message = "with \"" + escaped(substitution->fromText) + "\" equal to \"" +
-                          escaped(*value) + "\"";
+    std::string message =
+        "with \"" + escaped(substitution->fromText) + "\" equal to \"" + escaped(*value) + "\"";
     if (diags)
       diags->push_back(makeRecord(sourceManager, pattern.type, pattern.location, kind,
                                   emptyRangeAt(at), std::move(message)));
@@ -145,8 +146,7 @@ void reportErrorsAfterMatch(Error errors, const ReportSubject &subject,
 
 SourceRange recordMatchDiag(MatchKind kind, SourceLocation checkLocation, DirectiveType type,
                             std::string_view text, size_t position, size_t length,
-                            const SourceManager &sourceManager, MatchDiagList *diags,
-                            bool adjust) {
+                            const SourceManager &sourceManager, MatchDiagList *diags, bool adjust) {
   SourceRange range = rangeIn(text, position, length);
   if (!diags)
     return range;
@@ -163,9 +163,9 @@ SourceRange recordMatchDiag(MatchKind kind, SourceLocation checkLocation, Direct
   return range;
 }
 
-Error reportFound(bool expected, const SourceManager &sourceManager,
-                  const ReportSubject &subject, std::string_view searched,
-                  MatchOutcome outcome, const CheckRequest &request, MatchDiagList *diags) {
+Error reportFound(bool expected, const SourceManager &sourceManager, const ReportSubject &subject,
+                  std::string_view searched, MatchOutcome outcome, const CheckRequest &request,
+                  MatchDiagList *diags) {
   const CheckPattern &pattern = subject.pattern;
   bool isFailure = !expected || outcome.error;
   bool print = true;
@@ -185,8 +185,7 @@ Error reportFound(bool expected, const SourceManager &sourceManager,
   }
   if (!print)
     return success();
-  sourceManager.emitDiagnostic(subject.checkLocation,
-                               expected ? DiagKind::Remark : DiagKind::Error,
+  sourceManager.emitDiagnostic(subject.checkLocation, expected ? DiagKind::Remark : DiagKind::Error,
                                headline(subject, expected, true));
   sourceManager.emitDiagnostic(range.start, DiagKind::Note, "found here", range);
   describeSubstitutions(pattern, range.start, kind, sourceManager, nullptr);
@@ -253,9 +252,9 @@ Error reportNotFound(bool expected, const SourceManager &sourceManager,
   return isFailure ? newError<FailureReported>() : success();
 }
 
-Error reportOutcome(bool expected, const SourceManager &sourceManager,
-                    const ReportSubject &subject, std::string_view searched,
-                    MatchOutcome outcome, const CheckRequest &request, MatchDiagList *diags) {
+Error reportOutcome(bool expected, const SourceManager &sourceManager, const ReportSubject &subject,
+                    std::string_view searched, MatchOutcome outcome, const CheckRequest &request,
+                    MatchDiagList *diags) {
   if (outcome.hasMatch)
     return reportFound(expected, sourceManager, subject, searched, std::move(outcome), request,
                        diags);

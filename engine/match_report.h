@@ -34,14 +34,14 @@ struct ReportSubject {
 // patterns. Returns FailureReported when the outcome is a failure (an
 // expected pattern missing, a NOT pattern found, a pattern that could not
 // be searched), success otherwise.
-Error reportOutcome(bool expected, const SourceManager &sourceManager,
-                    const ReportSubject &subject, std::string_view searched,
-                    MatchOutcome outcome, const CheckRequest &request, MatchDiagList *diags);
+Error reportOutcome(bool expected, const SourceManager &sourceManager, const ReportSubject &subject,
+                    std::string_view searched, MatchOutcome outcome, const CheckRequest &request,
+                    MatchDiagList *diags);
 
 // The two halves of reportOutcome; reportFound needs a match in `outcome`.
-Error reportFound(bool expected, const SourceManager &sourceManager,
-                  const ReportSubject &subject, std::string_view searched,
-                  MatchOutcome outcome, const CheckRequest &request, MatchDiagList *diags);
+Error reportFound(bool expected, const SourceManager &sourceManager, const ReportSubject &subject,
+                  std::string_view searched, MatchOutcome outcome, const CheckRequest &request,
+                  MatchDiagList *diags);
 Error reportNotFound(bool expected, const SourceManager &sourceManager,
                      const ReportSubject &subject, std::string_view searched, Error error,
                      bool veryVerbose, MatchDiagList *diags);

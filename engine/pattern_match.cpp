@@ -96,9 +96,9 @@ Fallible<std::string> substituteValues(const CheckPattern &pattern,
   for (const Substitution *substitution : pattern.substitutions) {
     Fallible<std::string> value = substitution->valueText();
     if (!value) {
-      errors = combineErrors(std::move(errors),
-                             locateSubstitutionError(value.extractError(), *substitution,
-                                                     sourceManager));
+      errors =
+          combineErrors(std::move(errors), locateSubstitutionError(value.extractError(),
+                                                                   *substitution, sourceManager));
       continue;
     }
     working.insert(substitution->insertIndex + shift, *value);

@@ -21,9 +21,9 @@ struct BreakCase {
 };
 
 const BreakCase breakCases[] = {
-    {"", 0, 0},          {"abc", 0, 0},     {"\n", 1, 1},     {"a\n\n", 2, 2},
-    {"\n\r", 1, 2},      {"\r\n", 1, 2},    {"\r", 1, 1},     {"\n\r\n", 2, 2},
-    {"\r\r", 2, 1},      {"a\nb\nc", 2, 2}, {"ab\r\n\n", 2, 4},
+    {"", 0, 0},     {"abc", 0, 0},     {"\n", 1, 1},       {"a\n\n", 2, 2},
+    {"\n\r", 1, 2}, {"\r\n", 1, 2},    {"\r", 1, 1},       {"\n\r\n", 2, 2},
+    {"\r\r", 2, 1}, {"a\nb\nc", 2, 2}, {"ab\r\n\n", 2, 4},
 };
 
 TEST(CheckVerifier, CountLineBreaks) {
@@ -31,8 +31,9 @@ TEST(CheckVerifier, CountLineBreaks) {
     SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
     LineBreaks breaks = countLineBreaks(c.text);
     EXPECT_EQ(breaks.count, c.count);
-    if (c.count > 0)
+    if (c.count > 0) {
       EXPECT_EQ(breaks.afterFirst, c.afterFirst);
+    }
   }
 }
 
@@ -59,8 +60,8 @@ bool verify(const VerdictCase &c) {
   CheckEngine engine(request);
   Regex prefixes = engine.buildPrefixRegex();
   unsigned check = sourceManager.addBuffer(makeTextBufferCopy(c.check, "check.txt"));
-  EXPECT_FALSE(engine.loadDirectives(sourceManager, sourceManager.buffer(check).text(), prefixes,
-                                     nullptr));
+  EXPECT_FALSE(
+      engine.loadDirectives(sourceManager, sourceManager.buffer(check).text(), prefixes, nullptr));
   unsigned input = sourceManager.addBuffer(makeTextBufferCopy(c.input, "input.txt"));
   // The diagnostics are pinned elsewhere; keep them out of the test log.
   testing::internal::CaptureStderr();
@@ -75,8 +76,8 @@ const VerdictCase verdictCases[] = {
     {"only after the label", "CHECK: b\nCHECK-LABEL: L\n", "L b\n", false},
     {"failed block, good later block", "CHECK-LABEL: L1\nCHECK: x\nCHECK-LABEL: L2\nCHECK: y\n",
      "L1\nL2\ny\n", false},
-    {"each block searches its own text",
-     "CHECK-LABEL: L1\nCHECK: x\nCHECK-LABEL: L2\nCHECK: x\n", "L1\nL2\nx\n", false},
+    {"each block searches its own text", "CHECK-LABEL: L1\nCHECK: x\nCHECK-LABEL: L2\nCHECK: x\n",
+     "L1\nL2\nx\n", false},
     {"label found after the previous label", "CHECK-LABEL: L\nCHECK-LABEL: L\n", "L\n", false},
     {"two labels", "CHECK-LABEL: L\nCHECK-LABEL: L\n", "L L\n", true},
     // Line rules.
@@ -100,50 +101,60 @@ const VerdictCase verdictCases[] = {
      "CHECK: s\nCHECK-NOT: x\nCHECK-DAG: b\nCHECK-DAG: a\nCHECK: e\n", "s a b x e\n", true},
     {"not before a group", "CHECK: s\nCHECK-NOT: x\nCHECK-DAG: b\nCHECK-DAG: a\nCHECK: e\n",
      "s x a b e\n", false},
-    {"not between groups, outside",
-     "CHECK-DAG: a\nCHECK-NOT: x\nCHECK-DAG: b\nCHECK: e\n", "a b x e\n", true},
-    {"not between groups, inside",
-     "CHECK-DAG: a\nCHECK-NOT: x\nCHECK-DAG: b\nCHECK: e\n", "a x b e\n", false},
+    {"not between groups, outside", "CHECK-DAG: a\nCHECK-NOT: x\nCHECK-DAG: b\nCHECK: e\n",
+     "a b x e\n", true},
+    {"not between groups, inside", "CHECK-DAG: a\nCHECK-NOT: x\nCHECK-DAG: b\nCHECK: e\n",
+     "a x b e\n", false},
     {"not after a group", "CHECK-DAG: a\nCHECK-NOT: x\nCHECK: e\n", "a x e\n", false},
     {"not after a group, before it", "CHECK-DAG: a\nCHECK-NOT: x\nCHECK: e\n", "x a e\n", true},
     // DAG groups.
     {"dag in any order", "CHECK-DAG: a\nCHECK-DAG: b\nCHECK: c\n", "b a c\n", true},
     {"plain after the rightmost dag", "CHECK-DAG: a\nCHECK-DAG: b\nCHECK: a\n", "b a\n", false},
-    {"plain after the rightmost dag, found", "CHECK-DAG: a\nCHECK-DAG: b\nCHECK: a\n",
-     "b a a\n", true},
-    {"second group after the first", "CHECK-DAG: a\nCHECK-NOT: z\nCHECK-DAG: b\n", "b a\n",
-     false},
+    {"plain after the rightmost dag, found", "CHECK-DAG: a\nCHECK-DAG: b\nCHECK: a\n", "b a a\n",
+     true},
+    {"second group after the first", "CHECK-DAG: a\nCHECK-NOT: z\nCHECK-DAG: b\n", "b a\n", false},
     {"equal dags need two matches", "CHECK-DAG: a\nCHECK-DAG: a\n", "a\n", false},
     {"equal dags, two matches", "CHECK-DAG: a\nCHECK-DAG: a\n", "a a\n", true},
     {"three overlapping", "CHECK-DAG: abc\nCHECK-DAG: a\nCHECK-DAG: c\n", "abc a c\n", true},
     {"overlap behind the second range", "CHECK-DAG: b\nCHECK-DAG: d\nCHECK-DAG: {{b|d}}\n",
      "b d d b\n", true},
-    {"overlap allowed", "CHECK-DAG: a\nCHECK-DAG: a\n", "a\n", true, {.allowDagOverlap = true}},
+    {"overlap allowed",
+     "CHECK-DAG: a\nCHECK-DAG: a\n",
+     "a\n",
+     true,
+     {.allowDagOverlap = true, .defines = {}}},
     // Repetitions.
     {"count met", "CHECK-COUNT-3: a\n", "a a a\n", true},
     {"count short", "CHECK-COUNT-3: a\n", "a a\n", false},
     {"next after the last repetition", "CHECK-COUNT-2: a\nCHECK-NEXT: b\n", "a\na\nb\n", true},
-    {"next after the last repetition, too far", "CHECK-COUNT-2: a\nCHECK-NEXT: b\n",
-     "a a\n\nb\n", false},
+    {"next after the last repetition, too far", "CHECK-COUNT-2: a\nCHECK-NEXT: b\n", "a a\n\nb\n",
+     false},
     // Variables.
-    {"variable used later", "CHECK: [[X:[a-z]+]]=\nCHECK: use [[X]]\n", "foo=\nuse foo\n",
-     true},
-    {"variable with another value", "CHECK: [[X:[a-z]+]]=\nCHECK: use [[X]]\n",
-     "foo=\nuse bar\n", false},
+    {"variable used later", "CHECK: [[X:[a-z]+]]=\nCHECK: use [[X]]\n", "foo=\nuse foo\n", true},
+    {"variable with another value", "CHECK: [[X:[a-z]+]]=\nCHECK: use [[X]]\n", "foo=\nuse bar\n",
+     false},
     {"local variable kept without scoping",
      "CHECK-LABEL: one\nCHECK: [[X:[a-z]+]]\nCHECK-LABEL: two\nCHECK: [[X]]\n",
      "one\nfoo\ntwo\nfoo\n", true},
     {"local variable cleared by scoping",
      "CHECK-LABEL: one\nCHECK: [[X:[a-z]+]]\nCHECK-LABEL: two\nCHECK: [[X]]\n",
-     "one\nfoo\ntwo\nfoo\n", false, {.enableVarScope = true}},
+     "one\nfoo\ntwo\nfoo\n",
+     false,
+     {.enableVarScope = true, .defines = {}}},
     {"global variable survives scoping",
      "CHECK-LABEL: one\nCHECK: [[$X:[a-z]+]]\nCHECK-LABEL: two\nCHECK: [[$X]]\n",
-     "one\nfoo\ntwo\nfoo\n", true, {.enableVarScope = true}},
+     "one\nfoo\ntwo\nfoo\n",
+     true,
+     {.enableVarScope = true, .defines = {}}},
     {"command-line variable before the first label",
-     "CHECK: [[V]]\nCHECK-LABEL: L\n", "val L\n", true,
+     "CHECK: [[V]]\nCHECK-LABEL: L\n",
+     "val L\n",
+     true,
      {.enableVarScope = true, .defines = {"V=val"}}},
     {"command-line variable cleared after the first label",
-     "CHECK-LABEL: L\nCHECK: [[V]]\n", "L val\n", false,
+     "CHECK-LABEL: L\nCHECK: [[V]]\n",
+     "L val\n",
+     false,
      {.enableVarScope = true, .defines = {"V=val"}}},
     // Odd bytes.
     {"NUL bytes", "CHECK: a\nCHECK-SAME: b\n", std::string_view("x\0a\0b", 5), true},

@@ -49,14 +49,13 @@ struct RunResult {
 // Reads `check` and verifies `input` (both already canonical), capturing
 // standard error; with `withList`, the records are listed too.
 RunResult verify(std::string_view check, std::string_view input, const CheckRequest &request,
-           bool withList) {
+                 bool withList) {
   SourceManager sourceManager;
   CheckEngine engine(request);
   Regex prefixes = engine.buildPrefixRegex();
   unsigned checkBuffer = sourceManager.addBuffer(makeTextBufferCopy(check, "check.txt"));
-  EXPECT_FALSE(
-      engine.loadDirectives(sourceManager, sourceManager.buffer(checkBuffer).text(), prefixes,
-                            nullptr));
+  EXPECT_FALSE(engine.loadDirectives(sourceManager, sourceManager.buffer(checkBuffer).text(),
+                                     prefixes, nullptr));
   unsigned inputBuffer = sourceManager.addBuffer(makeTextBufferCopy(input, "input.txt"));
   MatchDiagList diags;
   RunResult run;
@@ -68,8 +67,8 @@ RunResult verify(std::string_view check, std::string_view input, const CheckRequ
     auto [line, column] = sourceManager.lineAndColumnOf(diag.checkLocation);
     std::string text = std::string(kindName(diag.matchKind)) + " " + std::to_string(line) + ":" +
                        std::to_string(column) + " " + std::to_string(diag.startLine) + ":" +
-                       std::to_string(diag.startColumn) + "-" + std::to_string(diag.endLine) +
-                       ":" + std::to_string(diag.endColumn);
+                       std::to_string(diag.startColumn) + "-" + std::to_string(diag.endLine) + ":" +
+                       std::to_string(diag.endColumn);
     if (!diag.note.empty())
       text += " " + diag.note;
     run.records.push_back(text);
@@ -115,8 +114,8 @@ TEST(MatchReport, CapturesFollowInputOrder) {
 }
 
 TEST(MatchReport, SubstitutionValuesShowTheirRegexEscapes) {
-  RunResult run = verify("CHECK: [[X:a.b]]\nCHECK: [[X]]!\n", "a.b a.b?\n", verbosity(false, false),
-                   false);
+  RunResult run =
+      verify("CHECK: [[X:a.b]]\nCHECK: [[X]]!\n", "a.b a.b?\n", verbosity(false, false), false);
   EXPECT_FALSE(run.passed);
   EXPECT_EQ(run.errors, "check.txt:2:8: error: CHECK: expected string not found in input\n"
                         "CHECK: [[X]]!\n"
@@ -176,8 +175,8 @@ TEST(MatchReport, WrongLineRelabelsTheFoundRecordsUnderVerbose) {
 }
 
 TEST(MatchReport, FailuresAreRecordedAndPrinted) {
-  RunResult run = verify("CHECK: a\nCHECK-NOT: b\nCHECK: c\n", "a b c\n", verbosity(false, false),
-                   true);
+  RunResult run =
+      verify("CHECK: a\nCHECK-NOT: b\nCHECK: c\n", "a b c\n", verbosity(false, false), true);
   EXPECT_FALSE(run.passed);
   EXPECT_EQ(run.errors, "check.txt:2:12: error: CHECK-NOT: excluded string found in input\n"
                         "CHECK-NOT: b\n"
@@ -190,7 +189,7 @@ TEST(MatchReport, FailuresAreRecordedAndPrinted) {
 
 TEST(MatchReport, VeryVerboseRecordsAbsentNotPatternsAndDiscardedDagMatches) {
   RunResult run = verify("CHECK-NOT: x\nCHECK-DAG: a\nCHECK-DAG: a\nCHECK: end\n", "a a end\n",
-                   verbosity(false, true), true);
+                         verbosity(false, true), true);
   EXPECT_TRUE(run.passed);
   EXPECT_EQ(run.errors, "");
   EXPECT_EQ(run.records, (Records{
@@ -204,7 +203,7 @@ TEST(MatchReport, VeryVerboseRecordsAbsentNotPatternsAndDiscardedDagMatches) {
 
 TEST(MatchReport, DiscardedDagMatchNoteWithoutList) {
   RunResult run = verify("CHECK-DAG: a\nCHECK-DAG: a\nCHECK: end\n", "a a end\n",
-                   verbosity(false, true), false);
+                         verbosity(false, true), false);
   EXPECT_TRUE(run.passed);
   EXPECT_EQ(run.errors, "check.txt:1:12: remark: CHECK-DAG: expected string found in input\n"
                         "CHECK-DAG: a\n"

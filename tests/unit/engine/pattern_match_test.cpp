@@ -25,8 +25,9 @@ struct DistanceCase {
 };
 
 const DistanceCase distanceCases[] = {
-    {"", "", 0},          {"abc", "", 3},      {"", "abcd", 4},      {"abc", "abc", 0},
-    {"kitten", "sitting", 3}, {"flaw", "lawn", 2}, {"ab", "ba", 2},  {"a\nb", "ab", 1},
+    {"", "", 0},       {"abc", "", 3},           {"", "abcd", 4},
+    {"abc", "abc", 0}, {"kitten", "sitting", 3}, {"flaw", "lawn", 2},
+    {"ab", "ba", 2},   {"a\nb", "ab", 1},
 };
 
 TEST(PatternMatch, EditDistance) {
@@ -77,10 +78,8 @@ TEST(PatternMatch, ClosestCandidate) {
       {"a later line costs a hundredth per line", "fox\n\nfoo", "foo", 5},
       {"ties keep the earlier offset", "zz fob fob", "foo", 3},
       {"blanks are not start offsets", "x  \tfoo", "foo", 4},
-      {"fifty edits are too many", "x" + std::string(60, 'a'), std::string(50, 'b'),
-       std::nullopt},
-      {"fifty edits everywhere", "z" + std::string(50, 'b'), std::string(50, 'a'),
-       std::nullopt},
+      {"fifty edits are too many", "x" + std::string(60, 'a'), std::string(50, 'b'), std::nullopt},
+      {"fifty edits everywhere", "z" + std::string(50, 'b'), std::string(50, 'a'), std::nullopt},
       {"forty-eight edits are accepted", "zq" + std::string(48, 'b'), "q" + std::string(48, 'a'),
        1},
       {"only the first 4096 offsets are tried", std::string(4100, 'z') + "foo", "foo",
@@ -152,8 +151,8 @@ protected:
 
   CheckPattern parse(std::string_view text, DirectiveKind kind = DirectiveKind::Plain) {
     CheckPattern pattern({kind, 1, 0}, 1, &context);
-    EXPECT_FALSE(pattern.compilePattern(addBuffer(text, "check.txt"), "CHECK", sourceManager,
-                                        request));
+    EXPECT_FALSE(
+        pattern.compilePattern(addBuffer(text, "check.txt"), "CHECK", sourceManager, request));
     return pattern;
   }
 
@@ -276,8 +275,8 @@ TEST_F(FindMatch, SubstitutedTextFoundLikeTheRegexWould) {
     std::string_view input = addBuffer(c.input, "input");
     std::string expected = "String not found in input";
     if (regex.match(input, &groups))
-      expected = std::to_string(groups[0].data() - input.data()) + "+" +
-                 std::to_string(groups[0].size());
+      expected =
+          std::to_string(groups[0].data() - input.data()) + "+" + std::to_string(groups[0].size());
     EXPECT_EQ(describe(pattern.findMatch(input, sourceManager)), expected);
   }
 }
@@ -291,8 +290,7 @@ TEST_F(FindMatch, EmptySubstitutedRegexIsAnError) {
 
 TEST_F(FindMatch, UndefinedVariablesAreAllReportedAndNothingIsSearched) {
   CheckPattern pattern = parse("[[X:x]] [[P]] and [[Q]]");
-  EXPECT_EQ(find(pattern, "x anything"),
-            "undefined variable: P; undefined variable: Q");
+  EXPECT_EQ(find(pattern, "x anything"), "undefined variable: P; undefined variable: Q");
   // The refused search captured nothing.
   EXPECT_FALSE(context.stringValue("X"));
 }
