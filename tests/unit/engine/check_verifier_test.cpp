@@ -108,6 +108,7 @@ const VerdictCase verdictCases[] = {
     {"not after a group", "CHECK-DAG: a\nCHECK-NOT: x\nCHECK: e\n", "a x e\n", false},
     {"not after a group, before it", "CHECK-DAG: a\nCHECK-NOT: x\nCHECK: e\n", "x a e\n", true},
     // DAG groups.
+    {"adjacent dag matches do not overlap", "CHECK-DAG: b\nCHECK-DAG: a\n", "ab\n", true},
     {"dag in any order", "CHECK-DAG: a\nCHECK-DAG: b\nCHECK: c\n", "b a c\n", true},
     {"plain after the rightmost dag", "CHECK-DAG: a\nCHECK-DAG: b\nCHECK: a\n", "b a\n", false},
     {"plain after the rightmost dag, found", "CHECK-DAG: a\nCHECK-DAG: b\nCHECK: a\n", "b a a\n",
