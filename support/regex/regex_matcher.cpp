@@ -130,6 +130,9 @@ private:
   int32_t *dfaHash = nullptr;
   size_t dfaCount = 0;
   size_t dfaCapacity = 0;
+  uint8_t classOf[256] = {};
+  uint8_t representative[256] = {};
+  size_t classCount = 1;
 
   // Bytes a match may consume before its must text; -1 when unbounded or
   // there is no must text. nextMust caches the next occurrence.
@@ -187,7 +190,9 @@ private:
   bool initDfa();
   bool growDfa();
   int32_t dfaState(const uint64_t *states);
-  int32_t dfaTransition(int32_t from, int c);
+  int32_t dfaTransition(int32_t from, unsigned byteClass);
+  int32_t encodeTransition(int32_t to, bool cold) const;
+  void computeClasses();
 };
 
 Matcher::~Matcher() {
@@ -386,42 +391,87 @@ const char *Matcher::fastNfa(const char *start) {
   }
 }
 
+// The hot loop: one table load per byte. Bytes that no operation tells
+// apart share a class, which keeps the table small enough for the cache.
+// Transitions are encoded as the target's row offset (state * classCount)
+// times 4, plus 2 when the target holds the final state, plus 1 when the
+// position after the byte is cold.
 const char *Matcher::fastDfa(const char *start) {
   int32_t freshState = dfaState(fresh);
   if (freshState < 0)
     return fastNfa(start);
-  int32_t state = freshState;
   coldStart = start;
+  if (dfaAccepts[freshState])
+    return start;
+  size_t row = size_t(freshState) * classCount;
+  const int32_t *table = dfaNext;
+  const char *cold = start;
   bool skipping = mustPrefix >= 0;
-  for (const char *p = start;; ++p) {
-    if (dfaAccepts[state])
-      return p;
-    if (p == end)
-      return nullptr;
-    if (skipping && p == coldStart) {
+  for (const char *p = start; p != end;) {
+    if (skipping && p == cold) {
       const char *target = skipCold(p);
       if (target == nullptr)
         return nullptr;
-      p = coldStart = target;
-      if (dfaAccepts[state])
-        return p;
+      p = cold = target;
+      if (p == end)
+        break;
     }
-    int c = byteAt(p);
-    int32_t next = dfaNext[size_t(state) * 256 + c];
+    unsigned byteClass = classOf[byteAt(p)];
+    int32_t next = table[row + byteClass];
     if (next < 0) {
-      next = dfaTransition(state, c);
+      next = dfaTransition(static_cast<int32_t>(row / classCount), byteClass);
       if (next < 0) {
         // The cache was flushed; carry on from the set just computed.
-        bool cold = dfaCold;
-        if ((freshState = dfaState(fresh)) < 0 || (next = dfaState(st)) < 0)
+        bool wasCold = dfaCold;
+        int32_t to;
+        if ((freshState = dfaState(fresh)) < 0 || (to = dfaState(st)) < 0)
           return nullptr;
-        next = next * 2 + cold;
+        next = encodeTransition(to, wasCold);
       }
+      table = dfaNext;
     }
-    if (next & 1)
-      coldStart = p + 1;
-    state = next >> 1;
+    ++p;
+    // A select rather than a branch: cold positions come and go with the
+    // text, so a branch would be mispredicted often.
+    cold = (next & 1) ? p : cold;
+    row = static_cast<size_t>(next >> 2);
+    if (next & 2) {
+      coldStart = cold;
+      return p;
+    }
   }
+  coldStart = cold;
+  return nullptr;
+}
+
+// Splits the bytes into classes that every Char and AnyOf operation treats
+// alike.
+void Matcher::computeClasses() {
+  bool isChar[256] = {};
+  std::memset(classOf, 0, sizeof classOf);
+  classCount = 1;
+  auto split = [&](auto &&member) {
+    int remap[2 * 256];
+    std::memset(remap, -1, sizeof remap);
+    unsigned count = 0;
+    for (int c = 0; c < 256; ++c) {
+      int key = classOf[c] * 2 + (member(c) ? 1 : 0);
+      if (remap[key] < 0)
+        remap[key] = static_cast<int>(count++);
+      classOf[c] = static_cast<uint8_t>(remap[key]);
+    }
+    classCount = count;
+  };
+  for (size_t pc = 0; pc < g.opCount; ++pc)
+    if (opOf(ops[pc]) == Op::Char)
+      isChar[operandOf(ops[pc]) & 255] = true;
+  for (int c = 0; c < 256; ++c)
+    if (isChar[c])
+      split([c](int b) { return b == c; });
+  for (size_t set = 0; set < g.setCount; ++set)
+    split([&](int b) { return g.inSet(set, static_cast<unsigned char>(b)); });
+  for (int c = 255; c >= 0; --c)
+    representative[classOf[c]] = static_cast<uint8_t>(c);
 }
 
 bool Matcher::initDfa() {
@@ -430,6 +480,7 @@ bool Matcher::initDfa() {
     return false;
   std::memset(dfaHash, -1, DfaHashSize * sizeof(int32_t));
   dfaCount = 0;
+  computeClasses();
   return true;
 }
 
@@ -439,7 +490,8 @@ bool Matcher::growDfa() {
   if (sets == nullptr)
     return false;
   dfaSets = sets;
-  auto *next = static_cast<int32_t *>(std::realloc(dfaNext, wanted * 256 * sizeof(int32_t)));
+  auto *next =
+      static_cast<int32_t *>(std::realloc(dfaNext, wanted * classCount * sizeof(int32_t)));
   if (next == nullptr)
     return false;
   dfaNext = next;
@@ -471,26 +523,28 @@ int32_t Matcher::dfaState(const uint64_t *states) {
   }
   int32_t id = static_cast<int32_t>(dfaCount++);
   assign(dfaSets + size_t(id) * words, states);
-  std::memset(dfaNext + size_t(id) * 256, -1, 256 * sizeof(int32_t));
+  std::memset(dfaNext + size_t(id) * classCount, -1, classCount * sizeof(int32_t));
   dfaAccepts[id] = test(states, g.lastState);
   dfaHash[slot] = id;
   return id;
 }
 
+int32_t Matcher::encodeTransition(int32_t to, bool cold) const {
+  return static_cast<int32_t>(size_t(to) * classCount * 4) + (dfaAccepts[to] ? 2 : 0) + cold;
+}
+
 // Leaves the computed set in `st` in case the cache had to be flushed.
-// A transition is stored as the target state times two, plus one when no
-// thread from before survived the byte (the next position is cold).
-int32_t Matcher::dfaTransition(int32_t from, int c) {
+int32_t Matcher::dfaTransition(int32_t from, unsigned byteClass) {
   assign(tmp, dfaSets + size_t(from) * words);
   clear(st);
-  step(g.firstState, g.lastState, tmp, c, st);
+  step(g.firstState, g.lastState, tmp, representative[byteClass], st);
   dfaCold = isEmpty(st);
   merge(st, fresh);
   int32_t to = dfaState(st);
   if (to < 0)
     return -1;
-  int32_t encoded = to * 2 + dfaCold;
-  dfaNext[size_t(from) * 256 + c] = encoded;
+  int32_t encoded = encodeTransition(to, dfaCold);
+  dfaNext[size_t(from) * classCount + byteClass] = encoded;
   return encoded;
 }
 
