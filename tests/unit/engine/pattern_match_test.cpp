@@ -260,6 +260,7 @@ TEST_F(FindMatch, SubstitutedTextFoundLikeTheRegexWould) {
       {"[[X]]$", "a\\b", "a\\b$", false},
       {"Call [[X]]", "AbC", "CALL abc", true},
       {"Call [[X]]", "AbC", "CALL abd", true},
+      {"[[X]]x", "\xc9", "\xe9x \xc9X", true},
       {"[[X]] {{x}}", "1", "1 y 1 x", false},
   };
   for (const Case &c : cases) {
