@@ -18,6 +18,13 @@
 // Flags are passed as "=1" or "=0" on every run, so no run depends on an
 // earlier one even if option values outlived a run.
 //
+// The letter 'O' asks for a verdict check instead: the check text is ignored
+// and two check files are made from the input's plain lines (printable
+// ASCII, no pattern syntax or directive words), each line as a "CHECK:" in
+// input order. That file must pass (status 0); the same with one more CHECK
+// of a word absent from the input must fail (status 1). Anything else is a
+// false verdict and a finding.
+//
 // The tool's own output goes to /dev/null unless VETLINE_FUZZ_VERBOSE is set
 // (use it to reproduce a finding); sanitizer reports still reach the
 // original standard error.
@@ -230,6 +237,100 @@ private:
   int savedErr = -1;
 };
 
+// Writes the two files, runs the tool on them and returns its exit status,
+// which must be 0, 1 or 2.
+int runTool(Workspace &workspace, std::string_view check, std::string_view input,
+            std::string_view flags) {
+  if (!writeFile(workspace.checkPath, check) || !writeFile(workspace.inputPath, input)) {
+    std::perror("tool_fuzz: writing the case files");
+    std::abort();
+  }
+  // The argument texts stay alive for the whole process: the option parser
+  // may keep views into them.
+  static std::string programName = "vetline";
+  static std::string dash = "-";
+  static std::string devNull = "/dev/null";
+  static std::string inputOption = "--input-file=" + workspace.inputPath;
+  static std::string stdinOption = "--input-file=-";
+  bool checkFromStdin = flags.find('C') != std::string_view::npos;
+  bool inputFromStdin = flags.find('I') != std::string_view::npos;
+  std::vector<char *> argv;
+  argv.push_back(programName.data());
+  argv.push_back(checkFromStdin ? dash.data() : workspace.checkPath.data());
+  argv.push_back(inputFromStdin ? stdinOption.data() : inputOption.data());
+  for (const FlagSpec &flag : flagSpecs) {
+    bool on = flags.find(flag.letter) != std::string_view::npos;
+    argv.push_back(const_cast<char *>(on ? flag.on : flag.off));
+  }
+  argv.push_back(nullptr);
+
+  int status;
+  {
+    StdinFrom stdinFrom(checkFromStdin   ? workspace.checkPath
+                        : inputFromStdin ? workspace.inputPath
+                                         : devNull);
+    QuietOutput quiet;
+    status = vetline::runDriver(int(argv.size() - 1), argv.data());
+  }
+  if (status < 0 || status > 2) {
+    std::fprintf(stderr, "tool_fuzz: runDriver returned %d, not 0, 1 or 2\n", status);
+    std::abort();
+  }
+  return status;
+}
+
+// A line that is the same fixed text in a check file: printable ASCII and
+// spaces, something left after trimming, no "{{" or "[[", and no word a
+// directive or comment prefix could be found in.
+bool isPlainLine(std::string_view line) {
+  for (char c : line)
+    if (c < ' ' || c > '~')
+      return false;
+  if (line.find_first_not_of(' ') == std::string_view::npos)
+    return false;
+  for (std::string_view word : {"{{", "[[", "CHECK", "COM", "RUN"})
+    if (line.find(word) != std::string_view::npos)
+      return false;
+  return true;
+}
+
+void checkVerdict(Workspace &workspace, std::string_view input) {
+  constexpr size_t maxChecks = 256;
+  std::string check;
+  size_t checks = 0;
+  for (size_t start = 0; start < input.size() && checks < maxChecks;) {
+    size_t end = input.find('\n', start);
+    std::string_view line = input.substr(start, end == std::string_view::npos ? end : end - start);
+    start = end == std::string_view::npos ? input.size() : end + 1;
+    if (!isPlainLine(line))
+      continue;
+    check += "CHECK: ";
+    check += line;
+    check += '\n';
+    ++checks;
+  }
+  if (checks > 0) {
+    int status = runTool(workspace, check, input, "");
+    if (status != 0) {
+      std::fprintf(stderr, "tool_fuzz: every CHECK is an input line, in order, but the status "
+                           "was %d, not 0\n", status);
+      std::abort();
+    }
+  }
+  if (input.empty())
+    return;
+  std::string absent = "absent";
+  while (input.find(absent) != std::string_view::npos)
+    absent += 'X';
+  check += "CHECK: " + absent + "\n";
+  int status = runTool(workspace, check, input, "");
+  if (status != 1) {
+    std::fprintf(stderr, "tool_fuzz: the last CHECK is not in the input, but the status was %d, "
+                         "not 1\n", status);
+    std::abort();
+  }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -241,44 +342,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }();
 
   FuzzCase fuzzCase = splitFuzzInput(std::string_view(reinterpret_cast<const char *>(data), size));
+  if (fuzzCase.flags.find('O') != std::string_view::npos) {
+    checkVerdict(*workspace, fuzzCase.input);
+    return 0;
+  }
   if (endsProcess(fuzzCase.check))
     return 0;
-  if (!writeFile(workspace->checkPath, fuzzCase.check) ||
-      !writeFile(workspace->inputPath, fuzzCase.input)) {
-    std::perror("tool_fuzz: writing the case files");
-    std::abort();
-  }
-
-  // The argument texts stay alive for the whole process: the option parser
-  // may keep views into them.
-  static std::string programName = "vetline";
-  static std::string dash = "-";
-  static std::string inputOption = "--input-file=" + workspace->inputPath;
-  static std::string stdinOption = "--input-file=-";
-  bool checkFromStdin = fuzzCase.flags.find('C') != std::string_view::npos;
-  bool inputFromStdin = fuzzCase.flags.find('I') != std::string_view::npos;
-  std::vector<char *> argv;
-  argv.push_back(programName.data());
-  argv.push_back(checkFromStdin ? dash.data() : workspace->checkPath.data());
-  argv.push_back(inputFromStdin ? stdinOption.data() : inputOption.data());
-  for (const FlagSpec &flag : flagSpecs) {
-    bool on = fuzzCase.flags.find(flag.letter) != std::string_view::npos;
-    argv.push_back(const_cast<char *>(on ? flag.on : flag.off));
-  }
-  argv.push_back(nullptr);
-
-  int status;
-  {
-    static std::string devNull = "/dev/null";
-    StdinFrom stdinFrom(checkFromStdin   ? workspace->checkPath
-                        : inputFromStdin ? workspace->inputPath
-                                         : devNull);
-    QuietOutput quiet;
-    status = vetline::runDriver(int(argv.size() - 1), argv.data());
-  }
-  if (status < 0 || status > 2) {
-    std::fprintf(stderr, "tool_fuzz: runDriver returned %d, not 0, 1 or 2\n", status);
-    std::abort();
-  }
+  runTool(*workspace, fuzzCase.check, fuzzCase.input, fuzzCase.flags);
   return 0;
 }
