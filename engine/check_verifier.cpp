@@ -1,7 +1,8 @@
 // Directive checking. Each directive costs one search from the end of the
 // previous match (several for COUNT), plus one search per NOT pattern over
-// the text it guards; DAG ranges are found by binary search, so a group of
-// k DAG patterns costs O(k log k) beyond its searches.
+// the text it guards. Every DAG pattern searches from its group's start
+// (again after each overlap), and its match is placed among the group's
+// earlier ones by binary search, never by walking them all.
 // Tested by check_verifier_test.cpp and the end-to-end cases under check/.
 #include "engine/check_verifier.h"
 
@@ -13,7 +14,6 @@
 #include "engine/pattern_match.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <vector>
 
