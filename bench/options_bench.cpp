@@ -2,6 +2,7 @@
 // tool registers (the registration itself happens once, before main), and of
 // a misspelt option, whose suggestion visits every name.
 #include "support/cmdline/library_options.h"
+#include "support/cmdline/option.h"
 #include "support/cmdline/parser.h"
 #include "support/output_stream.h"
 

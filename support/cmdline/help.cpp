@@ -124,7 +124,7 @@ bool EnumTable::parseNumber(Option &o, std::string_view argName, std::string_vie
                             int &number) const {
   const EnumValueEntry *entry = find(text);
   if (!entry)
-    return o.error("Cannot find option named '" + std::string(text) + "'!", argName);
+    return o.error(quotedMessage("Cannot find option named '", text, "'!"), argName);
   number = entry->number;
   return false;
 }

@@ -314,6 +314,13 @@ bool Option::recordOccurrence(unsigned argIndex, std::string_view argName, std::
   return parseOccurrence(argIndex, argName, value);
 }
 
+std::string quotedMessage(std::string_view before, std::string_view text, std::string_view after) {
+  std::string message;
+  message.reserve(before.size() + text.size() + after.size());
+  message.append(before).append(text).append(after);
+  return message;
+}
+
 // ---- Modifiers ----
 
 void applyCommon(Option &o, const char *name) { o.setName(name); }

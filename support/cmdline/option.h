@@ -263,6 +263,10 @@ void printValueEntry(std::string &out, const Option &option, std::string_view ki
 void printValueLine(std::string &out, const Option &option, std::string_view value,
                     const std::string *defaultText, size_t globalWidth);
 
+// before + text + after, built by appending (concatenating temporaries trips
+// a false -Wrestrict in g++ 12 at -O3).
+std::string quotedMessage(std::string_view before, std::string_view text, std::string_view after);
+
 // ---- Value parsers of the basic kinds (parser.cpp) ----
 
 // Each returns true on error, after the option's error report.

@@ -36,7 +36,7 @@ bool parseFlagValue(Option &option, std::string_view argName, std::string_view t
     value = false;
     return false;
   }
-  return option.error("'" + std::string(text) + "' is invalid value for boolean argument! Try 0 or 1",
+  return option.error(quotedMessage("'", text, "' is invalid value for boolean argument! Try 0 or 1"),
                       argName);
 }
 
@@ -85,8 +85,8 @@ bool parseUnsignedValue(Option &o, std::string_view argName, std::string_view te
                         uint64_t limit, std::string_view kindName, uint64_t &value) {
   uint64_t result = 0;
   if (!parseUnsignedText(text, result) || result > limit)
-    return o.error("'" + std::string(text) + "' value invalid for " + std::string(kindName) +
-                       " argument!",
+    return o.error(quotedMessage("'", text, "' value invalid for ").append(kindName).append(
+                       " argument!"),
                    argName);
   value = result;
   return false;
@@ -353,6 +353,41 @@ size_t editDistance(std::string_view a, std::string_view b) {
   }
   return row[b.size()];
 }
+
+// ---- Nearest-name bound ----
+
+namespace {
+
+struct CharCounts {
+  explicit CharCounts(std::string_view text) {
+    for (char c : text)
+      ++count[(unsigned char)c];
+  }
+  size_t count[256] = {};
+};
+
+// A cheap lower bound of the edit distance: the length difference, and the
+// characters of the written name that the candidate lacks (none of them can
+// be matched, so each costs an edit). It lets a huge misspelt argument skip
+// most candidates.
+size_t distanceLowerBound(const CharCounts &written, size_t writtenLength,
+                          std::string_view candidate) {
+  bool present[256] = {};
+  size_t matchable = 0;
+  for (char c : candidate) {
+    unsigned char byte = (unsigned char)c;
+    if (!present[byte]) {
+      present[byte] = true;
+      matchable += written.count[byte];
+    }
+  }
+  size_t unmatched = writtenLength - matchable;
+  size_t lengthGap = candidate.size() > writtenLength ? candidate.size() - writtenLength
+                                                      : writtenLength - candidate.size();
+  return std::max(unmatched, lengthGap);
+}
+
+} // namespace
 
 // ---- The parse ----
 
@@ -625,6 +660,7 @@ std::optional<std::string> ArgumentParser::suggest(std::string_view written) con
   std::string_view left = written.substr(0, equals);
   std::string_view rest = equals == std::string_view::npos ? std::string_view()
                                                            : written.substr(equals + 1);
+  CharCounts leftCounts(left), writtenCounts(written);
   const Option *best = nullptr;
   std::string_view bestName;
   size_t bestDistance = 0;
@@ -638,11 +674,9 @@ std::optional<std::string> ArgumentParser::suggest(std::string_view written) con
       candidates.push_back(o->name);
     bool allowsValue = o->valueExpectation() != ValueDisallowed;
     std::string_view compared = allowsValue ? left : written;
+    const CharCounts &counts = allowsValue ? leftCounts : writtenCounts;
     for (std::string_view candidate : candidates) {
-      size_t lengthGap = candidate.size() > compared.size() ? candidate.size() - compared.size()
-                                                            : compared.size() - candidate.size();
-      // The length difference bounds the distance from below.
-      if (best && lengthGap >= bestDistance)
+      if (best && distanceLowerBound(counts, compared.size(), candidate) >= bestDistance)
         continue;
       size_t distance = editDistance(compared, candidate);
       if (!best || distance < bestDistance) {
@@ -717,7 +751,7 @@ void ArgumentParser::giveValue(Option &o, unsigned argIndex, std::string_view ar
       return;
     }
     if (value) {
-      o.error("does not allow a value! '" + std::string(*value) + "' specified.", argName);
+      o.error(quotedMessage("does not allow a value! '", *value, "' specified."), argName);
       failed = true;
       return;
     }
