@@ -5,8 +5,10 @@
 // A pattern compiles to a flat operation list (64-bit entries: operation code
 // in bits 27 to 31, operand in bits 0 to 26) plus a table of byte sets; the
 // matcher simulates that list as a set of active states, so its cost is
-// bounded by operations times text length, except for the back-tracking pass
-// that back-references need, which has a work budget of its own.
+// bounded by operations times text length (times a polynomial factor for the
+// sub-match dissection), except for the back-tracking pass that
+// back-references need: its work budget grows with the text, and running out
+// of it is reported as OutOfMemory, never as "no match".
 //
 // Resource limits (beyond them compilation fails with OutOfMemory rather than
 // exhausting the machine or the stack): at most MaxOperations operations, so
@@ -108,8 +110,8 @@ constexpr uint32_t operandOf(Instruction instruction) {
 //        distance to their partner, forward or back)
 //   a|b|c = AltStart a AltFirst AltNext b AltFirst AltNext c AltEnd, where
 //        AltStart and each AltNext point to the next AltNext (the last one
-//        to AltEnd), AltFirst back to the AltStart or AltNext that opened its
-//        alternative, and AltEnd back to the last AltNext;
+//        to AltEnd), every AltFirst forward to the AltEnd, and AltEnd back
+//        to the AltStart;
 //   a? = AltStart a AltFirst AltNext AltEnd (an alternation with nothing).
 struct Program {
   unsigned magic = 0;
