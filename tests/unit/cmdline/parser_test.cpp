@@ -458,13 +458,14 @@ TEST_F(ResponseFiles, ParsedLikeArguments) {
 
 TEST_F(ResponseFiles, LargeFileOfTokens) {
   std::string text;
-  for (int i = 0; i < 200000; ++i)
+  for (int i = 0; i < 400000; ++i)
     text += "-prefix=p" + std::to_string(i % 10) + " \"quoted value\"\n";
+  ASSERT_GT(text.size(), 10000000u);
   std::string file = write("large", text);
   std::vector<std::string> args = expand({"prog", "@" + file});
-  ASSERT_EQ(args.size(), 400001u);
+  ASSERT_EQ(args.size(), 800001u);
   EXPECT_EQ(args[1], "-prefix=p0");
-  EXPECT_EQ(args[400000], "quoted value");
+  EXPECT_EQ(args[800000], "quoted value");
 }
 
 TEST(Utf16, Conversion) {
@@ -524,6 +525,62 @@ TEST(EditDistance, MatchesTheTextbookTable) {
     std::string a = make(limit), b = make(limit);
     SCOPED_TRACE(a + " / " + b);
     ASSERT_EQ(editDistance(a, b), slowDistance(a, b));
+  }
+}
+
+// The suggestion skips candidates by a lower bound; it must still pick the
+// first nearest name in bucket order, as visiting every one would.
+TEST(EditDistance, SuggestionMatchesFullSearch) {
+  Options options;
+  runParse({"vetline"});
+  std::vector<std::pair<std::string_view, bool>> names;
+  mainSubCommand().forEachEntry([&](std::string_view name, Option *o) {
+    if (o->visibility() != Unlisted)
+      names.emplace_back(name, o->valueExpectation() != ValueDisallowed);
+  });
+  std::mt19937 random(777);
+  const std::string letters = "abcdeilmnopqrstuvx-=";
+  for (int round = 0; round < 300; ++round) {
+    std::string written(names[random() % names.size()].first);
+    for (int edits = int(random() % 4); edits >= 0; --edits) {
+      size_t at = written.empty() ? 0 : random() % written.size();
+      char c = letters[random() % letters.size()];
+      switch (random() % 3) {
+      case 0:
+        written.insert(at, 1, c);
+        break;
+      case 1:
+        if (!written.empty())
+          written.erase(at, 1);
+        break;
+      default:
+        if (!written.empty())
+          written[at] = c;
+      }
+    }
+    if (written.empty() || written[0] == '-' || mainSubCommand().find(written))
+      continue;
+    std::string_view left = std::string_view(written).substr(0, written.find('='));
+    size_t equals = written.find('=');
+    std::string rest = equals == std::string::npos ? "" : written.substr(equals + 1);
+    std::string expected;
+    size_t best = SIZE_MAX;
+    for (const auto &[name, allowsValue] : names) {
+      size_t distance = editDistance(allowsValue ? left : std::string_view(written), name);
+      if (distance < best) {
+        best = distance;
+        expected = std::string(name) + (allowsValue && !rest.empty() ? "=" + rest : "");
+      }
+    }
+    SCOPED_TRACE(written);
+    testing::ParseRun run = runParse({"vetline", "-" + written});
+    std::string marker = "Did you mean '";
+    size_t found = run.errors.find(marker);
+    if (found == std::string::npos)
+      continue; // Matched as a prefix or a group after all.
+    std::string suggested = run.errors.substr(found + marker.size());
+    suggested = suggested.substr(0, suggested.find("'?\n"));
+    EXPECT_EQ(suggested.substr(suggested.find_first_not_of('-')), expected);
   }
 }
 
