@@ -203,6 +203,18 @@ TEST(RegexMatcher, SearchRangeIsHonoured) {
   EXPECT_EQ(execute(handle, text, 1, any, StartEnd), BadPattern);
 }
 
+TEST(RegexMatcher, StateCacheOverflowKeepsResults) {
+  // Remembering the last twelve bytes needs up to 4096 cached states, more
+  // than the cache holds, so it is flushed and rebuilt during the search.
+  std::mt19937 rng(99);
+  std::string text;
+  for (int i = 0; i < 8000; ++i)
+    text += "ab"[rng() % 2];
+  text += "aabbabaababbx";
+  EXPECT_EQ(search("a[ab]{11}x", E, text), "(8000,8013)");
+  EXPECT_EQ(search("b[ab]{11}x", E, text), "nomatch");
+}
+
 TEST(RegexMatcher, MoreSlotsThanGroupsAreUnset) {
   EXPECT_EQ(search("(a)", E, "a", 0, 4), "(0,1)(0,1)(-1,-1)(-1,-1)");
 }
