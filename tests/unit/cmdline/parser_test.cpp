@@ -334,6 +334,20 @@ TEST(Parser, LongOptionsNeedTwoDashes) {
                        "--help'\nvetline: Did you mean '--quiet'?\n");
 }
 
+TEST(Parser, OccurrenceWithAdditionalValues) {
+  ListOption<std::string> pair{"pair"};
+  pair.additionalValues = 1;
+  SingleOption<bool> pairFlag{"pair-flag", ValueDisallowed};
+  pairFlag.additionalValues = 1;
+  testing::ParseRun run = runParse({"vetline", "-pair", "a", "b", "-pair=c", "-d", "-pair-flag"});
+  EXPECT_EQ(pair.getValues(), (std::vector<std::string>{"a", "b", "c", "-d"}));
+  EXPECT_EQ(pair.occurrences, 2);
+  EXPECT_EQ(run.errors, "vetline: for the --pair-flag option: multi-valued option specified "
+                        "with ValueDisallowed modifier!\n");
+  run = runParse({"vetline", "-pair", "only"});
+  EXPECT_EQ(run.errors, "vetline: for the --pair option: not enough values!\n");
+}
+
 TEST(Parser, OccurrenceCountSaturates) {
   Options options;
   std::vector<std::string> args(70000, "-v");
