@@ -13,6 +13,7 @@
 #include "engine/pattern_context.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -181,14 +182,16 @@ MatchOutcome matchRegex(const CheckPattern &pattern, const Regex &regex, std::st
 // Levenshtein distance computed only inside the diagonal band |i - j| <=
 // limit: exact when the distance is at most `limit`, otherwise some value
 // above `limit`. Stops early once every cell of a row exceeds the limit.
-uint32_t boundedEditDistance(std::string_view from, std::string_view to, uint32_t limit) {
+// `row` is scratch space, reused between calls.
+uint32_t boundedEditDistance(std::string_view from, std::string_view to, uint32_t limit,
+                             std::vector<uint32_t> &row) {
   size_t m = from.size();
   size_t n = to.size();
   uint32_t beyond = limit + 1;
   if ((m > n ? m - n : n - m) > limit)
     return beyond;
   // Cells right of the band have never been written and keep `beyond`.
-  std::vector<uint32_t> row(n + 1);
+  row.resize(n + 1);
   for (size_t j = 0; j <= n; ++j)
     row[j] = j <= limit ? static_cast<uint32_t>(j) : beyond;
   for (size_t i = 1; i <= m; ++i) {
@@ -294,6 +297,7 @@ std::optional<size_t> closestCandidateIn(std::string_view text, std::string_view
   std::optional<size_t> best;
   double bestQuality = 0.0;
   unsigned lineCount = 0;
+  std::vector<uint32_t> row;
   for (size_t i = 0; i < offsets; ++i) {
     char c = text[i];
     if (c == '\n')
@@ -304,11 +308,17 @@ std::optional<size_t> closestCandidateIn(std::string_view text, std::string_view
     size_t lineEnd = candidate.find('\n');
     if (lineEnd != std::string_view::npos)
       candidate = candidate.substr(0, lineEnd);
-    // Only a distance below both the best so far and the acceptance limit
-    // can change the result, so larger ones may be capped: a capped
-    // candidate is either beaten later or rejected at the end anyway.
-    double ceiling = best ? std::min(bestQuality, maxCandidateQuality) : maxCandidateQuality;
-    uint32_t distance = boundedEditDistance(candidate, example, static_cast<uint32_t>(ceiling));
+    // Only a distance that keeps the quality below both the best so far and
+    // the acceptance limit can change the result, so larger ones may be
+    // capped: a capped candidate is either beaten later or rejected at the
+    // end anyway. The line count only grows, so `room` is an integer or at
+    // least a hundredth below one, far beyond rounding errors.
+    double room = (best ? std::min(bestQuality, maxCandidateQuality) : maxCandidateQuality) -
+                  lineCount / 100.0;
+    if (best && room <= 0)
+      continue;
+    uint32_t limit = static_cast<uint32_t>(std::ceil(room)) - 1;
+    uint32_t distance = boundedEditDistance(candidate, example, limit, row);
     double quality = distance + lineCount / 100.0;
     if (!best || quality < bestQuality) {
       best = i;
