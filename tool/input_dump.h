@@ -1,10 +1,12 @@
 // The annotated input dump: turning the engine's match records into
-// per-line annotations, printing the numbered input with them, and the
-// explanation printed for -dump-input=help.
+// per-line annotations (buildAnnotations), printing the numbered input with
+// them under the dump filter (printAnnotatedInput), and the explanation
+// printed for -dump-input=help (printDumpExplanation).
 //
-// NOT BUILT YET: the three operations are placeholders that print nothing and
-// produce no annotations. The driver already calls them where the dump
-// belongs, after printing the dump's header lines itself.
+// Surprising: annotations on one input line are drawn in the order the
+// engine made their records, not by column. Hidden runs of lines are
+// buffered, escape sequences included, and replaced by three dot lines only
+// when that is shorter than the run itself.
 #pragma once
 
 #include "engine/check_engine.h"
@@ -32,14 +34,17 @@ struct AnnotationMarker {
 // One annotation under one input line; a record spanning several lines
 // yields one annotation per line.
 struct DumpAnnotation {
+  // Index of the MatchDiag it comes from, in list order from 0.
   uint32_t recordIndex = 0;
   std::string label;
+  // False on the continuation lines of a record spanning several lines.
   bool firstLine = true;
   uint32_t line = 0;
   uint32_t startColumn = 0;
   // One past the last marked column; UINT32_MAX means to the end of the line.
   uint32_t endColumn = 0;
   AnnotationMarker marker;
+  // The record's kind is ExpectedFound.
   bool goodMatch = false;
 };
 
@@ -47,18 +52,23 @@ using DumpAnnotationList = std::vector<DumpAnnotation>;
 
 // Appends the annotations of `diags` to `annotations` and sets `labelWidth`
 // to the length of the longest label. `checkBufferNumber` is the canonical
-// check text's buffer.
+// check text's buffer; a check location in any other buffer is labelled as
+// an implicit-check-not pattern, numbered from `implicitBuffers.first`.
+// Prints nothing.
 void buildAnnotations(const SourceManager &sourceManager, unsigned checkBufferNumber,
                       ImplicitBufferRange implicitBuffers, const MatchDiagList &diags,
                       DumpAnnotationList &annotations, uint32_t &labelWidth);
 
-// Prints the canonical input, numbered and annotated, to `stream`. Sorts
-// `annotations` in place. Of `request` only `verbose` is read.
+// Prints the canonical input, numbered and annotated, to `stream`, framed by
+// "Input was:\n<<<<<<\n" and ">>>>>>\n". Sorts `annotations` in place by
+// line, then record. Of `request` only `verbose` is read. Colours are used
+// when a ColorScope on `stream` would colour.
 void printAnnotatedInput(OutputStream &stream, const CheckRequest &request, DumpFilter filter,
                          uint32_t contextLines, std::string_view inputText,
                          DumpAnnotationList &annotations, uint32_t labelWidth);
 
-// The fixed explanation of the dump, for -dump-input=help.
+// The fixed explanation of the dump, for -dump-input=help. Labels and colour
+// names are styled only when a ColorScope on `stream` would colour.
 void printDumpExplanation(OutputStream &stream);
 
 } // namespace vetline
