@@ -216,7 +216,9 @@ uint32_t boundedEditDistance(std::string_view from, std::string_view to, uint32_
 } // namespace
 
 const Regex &RegexCache::regexFor(const CheckPattern &pattern) {
-  std::unique_ptr<Regex> &slot = compiled[&pattern];
+  std::string key = pattern.regexText;
+  key += pattern.ignoreCase ? 'i' : 'c';
+  std::unique_ptr<Regex> &slot = compiled[key];
   if (!slot)
     slot = std::make_unique<Regex>(pattern.regexText, regexOptionsFor(pattern));
   return *slot;

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 
@@ -51,15 +52,15 @@ struct MatchOutcome {
 };
 
 // Compiled regexes of patterns without substitutions, so each is compiled
-// once per run instead of once per search. Keyed by pattern address: the
-// patterns must not move or die while the cache is in use (the directive
-// list is fixed while checking runs).
+// once per run instead of once per search. Keyed by the regex text and the
+// case flag, so patterns written alike (the same directive repeated for
+// every function) share one compiled regex.
 class RegexCache {
 public:
   const Regex &regexFor(const CheckPattern &pattern);
 
 private:
-  std::unordered_map<const CheckPattern *, std::unique_ptr<Regex>> compiled;
+  std::unordered_map<std::string, std::unique_ptr<Regex>> compiled;
 };
 
 // CheckPattern::findMatch with an optional cache for its compiled regex.

@@ -307,6 +307,18 @@ TEST_F(FindMatch, SubstitutionErrorsPointAtTheNames) {
   EXPECT_EQ(located.range().end.pointer() - located.range().start.pointer(), 5);
 }
 
+TEST_F(FindMatch, CacheKeepsCaseSensitiveAndInsensitiveApart) {
+  CheckPattern exact = parse("a{{b}}");
+  request.ignoreCase = true;
+  CheckPattern folded = parse("a{{b}}");
+  ASSERT_EQ(exact.regexText, folded.regexText);
+  std::string_view input = addBuffer("AB ab", "input");
+  RegexCache cache;
+  EXPECT_EQ(describe(findPatternMatch(exact, input, sourceManager, &cache)), "3+2");
+  EXPECT_EQ(describe(findPatternMatch(folded, input, sourceManager, &cache)), "0+2");
+  EXPECT_EQ(describe(findPatternMatch(exact, input, sourceManager, &cache)), "3+2");
+}
+
 // A regex that does not compile must never read as "not found": for a NOT
 // pattern that would be a pass.
 TEST_F(FindMatch, UncompilableRegexIsAnError) {
