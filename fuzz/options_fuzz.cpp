@@ -29,23 +29,27 @@ namespace {
 
 using namespace vetline;
 
-const std::string &responseFilePath() {
-  static std::string path = [] {
-    char name[] = "/tmp/vetline-options-fuzz-XXXXXX";
-    int fd = mkstemp(name);
+// A plain array, so the exit handler that removes the file never sees a
+// destroyed string.
+char responseFileName[] = "/tmp/vetline-options-fuzz-XXXXXX";
+
+const char *responseFilePath() {
+  static bool made = [] {
+    int fd = mkstemp(responseFileName);
     if (fd < 0) {
       std::perror("options_fuzz: making the response file");
       std::abort();
     }
     close(fd);
-    std::atexit([] { unlink(responseFilePath().c_str()); });
-    return std::string(name);
+    std::atexit([] { unlink(responseFileName); });
+    return true;
   }();
-  return path;
+  (void)made;
+  return responseFileName;
 }
 
 void writeResponseFile(std::string_view text) {
-  int fd = open(responseFilePath().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  int fd = open(responseFilePath(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (fd < 0)
     std::abort();
   while (!text.empty()) {
@@ -98,9 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (flags & 1) {
     std::string file = environment;
     if (flags & 2)
-      file += " @" + responseFilePath();
+      file += std::string(" @") + responseFilePath();
     writeResponseFile(file);
-    args.push_back("@" + responseFilePath());
+    args.push_back(std::string("@") + responseFilePath());
   }
 
   std::string messages;
