@@ -259,42 +259,46 @@ bool responseFileTokens(std::string &text, std::vector<std::string> &tokens) {
 
 } // namespace
 
+// Walks the arguments with a stack of files being expanded and builds a new
+// list, so that each token is moved once however many files there are (an
+// in-place replacement would move the whole tail at every expansion).
 void expandResponseFiles(std::vector<std::string> &args) {
-  struct Active {
+  struct Frame {
+    std::vector<std::string> tokens;
+    size_t next;
     FileIdentity identity;
-    size_t end;
   };
-  std::vector<Active> active;
-  size_t i = 0;
-  while (i < args.size()) {
-    while (!active.empty() && i >= active.back().end)
-      active.pop_back();
-    if (args[i].empty() || args[i][0] != '@') {
-      ++i;
+  std::vector<std::string> result;
+  result.reserve(args.size());
+  std::vector<Frame> frames;
+  frames.push_back({std::move(args), 0, {}});
+  while (!frames.empty()) {
+    Frame &frame = frames.back();
+    if (frame.next == frame.tokens.size()) {
+      frames.pop_back();
       continue;
     }
-    std::string path = args[i].substr(1);
+    std::string &arg = frame.tokens[frame.next++];
+    if (arg.empty() || arg[0] != '@') {
+      result.push_back(std::move(arg));
+      continue;
+    }
+    std::string path = arg.substr(1);
     FileIdentity identity{};
-    if (!identityOf(path, identity) ||
-        std::any_of(active.begin(), active.end(),
-                    [&](const Active &a) { return a.identity == identity; })) {
-      ++i;
-      continue;
-    }
+    // Frame 0 is the argument list itself, not a file.
+    bool active = identityOf(path, identity) &&
+                  std::any_of(frames.begin() + 1, frames.end(),
+                              [&](const Frame &f) { return f.identity == identity; });
     std::string text;
     std::vector<std::string> tokens;
-    if (!readResponseFile(path, identity, text) || !responseFileTokens(text, tokens)) {
-      ++i;
+    if (active || !readResponseFile(path, identity, text) ||
+        !responseFileTokens(text, tokens)) {
+      result.push_back(std::move(arg));
       continue;
     }
-    size_t count = tokens.size();
-    args.erase(args.begin() + ptrdiff_t(i));
-    args.insert(args.begin() + ptrdiff_t(i), std::make_move_iterator(tokens.begin()),
-                std::make_move_iterator(tokens.end()));
-    for (Active &a : active)
-      a.end = a.end + count - 1;
-    active.push_back({identity, i + count});
+    frames.push_back({std::move(tokens), 0, identity});
   }
+  args = std::move(result);
 }
 
 // ---- Edit distance ----

@@ -482,6 +482,19 @@ TEST_F(ResponseFiles, LargeFileOfTokens) {
   EXPECT_EQ(args[800000], "quoted value");
 }
 
+TEST_F(ResponseFiles, ManySmallFilesStayLinear) {
+  std::string leaf = write("leaf", "x");
+  std::string references;
+  for (int i = 0; i < 50000; ++i)
+    references += "@" + leaf + "\n";
+  std::string many = write("many", references);
+  std::vector<std::string> args = expand({"prog", "@" + many, "end"});
+  ASSERT_EQ(args.size(), 50002u);
+  EXPECT_EQ(args[1], "x");
+  EXPECT_EQ(args[50000], "x");
+  EXPECT_EQ(args[50001], "end");
+}
+
 TEST(Utf16, Conversion) {
   struct Case {
     std::string bytes;
