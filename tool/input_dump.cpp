@@ -9,8 +9,10 @@
 #include "support/source_manager.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <string>
+#include <span>
 #include <unordered_map>
 
 namespace vetline {
@@ -167,11 +169,9 @@ void buildAnnotations(const SourceManager &sourceManager, unsigned checkBufferNu
 
 namespace {
 
-struct DumpLayout {
-  // Width of the line-number and label column, spacing included.
-  unsigned width = 0;
-  ColorPolicy colors = ColorPolicy::Suppress;
-};
+// Shown output is gathered and written in blocks of about this size, because
+// standard error is unbuffered and a write per piece costs a system call.
+constexpr size_t PendingLimit = 64 * 1024;
 
 unsigned decimalDigits(uint64_t value) {
   unsigned digits = 0;
@@ -185,6 +185,14 @@ uint64_t countLines(std::string_view text) {
   if (!text.empty() && text.back() != '\n')
     ++lines;
   return lines;
+}
+
+void writeRepeated(OutputStream &os, char byte, uint64_t count) {
+  char chunk[256];
+  std::memset(chunk, byte, sizeof chunk);
+  for (; count > sizeof chunk; count -= sizeof chunk)
+    os.write(chunk, sizeof chunk);
+  os.write(chunk, static_cast<size_t>(count));
 }
 
 // The next line at or after `line` that the filter selects, judged from the
@@ -204,25 +212,6 @@ uint32_t nextLineInFilter(DumpFilter filter, uint32_t line,
   return NoLineLeft;
 }
 
-// Writes the hidden lines gathered in `elided`, as they are when they take
-// at most three lines, else as three dot lines; then empties `elided`.
-void flushElidedLines(OutputStream &stream, std::string &elided, unsigned width) {
-  if (elided.empty())
-    return;
-  if (std::count(elided.begin(), elided.end(), '\n') < 4) {
-    stream << elided;
-  } else {
-    for (int i = 0; i < 3; ++i) {
-      {
-        ColorScope dots(stream, TerminalColor::Black, true);
-        dots << rightJustify(".", width);
-      }
-      stream << '\n';
-    }
-  }
-  elided.clear();
-}
-
 bool insideGoodMatch(std::span<const DumpAnnotation *const> goodMatches, uint64_t column) {
   for (const DumpAnnotation *match : goodMatches)
     if (match->startColumn <= column && column < match->endColumn)
@@ -230,53 +219,178 @@ bool insideGoodMatch(std::span<const DumpAnnotation *const> goodMatches, uint64_
   return false;
 }
 
-// Writes one input line from `text` (without its line feed, which is shown
-// as a space) and returns the number of bytes it used, line feed included.
-size_t printInputLine(OutputStream &os, std::string_view text, bool verbose,
-                      std::span<const DumpAnnotation *const> goodMatches, ColorPolicy colors) {
+// Writes one input line (`line`, its line feed included if it has one; the
+// line feed is shown as a space). Under -v with colours, the text no good
+// match covers is bold on cyan; the rest is written in runs between those
+// colour changes.
+void printInputLine(OutputStream &os, std::string_view line, bool verbose,
+                    std::span<const DumpAnnotation *const> goodMatches, ColorPolicy colors) {
   ColorScope scope(os, TerminalColor::KeepColor, false, false, colors);
-  // Under -v the text no good match covered stands out.
   if (verbose)
     scope.setColor(TerminalColor::Cyan, true, true);
+  bool endsWithLineFeed = !line.empty() && line.back() == '\n';
+  std::string_view text = endsWithLineFeed ? line.substr(0, line.size() - 1) : line;
+  size_t runStart = 0;
   bool wasInside = false;
-  size_t used = 0;
-  while (used < text.size()) {
-    char byte = text[used++];
-    bool inside = !goodMatches.empty() && insideGoodMatch(goodMatches, used);
-    if (inside && !wasInside)
+  for (size_t column = 1; !goodMatches.empty() && column <= line.size(); ++column) {
+    bool inside = insideGoodMatch(goodMatches, column);
+    if (inside == wasInside)
+      continue;
+    size_t runEnd = std::min(column - 1, text.size());
+    os << text.substr(runStart, runEnd - runStart);
+    runStart = runEnd;
+    if (inside)
       scope.restoreColor();
-    else if (!inside && wasInside)
+    else
       scope.setColor(TerminalColor::Cyan, true, true);
     wasInside = inside;
-    if (byte == '\n') {
-      os << ' ';
-      break;
-    }
-    os << byte;
   }
-  return used;
+  os << text.substr(runStart);
+  if (endsWithLineFeed)
+    os << ' ';
 }
 
 void printAnnotationLine(OutputStream &os, const DumpAnnotation &annotation, uint64_t lineWidth,
-                         const DumpLayout &layout) {
+                         unsigned width, ColorPolicy colors) {
   const AnnotationMarker &marker = annotation.marker;
-  ColorScope scope(os, marker.color, true, false, layout.colors);
-  os << leftJustify(annotation.label, layout.width) << "  ";
-  // Columns are 64-bit here so that a column at the 32-bit limit cannot
-  // wrap the loops below.
+  ColorScope scope(os, marker.color, true, false, colors);
+  os << leftJustify(annotation.label, width) << "  ";
+  // 64-bit columns: a column at the 32-bit limit cannot wrap the counts.
   uint64_t start = std::max<uint64_t>(annotation.startColumn, 1);
-  for (uint64_t column = 1; column < start; ++column)
-    os << ' ';
+  writeRepeated(os, ' ', start - 1);
   os << marker.markChar;
+  // Marks stop at the line's end, its line feed's column included.
+  uint64_t markEnd = std::min<uint64_t>(annotation.endColumn, lineWidth + 1);
   uint64_t column = start + 1;
-  for (; column < annotation.endColumn && column <= lineWidth; ++column)
-    os << '~';
+  if (markEnd > column) {
+    writeRepeated(os, '~', markEnd - column);
+    column = markEnd;
+  }
   if (!marker.note.empty()) {
-    for (; column <= lineWidth; ++column)
-      os << ' ';
+    if (lineWidth + 1 > column)
+      writeRepeated(os, ' ', lineWidth + 1 - column);
     os << ' ' << marker.note;
   }
   os << '\n';
+}
+
+// Hidden lines wait here until the next shown line. A run of four lines or
+// more is shown as three dot lines, so once it has four line feeds the text
+// itself is no longer needed and is dropped.
+class ElidedLines {
+public:
+  bool becomesDots() const { return dots; }
+
+  void add(std::string_view rendered) {
+    if (dots)
+      return;
+    text += rendered;
+    lineFeeds += static_cast<size_t>(std::count(rendered.begin(), rendered.end(), '\n'));
+    if (lineFeeds >= 4) {
+      dots = true;
+      text.clear();
+    }
+  }
+
+  // Hands over the run: its text (empty for dots), then starts a new run.
+  bool take(std::string &out) {
+    bool wasDots = dots;
+    out += text;
+    text.clear();
+    lineFeeds = 0;
+    dots = false;
+    return wasDots;
+  }
+
+private:
+  std::string text;
+  size_t lineFeeds = 0;
+  bool dots = false;
+};
+
+class DumpPrinter {
+public:
+  DumpPrinter(OutputStream &stream, bool verbose, unsigned width, ColorPolicy colors)
+      : stream(stream), verbose(verbose), width(width), colors(colors), lineStream(lineText) {}
+
+  void printLine(uint32_t line, std::string_view text, bool hidden,
+                 std::span<const DumpAnnotation> annotations);
+  void finish() {
+    flushElidedLines();
+    writePending();
+  }
+
+private:
+  void render(uint32_t line, std::string_view text, std::span<const DumpAnnotation> annotations);
+  void flushElidedLines();
+  void writePending() {
+    stream << pending;
+    pending.clear();
+  }
+
+  OutputStream &stream;
+  bool verbose;
+  unsigned width;
+  ColorPolicy colors;
+  std::string lineText;
+  StringOutputStream lineStream;
+  std::string pending;
+  ElidedLines elided;
+  std::vector<const DumpAnnotation *> goodMatches;
+};
+
+// Prints one input line and its annotations, or sets them aside when the
+// filter hides them.
+void DumpPrinter::printLine(uint32_t line, std::string_view text, bool hidden,
+                            std::span<const DumpAnnotation> annotations) {
+  if (hidden && elided.becomesDots())
+    return;
+  if (!hidden)
+    flushElidedLines();
+  // Set-aside lines carry colours whenever the dump has them; shown lines
+  // also obey the real stream's own gate.
+  lineStream.allowColors(colors == ColorPolicy::Force && (hidden || stream.colorsAllowed()));
+  lineText.clear();
+  render(line, text, annotations);
+  if (hidden) {
+    elided.add(lineText);
+    return;
+  }
+  pending += lineText;
+  if (pending.size() >= PendingLimit)
+    writePending();
+}
+
+void DumpPrinter::render(uint32_t line, std::string_view text,
+                         std::span<const DumpAnnotation> annotations) {
+  {
+    ColorScope number(lineStream, TerminalColor::Black, true, false, colors);
+    lineStream << paddedDecimal(line, width) << ": ";
+  }
+  goodMatches.clear();
+  if (verbose && colors == ColorPolicy::Force)
+    for (const DumpAnnotation &annotation : annotations)
+      if (annotation.goodMatch)
+        goodMatches.push_back(&annotation);
+  printInputLine(lineStream, text, verbose, goodMatches, colors);
+  lineStream << '\n';
+  for (const DumpAnnotation &annotation : annotations)
+    printAnnotationLine(lineStream, annotation, text.size(), width, colors);
+}
+
+// Writes the set-aside run as it is when it takes at most three lines, else
+// as three dot lines.
+void DumpPrinter::flushElidedLines() {
+  if (!elided.take(pending))
+    return;
+  writePending();
+  for (int i = 0; i < 3; ++i) {
+    {
+      ColorScope dots(stream, TerminalColor::Black, true);
+      dots << rightJustify(".", width);
+    }
+    stream << '\n';
+  }
 }
 
 } // namespace
@@ -292,23 +406,20 @@ void printAnnotatedInput(OutputStream &stream, const CheckRequest &request, Dump
                      return a.recordIndex < b.recordIndex;
                    });
 
-  DumpLayout layout;
-  layout.width = std::max<unsigned>(labelWidth, decimalDigits(countLines(inputText))) + 3;
-  std::string elided;
-  StringOutputStream elidedStream(elided);
+  unsigned width = std::max<unsigned>(labelWidth, decimalDigits(countLines(inputText))) + 3;
+  ColorPolicy colors = ColorPolicy::Suppress;
   {
     ColorScope probe(stream);
-    layout.colors = probe.willColor() ? ColorPolicy::Force : ColorPolicy::Suppress;
+    if (probe.willColor())
+      colors = ColorPolicy::Force;
   }
-  if (layout.colors == ColorPolicy::Force)
-    elidedStream.allowColors(true);
+  DumpPrinter printer(stream, request.verbose, width, colors);
 
   // 64-bit, so that adding a context of up to 2^32 - 1 lines cannot wrap.
   uint64_t previousInFilter = 0;
   uint64_t nextInFilter = 0;
   size_t cursor = 0;
   size_t position = 0;
-  std::vector<const DumpAnnotation *> goodMatches;
   for (uint32_t line = 1; position < inputText.size() || cursor < annotations.size(); ++line) {
     if (nextInFilter < line)
       nextInFilter = nextLineInFilter(filter, line, std::span(annotations).subspan(cursor));
@@ -316,30 +427,20 @@ void printAnnotatedInput(OutputStream &stream, const CheckRequest &request, Dump
       previousInFilter = line;
     bool hidden = (previousInFilter == 0 || previousInFilter + contextLines < line) &&
                   (nextInFilter == NoLineLeft || line + uint64_t{contextLines} < nextInFilter);
-    if (!hidden)
-      flushElidedLines(stream, elided, layout.width);
-    OutputStream &os = hidden ? elidedStream : stream;
 
-    {
-      ColorScope number(os, TerminalColor::Black, true, false, layout.colors);
-      os << paddedDecimal(line, layout.width) << ": ";
-    }
-    goodMatches.clear();
-    if (request.verbose && layout.colors == ColorPolicy::Force)
-      for (size_t i = cursor; i < annotations.size() && annotations[i].line <= line; ++i)
-        if (annotations[i].goodMatch)
-          goodMatches.push_back(&annotations[i]);
-    size_t lineWidth = printInputLine(os, inputText.substr(position), request.verbose,
-                                      goodMatches, layout.colors);
-    position += lineWidth;
-    os << '\n';
-
+    size_t lineEnd = inputText.find('\n', position);
+    lineEnd = lineEnd == std::string_view::npos ? inputText.size() : lineEnd + 1;
     // `<=` rather than `==`: an annotation on a line already passed (only
     // line 0 could be) is drawn here instead of stalling the cursor.
-    for (; cursor < annotations.size() && annotations[cursor].line <= line; ++cursor)
-      printAnnotationLine(os, annotations[cursor], lineWidth, layout);
+    size_t annotationEnd = cursor;
+    while (annotationEnd < annotations.size() && annotations[annotationEnd].line <= line)
+      ++annotationEnd;
+    printer.printLine(line, inputText.substr(position, lineEnd - position), hidden,
+                      std::span(annotations).subspan(cursor, annotationEnd - cursor));
+    position = lineEnd;
+    cursor = annotationEnd;
   }
-  flushElidedLines(stream, elided, layout.width);
+  printer.finish();
   stream << ">>>>>>\n";
 }
 
