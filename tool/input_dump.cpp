@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <string>
 #include <span>
+#include <string>
 #include <unordered_map>
 
 namespace vetline {
@@ -93,6 +93,23 @@ std::string baseLabel(const SourceManager &sourceManager, unsigned checkBufferNu
   return label;
 }
 
+// The marker of the record's kind, with the record's own note if it has one.
+AnnotationMarker markerOf(const MatchDiag &diag) {
+  AnnotationMarker marker = markerFor(diag.matchKind);
+  if (diag.note.empty())
+    return marker;
+  marker.note = diag.note;
+  // Substitution values and pattern errors sit at one position: a blank
+  // mark keeps the column without claiming a match there.
+  if (diag.startLine == diag.endLine && diag.startColumn == diag.endColumn)
+    marker.markChar = ' ';
+  // Only the error's own message gets the prefix; the fallback note
+  // already carries it.
+  if (diag.matchKind == MatchKind::ErrorAfterMatch)
+    marker.note = "error: " + diag.note;
+  return marker;
+}
+
 void appendContinuationLines(const MatchDiag &diag, const DumpAnnotation &first,
                              DumpAnnotationList &annotations) {
   for (uint32_t line = diag.startLine + 1; line <= diag.endLine && line != 0; ++line) {
@@ -138,16 +155,7 @@ void buildAnnotations(const SourceManager &sourceManager, unsigned checkBufferNu
     }
     labelWidth = std::max(labelWidth, static_cast<uint32_t>(annotation.label.size()));
 
-    annotation.marker = markerFor(diag.matchKind);
-    if (!diag.note.empty()) {
-      annotation.marker.note = diag.note;
-      if (diag.startLine == diag.endLine && diag.startColumn == diag.endColumn)
-        annotation.marker.markChar = ' ';
-      // Only the error's own message gets the prefix; the fallback note
-      // already carries it.
-      if (diag.matchKind == MatchKind::ErrorAfterMatch)
-        annotation.marker.note = "error: " + diag.note;
-    }
+    annotation.marker = markerOf(diag);
     annotation.goodMatch = diag.matchKind == MatchKind::ExpectedFound;
     annotation.firstLine = true;
     annotation.line = diag.startLine;
@@ -155,8 +163,7 @@ void buildAnnotations(const SourceManager &sourceManager, unsigned checkBufferNu
 
     if (diag.startLine == diag.endLine) {
       // An empty range still marks one column.
-      uint32_t oneColumn =
-          diag.startColumn == ToLineEnd ? ToLineEnd : diag.startColumn + 1;
+      uint32_t oneColumn = diag.startColumn == ToLineEnd ? ToLineEnd : diag.startColumn + 1;
       annotation.endColumn = std::max(oneColumn, diag.endColumn);
       annotations.push_back(std::move(annotation));
       continue;
@@ -480,10 +487,8 @@ struct ColorWord {
 };
 
 const ColorWord colorWords[] = {
-    {"success", TerminalColor::Green, false},
-    {"error", TerminalColor::Red, false},
-    {"fuzzy match", TerminalColor::Magenta, false},
-    {"discarded match", TerminalColor::Cyan, false},
+    {"success", TerminalColor::Green, false},       {"error", TerminalColor::Red, false},
+    {"fuzzy match", TerminalColor::Magenta, false}, {"discarded match", TerminalColor::Cyan, false},
     {"unmatched input", TerminalColor::Cyan, true},
 };
 

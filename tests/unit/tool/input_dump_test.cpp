@@ -39,8 +39,7 @@ public:
 
   // The first byte of the `index`-th implicit pattern, from 1.
   SourceLocation implicitPattern(unsigned index) const {
-    return SourceLocation::fromPointer(
-        sources.buffer(implicit.first + index - 1).text().data());
+    return SourceLocation::fromPointer(sources.buffer(implicit.first + index - 1).text().data());
   }
 
   SourceManager sources;
@@ -50,8 +49,8 @@ public:
 };
 
 MatchDiag record(DirectiveKind kind, SourceLocation where, MatchKind match, uint32_t startLine,
-                 uint32_t startColumn, uint32_t endLine, uint32_t endColumn,
-                 std::string note = "", int32_t count = 1) {
+                 uint32_t startColumn, uint32_t endLine, uint32_t endColumn, std::string note = "",
+                 int32_t count = 1) {
   MatchDiag diag;
   diag.directiveType.kind = kind;
   diag.directiveType.count = count;
@@ -85,9 +84,9 @@ const char *colorName(TerminalColor color) {
 // g (good match).
 std::string describe(const DumpAnnotation &a) {
   std::string text = std::to_string(a.line) + " " + std::to_string(a.startColumn) + "-" +
-                     (a.endColumn == ToEnd ? std::string("$") : std::to_string(a.endColumn)) +
-                     " " + a.label + " '" + a.marker.markChar + "' " +
-                     colorName(a.marker.color) + " [" + a.marker.note + "] ";
+                     (a.endColumn == ToEnd ? std::string("$") : std::to_string(a.endColumn)) + " " +
+                     a.label + " '" + a.marker.markChar + "' " + colorName(a.marker.color) + " [" +
+                     a.marker.note + "] ";
   text += a.firstLine ? "f" : "";
   text += a.marker.countsAsError ? "e" : "";
   text += a.goodMatch ? "g" : "";
@@ -112,7 +111,8 @@ std::vector<BuildCase> buildCases(const AnnotationFixture &f) {
       {"records of one location are numbered in list order, others stay plain",
        {record(K::Plain, f.checkLine(7), M::ExpectedMissing, 1, 4, 1, 9),
         record(K::Next, f.checkLine(8), M::WrongLine, 2, 1, 2, 3),
-        record(K::Plain, f.checkLine(7), M::ExpectedMissing, 1, 4, 1, 4, "with \"X\" equal to \"1\""),
+        record(K::Plain, f.checkLine(7), M::ExpectedMissing, 1, 4, 1, 4,
+               "with \"X\" equal to \"1\""),
         record(K::Plain, f.checkLine(7), M::FuzzyCandidate, 2, 2, 2, 2)},
        {"1 4-9 check:7'0 'X' red [error: no match found] fe",
         "2 1-3 next:8 '!' red [error: match on wrong line] fe",
@@ -191,10 +191,9 @@ TEST(InputDump, BuildAnnotations) {
 
 TEST(InputDump, RecordIndexFollowsListOrder) {
   AnnotationFixture f;
-  MatchDiagList diags = {record(DirectiveKind::Plain, f.checkLine(1), MatchKind::ExpectedFound,
-                                1, 1, 3, 2),
-                         record(DirectiveKind::Plain, f.checkLine(2), MatchKind::ExpectedFound,
-                                2, 1, 2, 2)};
+  MatchDiagList diags = {
+      record(DirectiveKind::Plain, f.checkLine(1), MatchKind::ExpectedFound, 1, 1, 3, 2),
+      record(DirectiveKind::Plain, f.checkLine(2), MatchKind::ExpectedFound, 2, 1, 2, 2)};
   DumpAnnotationList annotations;
   uint32_t labelWidth = 0;
   buildAnnotations(f.sources, f.checkBuffer, f.implicit, diags, annotations, labelWidth);
@@ -220,12 +219,10 @@ DumpAnnotation annotation(uint32_t index, const char *label, uint32_t line, uint
 }
 
 std::string dump(std::string_view input, DumpAnnotationList annotations, uint32_t labelWidth,
-                 DumpFilter filter = DumpFilter::All, uint32_t context = 5,
-                 bool verbose = false) {
+                 DumpFilter filter = DumpFilter::All, uint32_t context = 5) {
   std::string out;
   StringOutputStream stream(out);
   CheckRequest request;
-  request.verbose = verbose;
   printAnnotatedInput(stream, request, filter, context, input, annotations, labelWidth);
   return out;
 }
@@ -284,24 +281,34 @@ const PrintCase printCases[] = {
      "     2: \n"
      "c:9     X error: end\n"
      ">>>>>>\n"},
-    {"a long label widens the number column", lines("x", 120),
-     {annotation(0, "check:12", 1, 1, 3, 'X', "", true, true)}, 8, DumpFilter::Error, 0,
+    {"a long label widens the number column",
+     lines("x", 120),
+     {annotation(0, "check:12", 1, 1, 3, 'X', "", true, true)},
+     8,
+     DumpFilter::Error,
+     0,
      "Input was:\n<<<<<<\n"
      "          1: x1 \n"
      "check:12     X~\n"
      "          .\n          .\n          .\n"
      ">>>>>>\n"},
-    {"120 lines take 6 columns with short labels", lines("x", 120),
-     {annotation(0, "c:1", 120, 1, 2, 'X', "", true, true)}, 3, DumpFilter::Error, 0,
+    {"120 lines take 6 columns with short labels",
+     lines("x", 120),
+     {annotation(0, "c:1", 120, 1, 2, 'X', "", true, true)},
+     3,
+     DumpFilter::Error,
+     0,
      "Input was:\n<<<<<<\n"
      "     .\n     .\n     .\n"
      "   120: x120 \n"
      "c:1     X\n"
      ">>>>>>\n"},
-    {"error filter: the context around an error line, dots for longer runs", lines("l", 100),
-     {annotation(0, "c:1", 50, 1, 2, 'X', "", true, true),
-      annotation(1, "c:2", 20, 1, 2, '^')},
-     3, DumpFilter::Error, 5,
+    {"error filter: the context around an error line, dots for longer runs",
+     lines("l", 100),
+     {annotation(0, "c:1", 50, 1, 2, 'X', "", true, true), annotation(1, "c:2", 20, 1, 2, '^')},
+     3,
+     DumpFilter::Error,
+     5,
      "Input was:\n<<<<<<\n"
      "     .\n     .\n     .\n"
      "    45: l45 \n    46: l46 \n    47: l47 \n    48: l48 \n    49: l49 \n"
@@ -318,33 +325,51 @@ const PrintCase printCases[] = {
       annotation(0, "c:1", 5, 1, ToEnd, '~', "", false, false),
       annotation(0, "c:1", 6, 1, ToEnd, '~', "", false, false),
       annotation(0, "c:1", 7, 1, 2, '~', "", false, false)},
-     3, DumpFilter::Annotation, 0,
+     3,
+     DumpFilter::Annotation,
+     0,
      "Input was:\n<<<<<<\n"
      "     1: l1 \n"
      "     2: l2 \n"
      "c:1      X~\n"
      "     .\n     .\n     .\n"
      ">>>>>>\n"},
-    {"annotation-full shows every line a range covers", lines("l", 9),
-     {annotation(0, "c:1", 7, 1, ToEnd, '~', "", false, false)}, 3,
-     DumpFilter::AnnotationFull, 0,
+    {"annotation-full shows every line a range covers",
+     lines("l", 9),
+     {annotation(0, "c:1", 7, 1, ToEnd, '~', "", false, false)},
+     3,
+     DumpFilter::AnnotationFull,
+     0,
      "Input was:\n<<<<<<\n"
      "     .\n     .\n     .\n"
      "     7: l7 \n"
      "c:1     ~~~\n"
      "     8: l8 \n     9: l9 \n"
      ">>>>>>\n"},
-    {"the largest context does not wrap around", lines("l", 6),
-     {annotation(0, "c:1", 3, 1, 2, 'X', "", true, true)}, 3, DumpFilter::Error, 4294967295u,
+    {"the largest context does not wrap around",
+     lines("l", 6),
+     {annotation(0, "c:1", 3, 1, 2, 'X', "", true, true)},
+     3,
+     DumpFilter::Error,
+     4294967295u,
      "Input was:\n<<<<<<\n"
      "     1: l1 \n     2: l2 \n     3: l3 \n"
      "c:1     X\n"
      "     4: l4 \n     5: l5 \n     6: l6 \n"
      ">>>>>>\n"},
-    {"nothing selected: the whole input shrinks to dots", lines("l", 4), {}, 0,
-     DumpFilter::Error, 5, "Input was:\n<<<<<<\n   .\n   .\n   .\n>>>>>>\n"},
-    {"an annotation on line 0 is drawn under line 1 instead of stalling", "a\n",
-     {annotation(0, "c:1", 0, 1, 2, 'X')}, 3, DumpFilter::All, 5,
+    {"nothing selected: the whole input shrinks to dots",
+     lines("l", 4),
+     {},
+     0,
+     DumpFilter::Error,
+     5,
+     "Input was:\n<<<<<<\n   .\n   .\n   .\n>>>>>>\n"},
+    {"an annotation on line 0 is drawn under line 1 instead of stalling",
+     "a\n",
+     {annotation(0, "c:1", 0, 1, 2, 'X')},
+     3,
+     DumpFilter::All,
+     5,
      "Input was:\n<<<<<<\n     1: a \nc:1     X\n>>>>>>\n"},
 };
 
@@ -381,6 +406,23 @@ TEST(InputDump, VerboseColorsHighlightUnmatchedText) {
                  "\x1b[0;1;30m     1: \x1b[0m"
                  "\x1b[1m\x1b[0;1;46mab\x1b[0mcd\x1b[0;1;46mef \x1b[0m\n"
                  "\x1b[0;1;32mc:1       ^~\n\x1b[0m"
+                 ">>>>>>\n");
+}
+
+// A short hidden run is printed as it was set aside, escapes included.
+TEST(InputDump, HiddenLinesKeepTheirColors) {
+  ColorOptionGuard forced(ColorPolicy::Force);
+  std::string out;
+  StringOutputStream stream(out);
+  stream.allowColors(true);
+  CheckRequest request;
+  DumpAnnotationList annotations = {annotation(0, "c:1", 2, 1, 2, 'X', "", true, true)};
+  printAnnotatedInput(stream, request, DumpFilter::Error, 0, "a\nb\n", annotations, 3);
+  EXPECT_EQ(out, "Input was:\n<<<<<<\n"
+                 "\x1b[1m\x1b[0m"
+                 "\x1b[0;1;30m     1: \x1b[0m\x1b[1ma \x1b[0m\n"
+                 "\x1b[0;1;30m     2: \x1b[0m\x1b[1mb \x1b[0m\n"
+                 "\x1b[0;1;32mc:1     X\n\x1b[0m"
                  ">>>>>>\n");
 }
 
