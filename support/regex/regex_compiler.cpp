@@ -142,8 +142,6 @@ private:
   size_t groupEnd[10] = {};
   bool groupRemoved[10] = {};
   bool hasBackRefs = false;
-  unsigned bolCount = 0;
-  unsigned eolCount = 0;
 
   bool more() const { return cur < end; }
   bool more2() const { return end - cur >= 2; }
@@ -354,12 +352,10 @@ void Compiler::parseExtendedPiece() {
     break;
   case '^':
     emit(Op::Bol);
-    ++bolCount;
     wasCaret = true;
     break;
   case '$':
     emit(Op::Eol);
-    ++eolCount;
     break;
   case '.':
     if (flags & Newline)
@@ -495,8 +491,17 @@ void Compiler::parseBackReference(int group) {
     return;
   }
   emit(Op::BackRefStart, group);
+  size_t copyStart = count;
   if (!groupRemoved[group])
     copyOps(groupBegin[group] + 1, groupEnd[group] - groupBegin[group] - 1);
+  // The referenced text matches wherever it occurs: anchors and word
+  // boundaries of the group do not apply to the copy, so they become empty
+  // moves ("groupOpen 0"); otherwise the simulation would reject matches.
+  for (size_t pc = copyStart; pc < count && error == 0; ++pc) {
+    Op op = opOf(ops[pc]);
+    if (op == Op::Bol || op == Op::Eol || op == Op::WordStart || op == Op::WordEnd)
+      ops[pc] = makeInstruction(Op::GroupOpen, 0);
+  }
   emit(Op::BackRefEnd, group);
   hasBackRefs = true;
 }
@@ -726,7 +731,6 @@ void Compiler::parseBasic(bool inGroup) {
   unsigned pieces = 0;
   if (eat('^')) {
     emit(Op::Bol);
-    ++bolCount;
     ++pieces;
   }
   bool wasDollar = false;
@@ -740,7 +744,6 @@ void Compiler::parseBasic(bool inGroup) {
     // The trailing '$' was emitted as a character; it is an anchor after all.
     --count;
     emit(Op::Eol);
-    ++eolCount;
   }
   if (pieces == 0)
     setError(EmptyExpression);
@@ -1013,8 +1016,13 @@ int Compiler::run(Handle &handle) {
   setHashes = nullptr;
   program->groupCount = groupCount;
   program->hasBackRefs = hasBackRefs;
-  program->bolCount = bolCount;
-  program->eolCount = eolCount;
+  // Count the anchors of the final list: bounded repetitions copy them.
+  program->bolCount = 0;
+  program->eolCount = 0;
+  for (size_t pc = 0; pc < count; ++pc) {
+    program->bolCount += opOf(program->ops[pc]) == Op::Bol;
+    program->eolCount += opOf(program->ops[pc]) == Op::Eol;
+  }
   program->firstState = 1;
   program->lastState = count - 1;
   program->flags = flags;

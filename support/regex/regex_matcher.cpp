@@ -13,9 +13,10 @@
 //   4. back-tracking (back-references): a depth-first search with an
 //      explicit choice stack that must end exactly at the found end; the
 //      state simulation only over-approximates back-references.
-// The fast scan caches state sets as a lazily built DFA when the program has
-// no anchors or word boundaries (the context steps would not depend on the
-// set alone otherwise). Cost: O(operations x text) for stages 1 and 2; the
+// The fast scan caches state sets as a lazily built DFA whose states also
+// remember the kind of the byte before (line feed, word character, other, out
+// of text), so the context steps of anchors and word boundaries fold into its
+// transitions. Cost: O(operations x text) for stages 1 and 2; the
 // dissection is polynomial; the back-tracking pass is exponential in the
 // worst case and therefore has a work budget (OutOfMemory when spent).
 // Tested by regex_matcher_test.cpp and regex_differential_test.cpp.
@@ -126,7 +127,7 @@ private:
   // whether they hold the final state.
   uint64_t *dfaSets = nullptr;
   int32_t *dfaNext = nullptr;
-  bool *dfaAccepts = nullptr;
+  uint8_t *dfaKinds = nullptr;
   int32_t *dfaHash = nullptr;
   size_t dfaCount = 0;
   size_t dfaCapacity = 0;
@@ -138,7 +139,8 @@ private:
   // there is no must text. nextMust caches the next occurrence.
   int64_t mustPrefix = -1;
   const char *nextMust = nullptr;
-  bool dfaCold = false;
+  int dfaFlags = 0;
+  int dfaTargetKind = 0;
 
   static bool test(const uint64_t *s, size_t i) { return (s[i / 64] >> (i % 64)) & 1; }
   static void set(uint64_t *s, size_t i) { s[i / 64] |= uint64_t(1) << (i % 64); }
@@ -189,9 +191,10 @@ private:
   const char *skipCold(const char *p);
   bool initDfa();
   bool growDfa();
-  int32_t dfaState(const uint64_t *states);
+  int32_t dfaState(const uint64_t *states, int kind);
+  int previousKind(const char *p) const;
+  static int previousSymbol(int kind);
   int32_t dfaTransition(int32_t from, unsigned byteClass);
-  int32_t encodeTransition(int32_t to, bool cold) const;
   void computeClasses();
 };
 
@@ -202,7 +205,7 @@ Matcher::~Matcher() {
   std::free(backRefEnds);
   std::free(dfaSets);
   std::free(dfaNext);
-  std::free(dfaAccepts);
+  std::free(dfaKinds);
   std::free(dfaHash);
 }
 
@@ -336,7 +339,7 @@ const char *Matcher::fast(const char *start) {
   set(st, g.firstState);
   step(g.firstState, g.lastState, st, Nothing, st);
   assign(fresh, st);
-  if (!hasContextOps && (dfaHash != nullptr || initDfa()))
+  if (dfaHash != nullptr || initDfa())
     return fastDfa(start);
   return fastNfa(start);
 }
@@ -391,19 +394,38 @@ const char *Matcher::fastNfa(const char *start) {
   }
 }
 
-// The hot loop: one table load per byte. Bytes that no operation tells
-// apart share a class, which keeps the table small enough for the cache.
-// Transitions are encoded as the target's row offset (state * classCount)
-// times 4, plus 2 when the target holds the final state, plus 1 when the
-// position after the byte is cold.
+// What the context steps need to know of the byte before a position:
+// out of text, a line feed, a word character or another byte. Programs
+// without anchors or word boundaries do not need it at all.
+int Matcher::previousKind(const char *p) const {
+  if (!hasContextOps)
+    return 0;
+  if (p == begin)
+    return 3;
+  int c = byteAt(p - 1);
+  return c == '\n' ? 1 : isWordChar(c) ? 2 : 0;
+}
+
+// A byte standing for each kind, as the context steps see it.
+int Matcher::previousSymbol(int kind) {
+  static const int symbols[] = {' ', '\n', 'a', OutOfText};
+  return symbols[kind];
+}
+
+// The hot loop: one table load per byte. Bytes that no operation (nor the
+// context) tells apart share a class, which keeps the table small enough for
+// the cache. A DFA state is a state set together with the kind of the byte
+// before it; its transition on a byte applies the context steps between the
+// two bytes, notes whether the final state is then active (the match ends
+// before the byte), and steps over the byte. Transitions are encoded as the
+// target's row offset (state * classCount) times 4, plus 2 when the final
+// state was active before the byte, plus 1 when the position after the byte
+// is cold.
 const char *Matcher::fastDfa(const char *start) {
-  int32_t freshState = dfaState(fresh);
-  if (freshState < 0)
+  int32_t state = dfaState(fresh, previousKind(start));
+  if (state < 0)
     return fastNfa(start);
-  coldStart = start;
-  if (dfaAccepts[freshState])
-    return start;
-  size_t row = size_t(freshState) * classCount;
+  size_t row = size_t(state) * classCount;
   const int32_t *table = dfaNext;
   const char *cold = start;
   bool skipping = mustPrefix >= 0;
@@ -412,9 +434,15 @@ const char *Matcher::fastDfa(const char *start) {
       const char *target = skipCold(p);
       if (target == nullptr)
         return nullptr;
-      p = cold = target;
-      if (p == end)
-        break;
+      if (target != p) {
+        p = cold = target;
+        if ((state = dfaState(fresh, previousKind(p))) < 0)
+          return nullptr;
+        row = size_t(state) * classCount;
+        table = dfaNext;
+        if (p == end)
+          break;
+      }
     }
     unsigned byteClass = classOf[byteAt(p)];
     int32_t next = table[row + byteClass];
@@ -422,30 +450,32 @@ const char *Matcher::fastDfa(const char *start) {
       next = dfaTransition(static_cast<int32_t>(row / classCount), byteClass);
       if (next < 0) {
         // The cache was flushed; carry on from the set just computed.
-        bool wasCold = dfaCold;
-        int32_t to;
-        if ((freshState = dfaState(fresh)) < 0 || (to = dfaState(st)) < 0)
+        int32_t to = dfaState(st, dfaTargetKind);
+        if (to < 0)
           return nullptr;
-        next = encodeTransition(to, wasCold);
+        next = static_cast<int32_t>(size_t(to) * classCount * 4) + dfaFlags;
       }
       table = dfaNext;
+    }
+    if (next & 2) {
+      coldStart = cold;
+      return p;
     }
     ++p;
     // A select rather than a branch: cold positions come and go with the
     // text, so a branch would be mispredicted often.
     cold = (next & 1) ? p : cold;
     row = static_cast<size_t>(next >> 2);
-    if (next & 2) {
-      coldStart = cold;
-      return p;
-    }
   }
   coldStart = cold;
-  return nullptr;
+  size_t id = row / classCount;
+  assign(tmp, dfaSets + id * words);
+  applyContext(tmp, previousSymbol(dfaKinds[id]), OutOfText, g.firstState, g.lastState);
+  return test(tmp, g.lastState) ? end : nullptr;
 }
 
-// Splits the bytes into classes that every Char and AnyOf operation treats
-// alike.
+// Splits the bytes into classes that every Char and AnyOf operation, and the
+// context steps, treat alike.
 void Matcher::computeClasses() {
   bool isChar[256] = {};
   std::memset(classOf, 0, sizeof classOf);
@@ -465,6 +495,10 @@ void Matcher::computeClasses() {
   for (size_t pc = 0; pc < g.opCount; ++pc)
     if (opOf(ops[pc]) == Op::Char)
       isChar[operandOf(ops[pc]) & 255] = true;
+  if (hasContextOps) {
+    isChar['\n'] = true;
+    split([](int b) { return isWordChar(b); });
+  }
   for (int c = 0; c < 256; ++c)
     if (isChar[c])
       split([c](int b) { return b == c; });
@@ -495,24 +529,24 @@ bool Matcher::growDfa() {
   if (next == nullptr)
     return false;
   dfaNext = next;
-  auto *accepts = static_cast<bool *>(std::realloc(dfaAccepts, wanted));
-  if (accepts == nullptr)
+  auto *kinds = static_cast<uint8_t *>(std::realloc(dfaKinds, wanted));
+  if (kinds == nullptr)
     return false;
-  dfaAccepts = accepts;
+  dfaKinds = kinds;
   dfaCapacity = wanted;
   return true;
 }
 
-// Finds or adds the DFA state of `states`; -1 when the cache is full (it is
-// then flushed, so the caller re-adds what it needs).
-int32_t Matcher::dfaState(const uint64_t *states) {
-  uint64_t hash = 14695981039346656037ull;
+// Finds or adds the DFA state of `states` after a byte of `kind`; -1 when the
+// cache is full (it is then flushed, so the caller re-adds what it needs).
+int32_t Matcher::dfaState(const uint64_t *states, int kind) {
+  uint64_t hash = 14695981039346656037ull ^ static_cast<uint64_t>(kind);
   for (size_t i = 0; i < words; ++i)
     hash = (hash ^ states[i]) * 1099511628211ull;
   size_t slot = static_cast<size_t>(hash ^ (hash >> 29)) % DfaHashSize;
   while (dfaHash[slot] >= 0) {
     int32_t id = dfaHash[slot];
-    if (equal(dfaSets + size_t(id) * words, states))
+    if (dfaKinds[id] == kind && equal(dfaSets + size_t(id) * words, states))
       return id;
     slot = (slot + 1) % DfaHashSize;
   }
@@ -524,26 +558,28 @@ int32_t Matcher::dfaState(const uint64_t *states) {
   int32_t id = static_cast<int32_t>(dfaCount++);
   assign(dfaSets + size_t(id) * words, states);
   std::memset(dfaNext + size_t(id) * classCount, -1, classCount * sizeof(int32_t));
-  dfaAccepts[id] = test(states, g.lastState);
+  dfaKinds[id] = static_cast<uint8_t>(kind);
   dfaHash[slot] = id;
   return id;
 }
 
-int32_t Matcher::encodeTransition(int32_t to, bool cold) const {
-  return static_cast<int32_t>(size_t(to) * classCount * 4) + (dfaAccepts[to] ? 2 : 0) + cold;
-}
-
-// Leaves the computed set in `st` in case the cache had to be flushed.
+// Leaves the computed set in `st`, its kind in dfaTargetKind and the flag
+// bits in dfaFlags, in case the cache had to be flushed.
 int32_t Matcher::dfaTransition(int32_t from, unsigned byteClass) {
+  int c = representative[byteClass];
   assign(tmp, dfaSets + size_t(from) * words);
+  applyContext(tmp, previousSymbol(dfaKinds[from]), c, g.firstState, g.lastState);
+  bool acceptsBefore = test(tmp, g.lastState);
   clear(st);
-  step(g.firstState, g.lastState, tmp, representative[byteClass], st);
-  dfaCold = isEmpty(st);
+  step(g.firstState, g.lastState, tmp, c, st);
+  bool cold = isEmpty(st);
   merge(st, fresh);
-  int32_t to = dfaState(st);
+  dfaFlags = (acceptsBefore ? 2 : 0) + (cold ? 1 : 0);
+  dfaTargetKind = !hasContextOps ? 0 : c == '\n' ? 1 : isWordChar(c) ? 2 : 0;
+  int32_t to = dfaState(st, dfaTargetKind);
   if (to < 0)
     return -1;
-  int32_t encoded = encodeTransition(to, dfaCold);
+  int32_t encoded = static_cast<int32_t>(size_t(to) * classCount * 4) + dfaFlags;
   dfaNext[size_t(from) * classCount + byteClass] = encoded;
   return encoded;
 }
