@@ -85,7 +85,16 @@ std::string expandSourceLine(std::string_view line) {
   return out;
 }
 
-void writeSourceLine(OutputStream &os, std::string_view line) { os << expandSourceLine(line); }
+// A line without tabs is written as it stands: copying a line of a hundred
+// megabytes for one diagnostic would double the run's peak memory.
+void writeSourceLine(OutputStream &os, std::string_view line) {
+  if (line.find('\t') != std::string_view::npos) {
+    os << expandSourceLine(line);
+    return;
+  }
+  os.write(line.data(), line.size());
+  os << '\n';
+}
 
 bool hasNonAsciiByte(std::string_view line) {
   return std::any_of(line.begin(), line.end(),
@@ -97,7 +106,13 @@ bool hasNonAsciiByte(std::string_view line) {
 // its last character.
 std::string buildCaretLine(std::string_view line, size_t column,
                            const std::vector<SourceDiagnostic::ColumnRange> &ranges) {
-  std::string caret(line.size() + 1, ' ');
+  // Only as long as its last mark, not the whole line, which may be huge.
+  size_t length = std::min(column, line.size()) + 1;
+  for (const SourceDiagnostic::ColumnRange &range : ranges) {
+    if (range.first < range.second)
+      length = std::max<size_t>(length, std::min<size_t>(range.second, line.size() + 1));
+  }
+  std::string caret(length, ' ');
   for (const SourceDiagnostic::ColumnRange &range : ranges) {
     size_t last = std::min<size_t>(range.second, caret.size());
     for (size_t i = range.first; i < last; ++i)
