@@ -496,7 +496,7 @@ void Matcher::computeClasses() {
     if (opOf(ops[pc]) == Op::Char)
       isChar[operandOf(ops[pc]) & 255] = true;
   if (hasContextOps) {
-    isChar['\n'] = true;
+    isChar[static_cast<unsigned char>('\n')] = true;
     split([](int b) { return isWordChar(b); });
   }
   for (int c = 0; c < 256; ++c)
