@@ -39,6 +39,10 @@ const DumpCase dumpCases[] = {
      "char c\naltEnd 8\nend\n"},
     {"(a)\\1", E,
      "end\ngroupOpen 1\nchar a\ngroupClose 1\nbackRefStart 1\nchar a\nbackRefEnd 1\nend\n"},
+    // Anchors and word boundaries become empty moves in the copy.
+    {"(^[[:<:]]a$)\\1", E,
+     "end\ngroupOpen 1\nbol\nwordStart\nchar a\neol\ngroupClose 1\nbackRefStart 1\n"
+     "groupOpen 0\ngroupOpen 0\nchar a\ngroupOpen 0\nbackRefEnd 1\nend\n"},
     {"a{2,3}", E,
      "end\nchar a\nchar a\naltStart 3\nchar a\naltFirst 2\naltNext 1\naltEnd 4\nend\n"},
     {"a{2,}", E, "end\nchar a\nplusStart 2\nchar a\nplusEnd 2\nend\n"},
