@@ -197,7 +197,9 @@ SourceDiagnostic::SourceDiagnostic(const SourceManager &manager, SourceLocation 
       col(column), diagKind(kind), text(std::move(message)), source(std::move(lineText)),
       ranges(std::move(columnRanges)) {}
 
-void SourceDiagnostic::print(OutputStream &os) const {
+void SourceDiagnostic::print(OutputStream &os) const { printWithLine(os, source); }
+
+void SourceDiagnostic::printWithLine(OutputStream &os, std::string_view source) const {
   // Pieces are joined before writing: standard error is unbuffered, and a
   // run with many remarks would otherwise pay one system call per piece.
   {
@@ -291,6 +293,15 @@ std::pair<unsigned, unsigned> SourceManager::lineAndColumnOf(SourceLocation loca
 SourceDiagnostic SourceManager::makeDiagnostic(SourceLocation location, DiagKind kind,
                                                std::string_view message,
                                                std::span<const SourceRange> ranges) const {
+  std::string_view lineView;
+  return buildDiagnostic(location, kind, message, ranges, true, lineView);
+}
+
+SourceDiagnostic SourceManager::buildDiagnostic(SourceLocation location, DiagKind kind,
+                                                std::string_view message,
+                                                std::span<const SourceRange> ranges,
+                                                bool copyLine, std::string_view &lineView) const {
+  lineView = {};
   unsigned number = bufferHolding(location);
   // A location outside every buffer is the caller's error; rendering it as
   // "no location" beats reading memory nobody owns.
@@ -320,10 +331,12 @@ SourceDiagnostic SourceManager::makeDiagnostic(SourceLocation location, DiagKind
   }
 
   std::pair<unsigned, unsigned> lineAndColumn = lineAndColumnOf(location, number);
+  lineView = std::string_view(lineStart, static_cast<size_t>(lineEnd - lineStart));
   return SourceDiagnostic(*this, location, std::string(buffer.identifier()),
                           saturate<int32_t>(lineAndColumn.first),
                           saturate<int32_t>(lineAndColumn.second - 1), kind, std::string(message),
-                          std::string(lineStart, lineEnd), std::move(columnRanges));
+                          copyLine ? std::string(lineView) : std::string(),
+                          std::move(columnRanges));
 }
 
 SourceDiagnostic SourceManager::makeDiagnostic(SourceLocation location, DiagKind kind,
@@ -335,7 +348,11 @@ SourceDiagnostic SourceManager::makeDiagnostic(SourceLocation location, DiagKind
 void SourceManager::emitDiagnostic(SourceLocation location, DiagKind kind,
                                    std::string_view message,
                                    std::span<const SourceRange> ranges) const {
-  makeDiagnostic(location, kind, message, ranges).print(standardError());
+  // Printed at once from the buffer: a copy of a line of a hundred
+  // megabytes would add as much to the run's peak memory.
+  std::string_view lineView;
+  buildDiagnostic(location, kind, message, ranges, false, lineView)
+      .printWithLine(standardError(), lineView);
 }
 
 void SourceManager::emitDiagnostic(SourceLocation location, DiagKind kind,

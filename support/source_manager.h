@@ -97,6 +97,11 @@ public:
   void print(OutputStream &stream) const;
 
 private:
+  friend class SourceManager;
+  // print() with the source line given as a view into its buffer instead of
+  // the copy, which an immediate emit leaves empty.
+  void printWithLine(OutputStream &stream, std::string_view sourceLine) const;
+
   const SourceManager *manager = nullptr;
   SourceLocation loc;
   std::string name = "<unknown>";
@@ -151,6 +156,12 @@ public:
 
 private:
   struct BufferEntry;
+
+  // makeDiagnostic's work; the line is copied into the record only when
+  // `copyLine` is set, and its view in the buffer is stored in `lineView`.
+  SourceDiagnostic buildDiagnostic(SourceLocation location, DiagKind kind,
+                                   std::string_view message, std::span<const SourceRange> ranges,
+                                   bool copyLine, std::string_view &lineView) const;
 
   // Null when the location is not in the buffer (or in none, for 0).
   const BufferEntry *entryHolding(SourceLocation location, unsigned bufferNumber) const;
