@@ -88,45 +88,15 @@ std::string_view crashDiagnosticsDirectory() {
   return libraryOptions->crashDiagnosticsDir.getValue();
 }
 
+// The unsigned value parser's radix rules, with an optional leading '-'.
 bool parseSignedAutoBase(std::string_view text, int64_t &value) {
   bool negative = !text.empty() && text[0] == '-';
   if (negative)
     text.remove_prefix(1);
-  unsigned base = 10;
-  if (text.size() >= 2 && text[0] == '0') {
-    char second = text[1];
-    if (second == 'x' || second == 'X') {
-      base = 16;
-      text.remove_prefix(2);
-    } else if (second == 'b' || second == 'B') {
-      base = 2;
-      text.remove_prefix(2);
-    } else if (second == 'o') {
-      base = 8;
-      text.remove_prefix(2);
-    } else if (second >= '0' && second <= '9') {
-      base = 8;
-      text.remove_prefix(1);
-    }
-  }
-  if (text.empty())
-    return false;
   uint64_t magnitude = 0;
   const uint64_t limit = negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX);
-  for (char c : text) {
-    unsigned digit;
-    if (c >= '0' && c <= '9')
-      digit = unsigned(c - '0');
-    else if (c >= 'a' && c <= 'z')
-      digit = unsigned(c - 'a') + 10;
-    else if (c >= 'A' && c <= 'Z')
-      digit = unsigned(c - 'A') + 10;
-    else
-      return false;
-    if (digit >= base || magnitude > (limit - digit) / base)
-      return false;
-    magnitude = magnitude * base + digit;
-  }
+  if (!parseUnsignedText(text, magnitude) || magnitude > limit)
+    return false;
   value = negative ? int64_t(0 - magnitude) : int64_t(magnitude);
   return true;
 }
