@@ -13,6 +13,8 @@
 #include "support/source_manager.h"
 #include "support/text_buffer.h"
 
+#include "fuzz/quiet_output.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,45 +24,9 @@
 #include <string>
 #include <string_view>
 
-extern "C" __attribute__((weak)) void __sanitizer_set_report_fd(void *fd);
-
 namespace {
 
 using namespace vetline;
-
-// Sends the reader's diagnostics to /dev/null for one run, keeping
-// sanitizer reports and libFuzzer's own output on the original standard
-// error.
-class QuietDiagnostics {
-public:
-  QuietDiagnostics() {
-    if (std::getenv("VETLINE_FUZZ_VERBOSE"))
-      return;
-    static int reportFd = -1;
-    if (reportFd < 0) {
-      reportFd = fcntl(2, F_DUPFD_CLOEXEC, 3);
-      if (__sanitizer_set_report_fd && reportFd >= 0)
-        __sanitizer_set_report_fd(reinterpret_cast<void *>(intptr_t(reportFd)));
-    }
-    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    savedErr = dup(2);
-    if (null < 0 || savedErr < 0)
-      std::abort();
-    dup2(null, 2);
-    close(null);
-  }
-  ~QuietDiagnostics() {
-    if (savedErr < 0)
-      return;
-    dup2(savedErr, 2);
-    close(savedErr);
-  }
-  QuietDiagnostics(const QuietDiagnostics &) = delete;
-  QuietDiagnostics &operator=(const QuietDiagnostics &) = delete;
-
-private:
-  int savedErr = -1;
-};
 
 std::string_view takeLine(std::string_view &text) {
   size_t end = text.find('\n');
@@ -95,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (settings & 32)
     request.globalDefines.push_back(takeLine(text));
 
-  QuietDiagnostics quiet;
+  QuietOutput quiet;
   SourceManager sources;
   CheckEngine engine(request);
   Regex prefixRegex = engine.buildPrefixRegex();

@@ -30,6 +30,8 @@
 // original standard error.
 #include "tool/driver.h"
 
+#include "fuzz/quiet_output.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -41,8 +43,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-extern "C" __attribute__((weak)) void __sanitizer_set_report_fd(void *fd);
 
 namespace {
 
@@ -193,48 +193,6 @@ public:
   std::string dir;
   std::string checkPath;
   std::string inputPath;
-};
-
-// Sends the tool's standard output and error to /dev/null for one run,
-// keeping sanitizer reports on the original standard error.
-class QuietOutput {
-public:
-  QuietOutput() {
-    if (std::getenv("VETLINE_FUZZ_VERBOSE"))
-      return;
-    static int reportFd = -1;
-    if (reportFd < 0) {
-      reportFd = fcntl(2, F_DUPFD_CLOEXEC, 3);
-      if (__sanitizer_set_report_fd && reportFd >= 0)
-        __sanitizer_set_report_fd(reinterpret_cast<void *>(intptr_t(reportFd)));
-    }
-    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    savedOut = dup(1);
-    savedErr = dup(2);
-    if (null < 0 || savedOut < 0 || savedErr < 0) {
-      std::perror("tool_fuzz: redirecting output");
-      std::abort();
-    }
-    dup2(null, 1);
-    dup2(null, 2);
-    close(null);
-  }
-  ~QuietOutput() {
-    if (savedOut < 0)
-      return;
-    // Whatever the run left in C stdio buffers belongs to /dev/null too.
-    std::fflush(nullptr);
-    dup2(savedOut, 1);
-    dup2(savedErr, 2);
-    close(savedOut);
-    close(savedErr);
-  }
-  QuietOutput(const QuietOutput &) = delete;
-  QuietOutput &operator=(const QuietOutput &) = delete;
-
-private:
-  int savedOut = -1;
-  int savedErr = -1;
 };
 
 // Writes the two files, runs the tool on them and returns its exit status,

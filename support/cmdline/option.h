@@ -438,6 +438,22 @@ template <typename F> CallbackModifier<F> callback(F function) { return {std::mo
 inline ValuesModifier values(std::initializer_list<EnumValueEntry> entries) { return {entries}; }
 
 // Modifiers every kind understands.
+// An enumerated option without a name of its own is given by its value
+// names ("-high"); those are the names it answers to.
+template <typename T, typename Parser>
+void appendEnumValueNames(const Parser &parser, std::string_view optionName,
+                          std::vector<std::string_view> &names) {
+  if constexpr (std::is_enum_v<T> && !std::is_same_v<T, TriState>) {
+    if (optionName.empty())
+      for (const EnumValueEntry &entry : parser.entries)
+        names.push_back(entry.name);
+  } else {
+    (void)parser;
+    (void)optionName;
+    (void)names;
+  }
+}
+
 void applyCommon(Option &o, const char *name);
 void applyCommon(Option &o, std::string_view name);
 void applyCommon(Option &o, HelpModifier m);
@@ -512,13 +528,7 @@ public:
       *storage = T{};
   }
   void extraNames(std::vector<std::string_view> &names) const override {
-    if constexpr (std::is_enum_v<T> && !std::is_same_v<T, TriState>) {
-      if (name.empty())
-        for (const EnumValueEntry &entry : parser.entries)
-          names.push_back(entry.name);
-    } else {
-      (void)names;
-    }
+    appendEnumValueNames<T>(parser, name, names);
   }
 
 private:
@@ -604,13 +614,7 @@ public:
   void printValue(std::string &, size_t, bool) const override {}
   void resetToDefault() override { clear(); }
   void extraNames(std::vector<std::string_view> &names) const override {
-    if constexpr (std::is_enum_v<T> && !std::is_same_v<T, TriState>) {
-      if (name.empty())
-        for (const EnumValueEntry &entry : parser.entries)
-          names.push_back(entry.name);
-    } else {
-      (void)names;
-    }
+    appendEnumValueNames<T>(parser, name, names);
   }
 
 private:
