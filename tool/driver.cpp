@@ -221,10 +221,16 @@ int runDriver(int argc, char **argv) {
   DriverArguments args;
   if (!parseArguments(argc, argv, args))
     return 1;
+  // Help, version and the dump explanation end the run before any check.
+  // With a check file named that is not a pass: a suite reading only the
+  // status must not count it as one.
+  int explainedStatus = args.namesCheckFile ? 2 : 0;
+  if (args.helpOrVersionPrinted)
+    return explainedStatus;
   DumpSettings dump = resolveDumpSettings(args.dumpModes, args.dumpFilters, args.dumpContexts);
   if (dump.mode == DumpMode::Help) {
     printDumpExplanation(standardOutput());
-    return 0;
+    return explainedStatus;
   }
   if (args.checkFile.empty()) {
     standardError() << "<check-file> not specified\n";
