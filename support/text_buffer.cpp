@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <csetjmp>
+#include <csignal>
 #include <new>
 #include <string>
 #include <sys/mman.h>
@@ -23,6 +25,27 @@ constexpr size_t streamChunk = 16 * 1024;
 
 std::error_code errnoCode(int number) { return {number, std::generic_category()}; }
 
+class TextBufferCategory final : public std::error_category {
+public:
+  const char *name() const noexcept override { return "text buffer"; }
+  std::string message(int) const override { return "the file changed while it was being read"; }
+};
+
+BeforeBytesReadHook beforeBytesRead = nullptr;
+
+void announceBytesRead(std::string_view name) {
+  if (beforeBytesRead)
+    beforeBytesRead(name);
+}
+
+// The size `fd` reports now; -1 when it cannot be asked.
+int64_t currentSize(int fd) {
+  struct stat status;
+  if (::fstat(fd, &status) != 0)
+    return -1;
+  return static_cast<int64_t>(status.st_size);
+}
+
 class OwnedBuffer final : public TextBuffer {
 public:
   OwnedBuffer(std::string_view name, const char *start, const char *end)
@@ -35,14 +58,25 @@ public:
   }
 };
 
+// Keeps its own descriptor of the file, to tell after the bytes were read
+// whether the file still has the size that was mapped.
 class MappedBuffer final : public TextBuffer {
 public:
-  MappedBuffer(std::string_view name, const char *start, const char *end)
-      : TextBuffer(name, start, end) {}
+  MappedBuffer(std::string_view name, const char *start, const char *end, int fd)
+      : TextBuffer(name, start, end), fd(fd) {}
   ~MappedBuffer() override {
     ::munmap(const_cast<char *>(bufferStart()), size());
+    ::close(fd);
   }
   TextBufferKind kind() const override { return TextBufferKind::Mapped; }
+  bool fileChanged() const { return currentSize(fd) != static_cast<int64_t>(size()); }
+  // Every page of the mapping: where a fault of a truncated file can land.
+  const char *mappingEnd() const {
+    return bufferStart() + (size() + pageSize() - 1) / pageSize() * pageSize();
+  }
+
+private:
+  int fd;
 };
 
 class ViewBuffer final : public TextBuffer {
@@ -205,6 +239,9 @@ BufferOrError readStream(int fd, std::string_view name) {
   // With a size hint the whole of a redirected file fits in the first
   // block, and the final read that sees the end needs no growth.
   size_t hint = remainingSizeHint(fd);
+  // A redirected regular file has a size to hold it to; a pipe does not.
+  int64_t sizeBefore = hint > 0 ? currentSize(fd) : -1;
+  announceBytesRead(name);
   size_t first = hint > SIZE_MAX - streamChunk ? hint : hint + streamChunk;
   if (!storage.reserveMore(first))
     return errnoCode(ENOMEM);
@@ -218,6 +255,8 @@ BufferOrError readStream(int fd, std::string_view name) {
       break;
     storage.commit(static_cast<size_t>(got));
   }
+  if (sizeBefore >= 0 && currentSize(fd) != sizeBefore)
+    return fileChangedError();
   OwnedBuffer *buffer = storage.finish();
   if (!buffer)
     return errnoCode(ENOMEM);
@@ -243,12 +282,68 @@ std::unique_ptr<TextBuffer> mapFile(int fd, std::string_view name, size_t size,
     return nullptr;
   }
   Placement<MappedBuffer> placement = allocatePlacement<MappedBuffer>(name, 0);
-  if (!placement.storage) {
+  int ownFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (!placement.storage || ownFd < 0) {
+    std::free(placement.storage);
+    if (ownFd >= 0)
+      ::close(ownFd);
     ::munmap(mapping, size);
     return nullptr;
   }
   return std::unique_ptr<TextBuffer>(
-      new (placement.storage) MappedBuffer(placement.name, start, start + size));
+      new (placement.storage) MappedBuffer(placement.name, start, start + size, ownFd));
+}
+
+// The guarded read in progress; the handler reads it, so it is set only
+// while the SIGBUS handler below is installed.
+struct GuardedRead {
+  const char *start;
+  const char *end;
+  sigjmp_buf resume;
+  struct sigaction previous;
+};
+
+GuardedRead *volatile activeRead = nullptr;
+
+void onBusError(int signal, siginfo_t *info, void *) {
+  GuardedRead *read = activeRead;
+  const char *address = static_cast<const char *>(info->si_addr);
+  if (read && info->si_code > 0 && address >= read->start && address < read->end)
+    siglongjmp(read->resume, 1);
+  // Not a fault on the guarded pages: whoever handled SIGBUS before gets
+  // it. A fault happens again when the handler returns; a sent signal is
+  // sent again, and stays pending until then.
+  struct sigaction fallback = {};
+  fallback.sa_handler = SIG_DFL;
+  sigaction(signal, read ? &read->previous : &fallback, nullptr);
+  if (info->si_code <= 0)
+    raise(signal);
+}
+
+// Runs `read` with the handler installed; false when a fault on the
+// mapping ended it. Kept apart so that nothing with a destructor shares the
+// frame that the jump returns to.
+bool runFaultGuarded(const MappedBuffer &buffer, void (*read)(void *), void *context) {
+  GuardedRead guard;
+  guard.start = buffer.bufferStart();
+  guard.end = buffer.mappingEnd();
+  struct sigaction action = {};
+  action.sa_sigaction = onBusError;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  if (sigaction(SIGBUS, &action, &guard.previous) != 0) {
+    read(context);
+    return true;
+  }
+  GuardedRead *outer = activeRead;
+  activeRead = &guard;
+  // The signal mask is saved, so the jump also unblocks SIGBUS again.
+  bool completed = sigsetjmp(guard.resume, 1) == 0;
+  if (completed)
+    read(context);
+  activeRead = outer;
+  sigaction(SIGBUS, &guard.previous, nullptr);
+  return completed;
 }
 
 bool shouldMap(size_t size, bool requiresNullTerminator) {
@@ -261,6 +356,25 @@ bool shouldMap(size_t size, bool requiresNullTerminator) {
 } // namespace
 
 void TextBuffer::operator delete(void *storage) { std::free(storage); }
+
+std::error_code fileChangedError() {
+  static const TextBufferCategory category;
+  return {1, category};
+}
+
+void setBeforeBytesReadHook(BeforeBytesReadHook hook) { beforeBytesRead = hook; }
+
+std::error_code readBufferGuarded(const TextBuffer &buffer, void (*read)(void *), void *context) {
+  if (buffer.kind() != TextBufferKind::Mapped) {
+    read(context);
+    return {};
+  }
+  const auto &mapped = static_cast<const MappedBuffer &>(buffer);
+  announceBytesRead(buffer.identifier());
+  if (!runFaultGuarded(mapped, read, context) || mapped.fileChanged())
+    return fileChangedError();
+  return {};
+}
 
 size_t pageSize() {
   static const size_t size = [] {
@@ -305,7 +419,13 @@ BufferOrError readOpenFile(int fd, std::string_view name, bool requiresNullTermi
     if (std::unique_ptr<TextBuffer> mapped = mapFile(fd, name, size, requiresNullTerminator))
       return mapped;
   }
-  return readFileBytes(fd, name, size);
+  announceBytesRead(name);
+  BufferOrError read = readFileBytes(fd, name, size);
+  // Bytes of a file that changed meanwhile may mix two versions, or miss
+  // the end of both: none of them is checked.
+  if (read && (read->size() != size || currentSize(fd) != status.st_size))
+    return fileChangedError();
+  return read;
 }
 
 BufferOrError readFileOrStdin(std::string_view name, bool isText, bool requiresNullTerminator) {

@@ -8,12 +8,17 @@
 // allocation that holds the object, its name and its bytes. Buffers returned
 // by readFileOrStdin always have a zero byte right after their last byte, so
 // the text may be handed to routines that stop at a NUL.
+//
+// Surprising: a mapped file that another process truncates kills a reader
+// of the vanished pages with SIGBUS, so the bytes of a file buffer are read
+// through readBufferGuarded, which turns that into fileChangedError().
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string_view>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 namespace vetline {
@@ -90,10 +95,39 @@ BufferOrError readFileOrStdin(std::string_view name, bool isText = true,
 // mapped or read by size; anything else is read to its end.
 BufferOrError readOpenFile(int fd, std::string_view name, bool requiresNullTerminator = true);
 
+// The error of a file that changed size while it was read (message "the
+// file changed while it was being read"): its bytes are not to be trusted.
+std::error_code fileChangedError();
+
 // Reads `size` bytes from offset 0 of `fd` into an owned buffer. A file that
 // turns out shorter (it shrank since its size was taken) gives a buffer of
 // the bytes that were there, still followed by a zero byte.
 BufferOrError readFileBytes(int fd, std::string_view name, size_t size);
+
+// Runs `read(context)`, the one pass over the bytes of `buffer` (a copy of
+// them). For a mapped buffer, a fault on pages that vanished because the
+// file shrank ends `read` at once, and a file whose size differs from the
+// mapped size afterwards is refused too: both return fileChangedError(), and
+// what `read` produced must be discarded. The fault leaves `read` by a jump,
+// so no object with a destructor may be alive in its frames. A SIGBUS
+// handler is installed only while `read` runs; the previous one is put
+// back, and a fault outside the buffer goes to it.
+std::error_code readBufferGuarded(const TextBuffer &buffer, void (*read)(void *context),
+                                  void *context);
+
+template <typename Read>
+std::error_code readBufferGuarded(const TextBuffer &buffer, Read &&read) {
+  return readBufferGuarded(
+      buffer, [](void *context) { (*static_cast<std::remove_reference_t<Read> *>(context))(); },
+      &read);
+}
+
+// A test seam: called with the file's name (or "<stdin>") once its size has
+// been taken and before its bytes are read (for a mapped file, right before
+// the guarded read), so a test can change the file exactly then. Null, the
+// default, calls nothing.
+using BeforeBytesReadHook = void (*)(std::string_view name);
+void setBeforeBytesReadHook(BeforeBytesReadHook hook);
 
 // A buffer over caller-owned text, which must outlive the buffer. With
 // `requiresNullTerminator` the caller guarantees a zero byte after the text.

@@ -6,6 +6,9 @@
 #include "support/cmdline/parser.h"
 #include "tool/options.h"
 
+#include <cstdlib>
+#include <string>
+
 namespace vetline {
 
 namespace {
@@ -21,9 +24,21 @@ bool parseArguments(int argc, char **argv, DriverArguments &out) {
   // A process parses once; an in-process caller (the whole-tool fuzz
   // target) starts each run from the declared defaults.
   cl::resetAllOptions();
-  // Ends the process on a bad argument (status 1) and after help or
-  // version (status 0).
-  cl::parseCommandLine(argc, argv, "", nullptr, "VETLINE_OPTS", false);
+  std::vector<std::string> words;
+  for (int i = 0; i < argc; ++i)
+    words.emplace_back(argv[i] ? argv[i] : "");
+  cl::ParseSettings settings;
+  settings.environmentValue = std::getenv("VETLINE_OPTS");
+  // The driver chooses the status of a run that help or version ended.
+  settings.mayExit = false;
+  cl::ParseResult parsed = cl::parseArguments(words, settings);
+  out.namesCheckFile = parsed.namesPositional;
+  if (parsed.exitCode >= 0) {
+    out.helpOrVersionPrinted = true;
+    return true;
+  }
+  if (!parsed.ok)
+    return false;
 
   out.checkFile = options::checkFileName.getValue();
   out.inputFile = options::inputFileName.getValue();

@@ -35,13 +35,19 @@ struct DriverArguments {
   bool allowDeprecatedDagOverlap = false;
   bool verbose = false;
   bool veryVerbose = false;
+  // A help or version option printed its text and ended the parse; nothing
+  // else is set then, apart from `namesCheckFile`.
+  bool helpOrVersionPrinted = false;
+  // Whether the arguments name a check file that is not empty, those after
+  // a help or version option included.
+  bool namesCheckFile = false;
 };
 
 // Parses the process arguments. The views point into argv (or into storage
 // that lives for the whole process), never into `out` itself. On a
 // command-line error the messages have been printed to standard error and
-// the result is false; the caller then ends the run with status 1. (A parser
-// that ends the process itself on errors never returns false.)
+// the result is false; the caller then ends the run with status 1. The
+// process is never ended here.
 bool parseArguments(int argc, char **argv, DriverArguments &out);
 
 } // namespace vetline

@@ -17,6 +17,7 @@
 #include <csignal>
 #include <new>
 #include <string>
+#include <system_error>
 #include <unistd.h>
 
 namespace vetline {
@@ -104,16 +105,30 @@ void echoCommandLine(int argc, char **argv) {
   errors << "\n";
 }
 
-// Canonicalises `buffer` into `storage` and registers the result under the
-// buffer's name; returns the canonical text.
-std::string_view addCanonicalBuffer(const CheckEngine &engine, SourceManager &sourceManager,
-                                    const TextBuffer &buffer, SmallVectorImpl<char> &storage,
-                                    unsigned *bufferNumber) {
-  std::string_view text = engine.canonicalizeBuffer(buffer, storage);
+// Canonicalises `buffer` into `text` (stored in `storage`) and registers
+// the result under the buffer's name. A file that changed while it was
+// copied gives its error, and nothing is registered.
+std::error_code addCanonicalBuffer(const CheckEngine &engine, SourceManager &sourceManager,
+                                   const TextBuffer &buffer, SmallVectorImpl<char> &storage,
+                                   std::string_view &text, unsigned *bufferNumber) {
+  // The copy is the one pass over a mapped file's pages, so it is the read
+  // that a truncation of the file can break. canonicalizeBuffer keeps no
+  // object with a destructor, so a fault may leave it by a jump.
+  std::error_code changed =
+      readBufferGuarded(buffer, [&] { text = engine.canonicalizeBuffer(buffer, storage); });
+  if (changed)
+    return changed;
   unsigned number = sourceManager.addBuffer(makeTextBufferView(text, buffer.identifier(), true));
   if (bufferNumber)
     *bufferNumber = number;
-  return text;
+  return {};
+}
+
+// `kind` is "check" or "input".
+int reportUnreadable(std::string_view kind, std::string_view name, std::error_code error) {
+  standardError() << "Could not open " << kind << " file '" << name << "': " << error.message()
+                  << "\n";
+  return 2;
 }
 
 void printDumpHeader(std::string_view inputName, std::string_view checkName) {
@@ -141,15 +156,14 @@ int runCheck(int argc, char **argv, DriverArguments &args, const CheckRequest &r
 
   SourceManager sourceManager;
   BufferOrError checkFile = readFileOrStdin(args.checkFile, true, true);
-  if (!checkFile) {
-    errors << "Could not open check file '" << args.checkFile
-           << "': " << checkFile.error().message() << "\n";
-    return 2;
-  }
+  if (!checkFile)
+    return reportUnreadable("check", args.checkFile, checkFile.error());
   SmallVector<char, 4096> checkStorage;
   unsigned checkBufferNumber = 0;
-  std::string_view checkText =
-      addCanonicalBuffer(engine, sourceManager, *checkFile, checkStorage, &checkBufferNumber);
+  std::string_view checkText;
+  if (std::error_code changed = addCanonicalBuffer(engine, sourceManager, *checkFile,
+                                                   checkStorage, checkText, &checkBufferNumber))
+    return reportUnreadable("check", args.checkFile, changed);
   ImplicitBufferRange implicitBuffers;
   if (engine.loadDirectives(sourceManager, checkText, prefixRegex, &implicitBuffers))
     return 2;
@@ -157,19 +171,18 @@ int runCheck(int argc, char **argv, DriverArguments &args, const CheckRequest &r
   BufferOrError inputFile = readFileOrStdin(args.inputFile, true, true);
   if (args.inputFile == "-")
     args.inputFile = "<stdin>";
-  if (!inputFile) {
-    errors << "Could not open input file '" << args.inputFile
-           << "': " << inputFile.error().message() << "\n";
-    return 2;
-  }
+  if (!inputFile)
+    return reportUnreadable("input", args.inputFile, inputFile.error());
   if (inputFile->size() == 0 && !request.allowEmptyInput) {
     errors << "Vetline error: '" << args.inputFile << "' is empty.\n";
     echoCommandLine(argc, argv);
     return 2;
   }
   SmallVector<char, 4096> inputStorage;
-  std::string_view inputText =
-      addCanonicalBuffer(engine, sourceManager, *inputFile, inputStorage, nullptr);
+  std::string_view inputText;
+  if (std::error_code changed =
+          addCanonicalBuffer(engine, sourceManager, *inputFile, inputStorage, inputText, nullptr))
+    return reportUnreadable("input", args.inputFile, changed);
 
   MatchDiagList diags;
   bool passed = engine.verifyInput(sourceManager, inputText,
@@ -208,10 +221,16 @@ int runDriver(int argc, char **argv) {
   DriverArguments args;
   if (!parseArguments(argc, argv, args))
     return 1;
+  // Help, version and the dump explanation end the run before any check.
+  // With a check file named that is not a pass: a suite reading only the
+  // status must not count it as one.
+  int explainedStatus = args.namesCheckFile ? 2 : 0;
+  if (args.helpOrVersionPrinted)
+    return explainedStatus;
   DumpSettings dump = resolveDumpSettings(args.dumpModes, args.dumpFilters, args.dumpContexts);
   if (dump.mode == DumpMode::Help) {
     printDumpExplanation(standardOutput());
-    return 0;
+    return explainedStatus;
   }
   if (args.checkFile.empty()) {
     standardError() << "<check-file> not specified\n";

@@ -31,9 +31,9 @@ DumpSettings resolveDumpSettings(std::span<const DumpMode> modes,
                                  std::span<const uint32_t> contexts);
 
 // Runs one check as the command line asks and returns the exit status:
-// 0 every directive held, 1 a directive failed, 2 the check could not run.
-// Only a command-line error may end the process instead (with status 1),
-// because the option parser does that itself.
+// 0 every directive held, 1 a directive failed or the command line was bad,
+// 2 the check could not run. Help, version and the dump explanation return
+// 0 when no check file was named, else 2: the check did not run.
 int runDriver(int argc, char **argv);
 
 } // namespace vetline

@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
+#include <unordered_map>
 
 namespace vetline::cl {
 
@@ -203,8 +204,10 @@ struct FileIdentity {
 };
 
 // Reads a whole response file. Only regular files and pipes: a device such
-// as /dev/zero would never end.
-bool readResponseFile(const std::string &path, FileIdentity &identity, std::string &text) {
+// as /dev/zero would never end. Reading stops soon after the text grows
+// longer than `maxBytes`; the caller refuses such a file.
+bool readResponseFile(const std::string &path, size_t maxBytes, FileIdentity &identity,
+                      std::string &text) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0)
     return false;
@@ -216,7 +219,7 @@ bool readResponseFile(const std::string &path, FileIdentity &identity, std::stri
   identity = {status.st_dev, status.st_ino};
   text.clear();
   char block[65536];
-  for (;;) {
+  while (text.size() <= maxBytes) {
     ssize_t count = ::read(fd, block, sizeof block);
     if (count < 0 && errno == EINTR)
       continue;
@@ -257,12 +260,39 @@ bool responseFileTokens(std::string &text, std::vector<std::string> &tokens) {
   return true;
 }
 
+// Whether a file being expanded (frame 0 is the argument list itself, not
+// a file) is the file `identity`.
+template <typename Frame>
+bool isActive(const std::vector<Frame> &frames, const FileIdentity &identity) {
+  return std::any_of(frames.begin() + 1, frames.end(),
+                     [&](const Frame &f) { return f.identity == identity; });
+}
+
+// A response file as first read under one name. Later references to the
+// name reuse it, so a file named a million times is read once.
+struct ResponseFile {
+  bool usable = false;
+  FileIdentity identity{};
+  size_t bytes = 0;
+  std::vector<std::string> tokens;
+};
+
+void loadResponseFile(const std::string &path, size_t maxBytes, ResponseFile &file) {
+  std::string text;
+  if (!readResponseFile(path, maxBytes, file.identity, text))
+    return;
+  file.bytes = text.size();
+  // Too long to expand: only its size matters now.
+  file.usable = file.bytes > maxBytes || responseFileTokens(text, file.tokens);
+}
+
 } // namespace
 
 // Walks the arguments with a stack of files being expanded and builds a new
 // list, so that each token is moved once however many files there are (an
 // in-place replacement would move the whole tail at every expansion).
-void expandResponseFiles(std::vector<std::string> &args) {
+bool expandResponseFiles(std::vector<std::string> &args, std::string *overLimit,
+                         const ResponseFileLimits &limits) {
   struct Frame {
     std::vector<std::string> tokens;
     size_t next;
@@ -272,6 +302,8 @@ void expandResponseFiles(std::vector<std::string> &args) {
   result.reserve(args.size());
   std::vector<Frame> frames;
   frames.push_back({std::move(args), 0, {}});
+  std::unordered_map<std::string, ResponseFile> files;
+  size_t arguments = 0, bytes = 0;
   while (!frames.empty()) {
     Frame &frame = frames.back();
     if (frame.next == frame.tokens.size()) {
@@ -284,21 +316,39 @@ void expandResponseFiles(std::vector<std::string> &args) {
       continue;
     }
     std::string path = arg.substr(1);
-    FileIdentity identity{};
-    // Frame 0 is the argument list itself, not a file.
-    bool active = identityOf(path, identity) &&
-                  std::any_of(frames.begin() + 1, frames.end(),
-                              [&](const Frame &f) { return f.identity == identity; });
-    std::string text;
-    std::vector<std::string> tokens;
-    if (active || !readResponseFile(path, identity, text) ||
-        !responseFileTokens(text, tokens)) {
+    auto [entry, isNew] = files.try_emplace(path);
+    ResponseFile &file = entry->second;
+    if (isNew) {
+      // A file being expanded stays as it is, and is not read (a pipe
+      // would lose what it holds).
+      FileIdentity identity{};
+      if (identityOf(path, identity) && isActive(frames, identity)) {
+        files.erase(entry);
+        result.push_back(std::move(arg));
+        continue;
+      }
+      loadResponseFile(path, limits.bytes - bytes, file);
+    }
+    if (!file.usable || isActive(frames, file.identity)) {
       result.push_back(std::move(arg));
       continue;
     }
-    frames.push_back({std::move(tokens), 0, identity});
+    bool tooManyBytes = file.bytes > limits.bytes - bytes;
+    if (tooManyBytes || file.tokens.size() > limits.arguments - arguments) {
+      if (overLimit)
+        *overLimit = "Response file '" + path + "' expands the command line past " +
+                     (tooManyBytes ? std::to_string(limits.bytes) + " bytes"
+                                   : std::to_string(limits.arguments) + " arguments");
+      result.push_back(std::move(arg));
+      args = std::move(result);
+      return false;
+    }
+    bytes += file.bytes;
+    arguments += file.tokens.size();
+    frames.push_back({file.tokens, 0, file.identity});
   }
   args = std::move(result);
+  return true;
 }
 
 // ---- Edit distance ----
@@ -416,6 +466,7 @@ public:
         err(settings.errors ? *settings.errors : standardError()) {}
 
   bool run();
+  bool namesPositional() const { return positionalNamed; }
 
 private:
   using Value = std::optional<std::string_view>;
@@ -425,7 +476,10 @@ private:
   void parseArgument();
   void handlePositionalArgument(std::string_view arg);
   Option *lookup(std::string_view name, bool doubleDash, Value &value) const;
-  Option *prefixOrGroup(std::string_view name, std::string_view &argName, Value &value);
+  Option *prefixOrGroup(std::string_view name, std::string_view &argName, Value &value,
+                        bool acting = true);
+  bool restNamesPositional();
+  size_t valuesTaken(const Option &o, Value value) const;
   Option *findPrefixed(std::string_view name, bool groupingOnly, size_t &length) const;
   std::optional<std::string> suggest(std::string_view written) const;
   void unrecognised(std::string_view arg, const std::optional<std::string> &suggestion);
@@ -451,6 +505,7 @@ private:
   size_t longestName = 0;
   bool unbounded = false;
   bool failed = false;
+  bool positionalNamed = false;
 };
 
 bool isRequiredRule(OccurrenceRule rule) { return rule == Required || rule == OneOrMore; }
@@ -515,8 +570,12 @@ bool ArgumentParser::run() {
     parseArgument();
     ++index;
   }
-  if (stopped())
+  positionalNamed = std::any_of(positionalValues.begin(), positionalValues.end(),
+                                [](const auto &value) { return !value.first.empty(); });
+  if (stopped()) {
+    positionalNamed = positionalNamed || restNamesPositional();
     return true;
+  }
   handOutPositionals();
   finalChecks();
   r.extraHelpTexts.clear();
@@ -625,8 +684,10 @@ Option *ArgumentParser::findPrefixed(std::string_view name, bool groupingOnly,
   return nullptr;
 }
 
+// With `acting` false nothing is printed or recorded: the argument is
+// only classified.
 Option *ArgumentParser::prefixOrGroup(std::string_view name, std::string_view &argName,
-                                      Value &value) {
+                                      Value &value, bool acting) {
   if (name.size() < 2)
     return nullptr;
   bool groupingOnly = false;
@@ -650,13 +711,70 @@ Option *ArgumentParser::prefixOrGroup(std::string_view name, std::string_view &a
       return o;
     }
     if (o->valueExpectation() == ValueRequired) {
-      o->error("may not occur within a group!", argName);
+      if (acting)
+        o->error("may not occur within a group!", argName);
       return nullptr;
     }
-    giveValue(*o, unsigned(index), argName, std::nullopt);
+    if (acting)
+      giveValue(*o, unsigned(index), argName, std::nullopt);
     name = rest;
     groupingOnly = true;
   }
+}
+
+// After a help or version request ended the parse: whether the arguments
+// after it would have given a positional option a value. They are only
+// classified; nothing is printed or recorded.
+bool ArgumentParser::restNamesPositional() {
+  bool dashDash = dashDashSeen;
+  for (size_t i = index; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    if (arg.empty() || arg[0] != '-' || arg == "-" || dashDash) {
+      if (!arg.empty())
+        return true;
+      continue;
+    }
+    if (arg == "--") {
+      dashDash = true;
+      continue;
+    }
+    std::string_view name = arg.substr(1);
+    bool doubleDash = !name.empty() && name[0] == '-';
+    if (doubleDash)
+      name.remove_prefix(1);
+    Value value;
+    Option *o = lookup(name, doubleDash, value);
+    std::string_view argName;
+    if (!o && !(doubleDash && settings.longOptionsUseDoubleDash))
+      o = prefixOrGroup(name, argName, value, false);
+    if (o)
+      i += valuesTaken(*o, value);
+  }
+  return false;
+}
+
+// How many of the following arguments giveValue would take as values.
+size_t ArgumentParser::valuesTaken(const Option &o, Value value) const {
+  if (o.formatting() == Positional)
+    return 0;
+  size_t taken = 0;
+  switch (o.valueExpectation()) {
+  case ValueRequired:
+    if (!value) {
+      if (o.formatting() == GluedValueOnly)
+        return 0;
+      taken = 1;
+      value = std::string_view();
+    }
+    break;
+  case ValueDisallowed:
+    return 0;
+  default:
+    break;
+  }
+  if (o.additionalValues > 0)
+    taken += size_t(o.additionalValues) + (value ? 0 : 1);
+  return taken;
 }
 
 std::optional<std::string> ArgumentParser::suggest(std::string_view written) const {
@@ -883,6 +1001,18 @@ void requestExit(int code) {
     currentParse->exitCode = code;
 }
 
+namespace {
+
+ParseResult finishParse(const ParseResult &result, const ParseSettings &settings) {
+  if (!result.ok && settings.mayExit && !settings.errors) {
+    standardOutput().flush();
+    std::exit(1);
+  }
+  return result;
+}
+
+} // namespace
+
 ParseResult parseArguments(const std::vector<std::string> &processArgs,
                            const ParseSettings &settings) {
   ensureHelpOptions();
@@ -894,7 +1024,8 @@ ParseResult parseArguments(const std::vector<std::string> &processArgs,
     tokenizeCommandLine(settings.environmentValue, *tokens);
   for (size_t i = 1; i < processArgs.size(); ++i)
     tokens->push_back(processArgs[i]);
-  expandResponseFiles(*tokens);
+  std::string overLimit;
+  bool expanded = expandResponseFiles(*tokens, &overLimit);
   // Keep this parse's tokens until the next one; the previous ones go now.
   delete lastTokens;
   lastTokens = tokens;
@@ -902,6 +1033,12 @@ ParseResult parseArguments(const std::vector<std::string> &processArgs,
   OptionRegistry &r = registry();
   r.programName = std::string(fileNamePart((*tokens)[0]));
   r.overview = settings.overview;
+  if (!expanded) {
+    // What was expanded is cut off somewhere: none of it is parsed.
+    OutputStream &err = settings.errors ? *settings.errors : standardError();
+    err << r.programName << ": " << overLimit << "\n";
+    return finishParse(ParseResult{false, -1}, settings);
+  }
 
   ParseContext context;
   context.output = settings.output;
@@ -915,11 +1052,8 @@ ParseResult parseArguments(const std::vector<std::string> &processArgs,
   ParseResult result;
   result.ok = ok;
   result.exitCode = context.exitCode;
-  if (!ok && settings.mayExit && !settings.errors) {
-    standardOutput().flush();
-    std::exit(1);
-  }
-  return result;
+  result.namesPositional = parser.namesPositional();
+  return finishParse(result, settings);
 }
 
 bool parseCommandLine(int argc, const char *const *argv, std::string_view overview,

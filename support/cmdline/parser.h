@@ -45,6 +45,10 @@ struct ParseResult {
   bool ok = true;
   // The exit status a help or version option asked for; -1 when none did.
   int exitCode = -1;
+  // Whether the arguments give a positional option a value that is not
+  // empty. After a help or version request, the arguments it left unparsed
+  // count as well, classified as the parse would have read them.
+  bool namesPositional = false;
 };
 
 ParseResult parseArguments(const std::vector<std::string> &args, const ParseSettings &settings);
@@ -54,9 +58,21 @@ ParseResult parseArguments(const std::vector<std::string> &args, const ParseSett
 // character; empty tokens are dropped.
 void tokenizeCommandLine(std::string_view text, std::vector<std::string> &tokens);
 
+// What response files may add to a command line, over all of them
+// together. Without a bound, files that each name the next one twice double
+// the list at every level. Far above any build system's command line.
+struct ResponseFileLimits {
+  size_t arguments = size_t{1} << 22;
+  size_t bytes = size_t{1} << 28;
+};
+
 // Replaces each "@file" argument by the file's tokens, recursively; a file
-// already being expanded, or one that cannot be read, stays as it is.
-void expandResponseFiles(std::vector<std::string> &args);
+// already being expanded, or one that cannot be read, stays as it is. Every
+// expansion counts its file's tokens and bytes against `limits`; the
+// expansion that goes past them stops the walk and returns false, with
+// the message (naming the file as written and the limit) in `overLimit`.
+bool expandResponseFiles(std::vector<std::string> &args, std::string *overLimit = nullptr,
+                         const ResponseFileLimits &limits = {});
 
 // Converts UTF-16 text after its byte-order mark (either byte order) to
 // UTF-8; false when it is not valid UTF-16.

@@ -251,6 +251,60 @@ TEST(Parser, HelpAndVersionStopTheParseAfterEarlierErrors) {
   }
 }
 
+struct NamedPositionalCase {
+  std::vector<std::string> args;
+  bool namesPositional;
+};
+
+// The arguments after a help or version request are not parsed, but they
+// are read the way the parse would have read them.
+const NamedPositionalCase namedPositionalCases[] = {
+    {{"-version"}, false},
+    {{"-version", "f"}, true},
+    {{"f", "-version"}, true},
+    {{"", "-version"}, false},
+    {{"-version", ""}, false},
+    {{"-version", "-"}, true},
+    {{"-version", "--", "-v"}, true},
+    {{"-version", "-input", "--", "-v"}, false},
+    {{"-version", "-input", "f"}, false},
+    {{"-version", "-input=f", "g"}, true},
+    {{"-version", "-input"}, false},
+    {{"-version", "-mode", "always"}, false},
+    {{"-version", "-Ifoo", "f"}, true},
+    {{"-version", "-I", "f"}, false},
+    {{"-version", "-D", "f"}, true},
+    {{"-version", "-vo", "f"}, false},
+    {{"-version", "-no-such-option", "f"}, true},
+    {{"-h", "-prefixes", "f", "-quiet"}, false},
+    {{"-h", "-quiet", "f"}, true},
+};
+
+TEST(Parser, HelpAndVersionTellWhetherAPositionalWasNamed) {
+  for (const NamedPositionalCase &c : namedPositionalCases) {
+    std::string trace;
+    for (const std::string &arg : c.args)
+      trace += " '" + arg + "'";
+    SCOPED_TRACE(trace);
+    Options options;
+    std::vector<std::string> args = {"vetline"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ParseSettings settings;
+    std::string printed;
+    StringOutputStream output(printed);
+    settings.output = &output;
+    settings.errors = &output;
+    settings.mayExit = false;
+    ParseResult result = parseArguments(args, settings);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.namesPositional, c.namesPositional);
+    // Nothing after the request was acted on.
+    EXPECT_EQ(options.input.occurrences + options.out.occurrences + options.quiet.occurrences +
+                  options.prefix.occurrences,
+              0);
+  }
+}
+
 TEST(Parser, RequiredOptionsAndPositionals) {
   SubCommand tool("tool", "");
   SingleOption<std::string> name{"name", Required, sub(tool)};
@@ -493,6 +547,66 @@ TEST_F(ResponseFiles, ManySmallFilesStayLinear) {
   EXPECT_EQ(args[1], "x");
   EXPECT_EQ(args[50000], "x");
   EXPECT_EQ(args[50001], "end");
+}
+
+struct LimitCase {
+  const char *name;
+  // Response files: name and text; "@" + name refers to one.
+  std::vector<std::pair<std::string, std::string>> files;
+  std::vector<std::string> args;
+  // Empty when the expansion stays within 10 arguments and 100 bytes.
+  std::string overLimit;
+};
+
+const LimitCase limitCases[] = {
+    {"exactly at both limits", {{"a", "1 2 3 4 5 6 7 8 9 " + std::string(81, 'x')}}, {"@a"}, ""},
+    {"one argument too many", {{"a", "1 2 3 4 5 6 7 8 9 10 11"}}, {"@a"},
+     "Response file 'a' expands the command line past 10 arguments"},
+    {"one byte too many", {{"a", std::string(101, 'x')}}, {"@a"},
+     "Response file 'a' expands the command line past 100 bytes"},
+    {"a file named again counts again", {{"a", "1 2 3 4"}}, {"@a", "@a", "@a"},
+     "Response file 'a' expands the command line past 10 arguments"},
+    {"files inside files count", {{"a", "@b @b"}, {"b", "1 2 3 4 5"}}, {"@a"},
+     "Response file 'b' expands the command line past 10 arguments"},
+    {"arguments of the command line itself are free", {{"a", "1 2 3 4 5 6 7 8 9 10"}},
+     {"@a", "x", "y", "z"}, ""},
+    {"a file being expanded stays and costs nothing", {{"a", "1 2 3 4 5 6 7 8 @a"}}, {"@a"},
+     ""},
+};
+
+TEST_F(ResponseFiles, TotalIsBounded) {
+  std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+  for (const LimitCase &c : limitCases) {
+    SCOPED_TRACE(c.name);
+    for (const auto &[name, text] : c.files)
+      write(name, text);
+    std::vector<std::string> args = {"prog"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::string overLimit;
+    bool expanded = expandResponseFiles(args, &overLimit, ResponseFileLimits{10, 100});
+    EXPECT_EQ(expanded, c.overLimit.empty());
+    EXPECT_EQ(overLimit, c.overLimit);
+  }
+  std::filesystem::current_path(previous);
+}
+
+// Forty files, each naming the next one twice, would expand to 2^40
+// arguments. The parse reports the file whose expansion crossed the bound
+// (the last of the chain: most expansions are of it) and parses nothing,
+// quickly, since each file is read once.
+TEST_F(ResponseFiles, DoublingChainIsACommandLineError) {
+  Options options;
+  for (int level = 0; level < 40; ++level) {
+    std::string next = "@" + (dir / ("l" + std::to_string(level + 1))).string();
+    write("l" + std::to_string(level), next + " " + next);
+  }
+  write("l40", "-v");
+  testing::ParseRun run = runParse({"vetline", "-quiet", "@" + (dir / "l0").string(), "f"});
+  EXPECT_FALSE(run.ok);
+  EXPECT_EQ(run.errors, "vetline: Response file '" + (dir / "l40").string() +
+                            "' expands the command line past 4194304 arguments\n");
+  EXPECT_EQ(options.summary(), "");
 }
 
 TEST(Utf16, Conversion) {
