@@ -7,6 +7,7 @@
 #include "engine/check_engine.h"
 #include "support/error.h"
 #include "support/output_stream.h"
+#include "support/process/crash_report.h"
 #include "support/small_vector.h"
 #include "support/source_manager.h"
 #include "support/text_buffer.h"
@@ -14,8 +15,6 @@
 #include "tool/input_dump.h"
 
 #include <algorithm>
-#include <csignal>
-#include <new>
 #include <string>
 #include <system_error>
 #include <unistd.h>
@@ -26,35 +25,24 @@ namespace {
 // Exit status of a run whose output pipe was closed under it.
 constexpr int BrokenPipeStatus = 74;
 
-void exitOnBrokenPipe(int) { _exit(BrokenPipeStatus); }
+void exitOnBrokenPipe() { _exit(BrokenPipeStatus); }
 
-// The process-wide handlers of one run. They are put back as they were when
-// the run ends, because the run may be one of many in the same process.
+// The start-up of a run: crash reporting and the allocation-failure
+// handler, installed once per process, and the arguments for the stack
+// dump, which last as long as the run.
 class RunHandlers {
 public:
-  RunHandlers() {
-    struct sigaction action = {};
-    action.sa_handler = exitOnBrokenPipe;
-    sigemptyset(&action.sa_mask);
-    hasPipeAction = sigaction(SIGPIPE, &action, &previousPipeAction) == 0;
-    previousNewHandler = std::get_new_handler();
-    installOutOfMemoryHandler();
-  }
+  RunHandlers(int argc, char **argv) : processSupport(argc, argv, exitOnBrokenPipe) {}
   ~RunHandlers() {
-    // Standard output is buffered: write it out while a closed pipe still
-    // ends the run with its own status instead of the signal.
+    // Standard output is buffered: write it out while the run's arguments
+    // still head a crash report.
     standardOutput().flush();
-    std::set_new_handler(previousNewHandler);
-    if (hasPipeAction)
-      sigaction(SIGPIPE, &previousPipeAction, nullptr);
   }
   RunHandlers(const RunHandlers &) = delete;
   RunHandlers &operator=(const RunHandlers &) = delete;
 
 private:
-  struct sigaction previousPipeAction = {};
-  bool hasPipeAction = false;
-  std::new_handler previousNewHandler = nullptr;
+  ProcessSupport processSupport;
 };
 
 CheckRequest makeRequest(const DriverArguments &args) {
@@ -217,7 +205,7 @@ DumpSettings resolveDumpSettings(std::span<const DumpMode> modes,
 }
 
 int runDriver(int argc, char **argv) {
-  RunHandlers handlers;
+  RunHandlers handlers(argc, argv);
   DriverArguments args;
   if (!parseArguments(argc, argv, args))
     return 1;

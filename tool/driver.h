@@ -1,7 +1,8 @@
 // The entry point's run sequence, callable without ending the process so
-// that the whole-tool fuzz target can run it in-process. It keeps no state
-// between calls: every buffer, engine and handler it sets up is released or
-// restored before it returns.
+// that the whole-tool fuzz target can run it in-process. Every buffer and
+// engine of a run is released before it returns; the crash reporting and
+// the allocation-failure handler are process-wide, installed by the first
+// run and kept, so later runs find them in place.
 #pragma once
 
 #include <cstdint>

@@ -63,9 +63,11 @@ int run(std::vector<std::string> words) {
 
 void ignoreNewFailure() {}
 
-// The fuzz target runs the tool many times in one process: a run must leave
-// the process handlers as it found them and give the same answer each time.
-TEST(Driver, RunsRepeatUnchangedAndRestoreHandlers) {
+// The fuzz target runs the tool many times in one process: each run gives
+// the same answer, and what is process-wide (the signal handlers, the crash
+// callbacks, the allocation-failure handler) is installed by the first run
+// and kept, so that runs never use up the eight crash-callback slots.
+TEST(Driver, RunsRepeatUnchangedAndInstallHandlersOnce) {
   struct sigaction ignore = {}, previous = {};
   ignore.sa_handler = SIG_IGN;
   ASSERT_EQ(sigaction(SIGPIPE, &ignore, &previous), 0);
@@ -73,14 +75,21 @@ TEST(Driver, RunsRepeatUnchangedAndRestoreHandlers) {
 
   testing::internal::CaptureStderr();
   int first = run({"vetline", "missing-check-file.txt"});
+  struct sigaction afterFirst = {};
+  sigaction(SIGPIPE, nullptr, &afterFirst);
+  std::new_handler newHandlerAfterFirst = std::get_new_handler();
   int second = run({"vetline", "missing-check-file.txt"});
   int noCheckFile = run({"vetline"});
   std::string printed = testing::internal::GetCapturedStderr();
+  testing::internal::CaptureStderr();
+  int runsWithStatus2 = 0;
+  for (int i = 0; i < 12; ++i)
+    runsWithStatus2 += run({"vetline"}) == 2;
+  std::string printedByLoop = testing::internal::GetCapturedStderr();
 
-  struct sigaction after = {};
-  sigaction(SIGPIPE, nullptr, &after);
-  EXPECT_EQ(after.sa_handler, SIG_IGN);
-  EXPECT_EQ(std::get_new_handler(), ignoreNewFailure);
+  struct sigaction afterAll = {};
+  sigaction(SIGPIPE, nullptr, &afterAll);
+  std::new_handler newHandlerAfterAll = std::get_new_handler();
   sigaction(SIGPIPE, &previous, nullptr);
   std::set_new_handler(previousNew);
 
@@ -90,6 +99,17 @@ TEST(Driver, RunsRepeatUnchangedAndRestoreHandlers) {
   EXPECT_EQ(printed, "Could not open check file 'missing-check-file.txt': No such file or directory\n"
                      "Could not open check file 'missing-check-file.txt': No such file or directory\n"
                      "<check-file> not specified\n");
+  EXPECT_EQ(runsWithStatus2, 12);
+  std::string expectedByLoop;
+  for (int i = 0; i < 12; ++i)
+    expectedByLoop += "<check-file> not specified\n";
+  EXPECT_EQ(printedByLoop, expectedByLoop);
+  // A closed pipe ends a run with its own status even when the caller
+  // ignored SIGPIPE.
+  EXPECT_NE(afterFirst.sa_handler, SIG_IGN);
+  EXPECT_EQ(afterAll.sa_sigaction, afterFirst.sa_sigaction);
+  EXPECT_NE(newHandlerAfterFirst, ignoreNewFailure);
+  EXPECT_EQ(newHandlerAfterAll, newHandlerAfterFirst);
 }
 
 // ---- Files that change while they are read ----

@@ -1,0 +1,18 @@
+// The C library's assertion-failure entry point, replaced so that a failed
+// assertion prints the backtrace of the crash reporting before it aborts.
+#include "support/process/crash_report.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+extern "C" [[noreturn]] void __assert_fail(const char *assertion, const char *file,
+                                           unsigned int line, const char *function) noexcept {
+  if (function)
+    std::fprintf(stderr, "Assertion failed: (%s), function %s, file %s, line %d.\n", assertion,
+                 function, file, static_cast<int>(line));
+  else
+    std::fprintf(stderr, "Assertion failed: (%s), file %s, line %d.\n", assertion, file,
+                 static_cast<int>(line));
+  vetline::writeBacktrace(vetline::standardError());
+  std::abort();
+}
