@@ -150,6 +150,9 @@ int runCheck(int argc, char **argv, DriverArguments &args, const CheckRequest &r
   unsigned checkBufferNumber = 0;
   std::string_view checkText =
       addCanonicalBuffer(engine, sourceManager, *checkFile, checkStorage, &checkBufferNumber);
+  // Everything from here on reads the canonical copy; the file's own bytes
+  // would only add their size to the run's memory.
+  checkFile.take().reset();
   ImplicitBufferRange implicitBuffers;
   if (engine.loadDirectives(sourceManager, checkText, prefixRegex, &implicitBuffers))
     return 2;
@@ -170,6 +173,7 @@ int runCheck(int argc, char **argv, DriverArguments &args, const CheckRequest &r
   SmallVector<char, 4096> inputStorage;
   std::string_view inputText =
       addCanonicalBuffer(engine, sourceManager, *inputFile, inputStorage, nullptr);
+  inputFile.take().reset();
 
   MatchDiagList diags;
   bool passed = engine.verifyInput(sourceManager, inputText,
