@@ -1,8 +1,9 @@
 // Directive checking. Each directive costs one search from the end of the
 // previous match (several for COUNT), plus one search per NOT pattern over
 // the text it guards. Every DAG pattern searches from its group's start
-// (again after each overlap), and its match is placed among the group's
-// earlier ones by binary search, never by walking them all.
+// (again after each overlap; a fixed text seen earlier in the group from the
+// end of its last match), and its match is placed among the group's earlier
+// ones by binary search, never by walking them all.
 // Tested by check_verifier_test.cpp and the end-to-end cases under check/.
 #include "engine/check_verifier.h"
 
@@ -15,6 +16,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace vetline {
@@ -33,6 +36,14 @@ std::string_view cut(std::string_view region, size_t offset, size_t length) {
 }
 
 SourceLocation locationOf(const char *pointer) { return SourceLocation::fromPointer(pointer); }
+
+// True when searching the same text again is bound to find the same match:
+// the pattern's regex cannot change through values its own match defines.
+bool searchRepeatsItself(const CheckPattern &pattern) {
+  return pattern.substitutions.empty() ||
+         (pattern.stringVarDefs.empty() &&
+          (!pattern.numericVarDefs || pattern.numericVarDefs->empty()));
+}
 
 // Half-open offsets of an accepted DAG match within the region.
 struct DagRange {
@@ -70,6 +81,9 @@ private:
   const CheckRequest &request;
   MatchDiagList *diags;
   RegexCache cache;
+  // For each fixed text of the current DAG group, the end of the match that
+  // the last DAG pattern with that text accepted.
+  std::unordered_map<std::string_view, size_t> fixedDagEnds;
 };
 
 size_t DirectiveChecker::checkDirective(const CheckDirective &directive, std::string_view region,
@@ -95,6 +109,12 @@ size_t DirectiveChecker::checkDirective(const CheckDirective &directive, std::st
     if (repetition == 1)
       first = lastPos + position;
     end += position + length;
+    // An empty match right where the search began leaves the next search
+    // the same text, so every remaining repetition would find the same
+    // empty match; only -v shows them. A pattern that both uses variables
+    // and defines them may search for something else next time.
+    if (position == 0 && length == 0 && !request.verbose && searchRepeatsItself(pattern))
+      break;
   }
   matchLength = end - first;
   if (labelScan)
@@ -116,6 +136,7 @@ size_t DirectiveChecker::matchDagGroups(const CheckDirective &directive, std::st
   const std::vector<CheckPattern> &patterns = directive.notDagPatterns;
   size_t start = 0;
   std::vector<DagRange> ranges;
+  fixedDagEnds.clear();
   for (size_t index = 0; index < patterns.size(); ++index) {
     const CheckPattern &pattern = patterns[index];
     if (pattern.type.kind == DirectiveKind::Not) {
@@ -137,6 +158,7 @@ size_t DirectiveChecker::matchDagGroups(const CheckDirective &directive, std::st
     }
     start = ranges.back().to;
     ranges.clear();
+    fixedDagEnds.clear();
   }
   return start;
 }
@@ -151,6 +173,21 @@ bool DirectiveChecker::matchDag(const CheckDirective &directive, const CheckPatt
   size_t len = 0;
   size_t cursor = 0;
   ReportSubject subject{dag, directive.prefix, dag.location, 1};
+  // A fixed text's matches all have its length, so every occurrence the
+  // walk below passes over overlaps an accepted match, and it accepts the
+  // first occurrence that overlaps none. An earlier pattern of the group
+  // with the same text accepted the first such occurrence of its time;
+  // ranges only grow, so nothing before the end of that match can be
+  // accepted now, and the walk from the group's start would pass through
+  // that end anyway. Repeated lines would otherwise walk over every earlier
+  // match again. -vv shows each step of the walk, so it takes them all.
+  bool skipsRepeats =
+      !dag.fixedText.empty() && !request.veryVerbose && !request.allowDeprecatedDagOverlap;
+  if (skipsRepeats) {
+    auto earlier = fixedDagEnds.find(dag.fixedText);
+    if (earlier != fixedDagEnds.end())
+      pos = std::max(pos, earlier->second);
+  }
   for (;;) {
     std::string_view searched = tailFrom(region, pos);
     MatchOutcome outcome = search(dag, searched);
@@ -193,6 +230,8 @@ bool DirectiveChecker::matchDag(const CheckDirective &directive, const CheckPatt
     pos = ranges[cursor].to;
     ++cursor;
   }
+  if (skipsRepeats)
+    fixedDagEnds[dag.fixedText] = pos + len;
   if (!request.veryVerbose) {
     ReportSubject accepted{dag, directive.prefix, dag.location, 1};
     discardError(reportFound(true, sourceManager, accepted, region, MatchOutcome::found(pos, len),

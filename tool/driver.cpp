@@ -152,6 +152,9 @@ int runCheck(int argc, char **argv, DriverArguments &args, const CheckRequest &r
   if (std::error_code changed = addCanonicalBuffer(engine, sourceManager, *checkFile,
                                                    checkStorage, checkText, &checkBufferNumber))
     return reportUnreadable("check", args.checkFile, changed);
+  // Everything from here on reads the canonical copy; the file's own bytes
+  // would only add their size to the run's memory.
+  checkFile.take().reset();
   ImplicitBufferRange implicitBuffers;
   if (engine.loadDirectives(sourceManager, checkText, prefixRegex, &implicitBuffers))
     return 2;
@@ -171,6 +174,7 @@ int runCheck(int argc, char **argv, DriverArguments &args, const CheckRequest &r
   if (std::error_code changed =
           addCanonicalBuffer(engine, sourceManager, *inputFile, inputStorage, inputText, nullptr))
     return reportUnreadable("input", args.inputFile, changed);
+  inputFile.take().reset();
 
   MatchDiagList diags;
   bool passed = engine.verifyInput(sourceManager, inputText,

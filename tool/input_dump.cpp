@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace vetline {
 namespace {
@@ -281,36 +282,92 @@ void printAnnotationLine(OutputStream &os, const DumpAnnotation &annotation, uin
   os << '\n';
 }
 
+// Collects shown output for the real stream and hands it over in blocks of
+// PendingLimit bytes; a write of that size or more goes straight through, so
+// a huge input line or mark run is never copied whole.
+class PendingStream final : public OutputStream {
+public:
+  PendingStream(std::string &pending, OutputStream &target)
+      : OutputStream(StreamKind::Other, true), pending(pending), target(target) {}
+
+  void writeOut() {
+    target << pending;
+    pending.clear();
+  }
+
+protected:
+  void deliver(const char *bytes, size_t count) override {
+    delivered += count;
+    if (pending.size() + count > PendingLimit)
+      writeOut();
+    if (count >= PendingLimit)
+      target.write(bytes, count);
+    else
+      pending.append(bytes, count);
+  }
+  uint64_t deliveredCount() const override { return delivered; }
+
+private:
+  std::string &pending;
+  OutputStream &target;
+  uint64_t delivered = 0;
+};
+
+// Counts the line feeds a rendering would print, without keeping it.
+class LineFeedCounter final : public OutputStream {
+public:
+  LineFeedCounter() : OutputStream(StreamKind::Other, true) {}
+  size_t lineFeeds = 0;
+
+protected:
+  void deliver(const char *bytes, size_t count) override {
+    delivered += count;
+    lineFeeds += static_cast<size_t>(std::count(bytes, bytes + count, '\n'));
+  }
+  uint64_t deliveredCount() const override { return delivered; }
+
+private:
+  uint64_t delivered = 0;
+};
+
+// One input line set aside with its annotations; drawn again from the input
+// when the run turns out to be shown.
+struct HeldLine {
+  uint32_t line;
+  std::string_view text;
+  std::span<const DumpAnnotation> annotations;
+};
+
 // Hidden lines wait here until the next shown line. A run of four lines or
-// more is shown as three dot lines, so once it has four line feeds the text
-// itself is no longer needed and is dropped.
+// more is shown as three dot lines, so once it has four line feeds the
+// lines themselves are no longer needed and are dropped.
 class ElidedLines {
 public:
   bool becomesDots() const { return dots; }
 
-  void add(std::string_view rendered) {
+  void add(const HeldLine &held, size_t renderedLineFeeds) {
     if (dots)
       return;
-    text += rendered;
-    lineFeeds += static_cast<size_t>(std::count(rendered.begin(), rendered.end(), '\n'));
+    lines.push_back(held);
+    lineFeeds += renderedLineFeeds;
     if (lineFeeds >= 4) {
       dots = true;
-      text.clear();
+      lines.clear();
     }
   }
 
-  // Hands over the run: its text (empty for dots), then starts a new run.
-  bool take(std::string &out) {
+  // Hands over the run: its lines (none for dots), then starts a new run.
+  bool take(std::vector<HeldLine> &out) {
     bool wasDots = dots;
-    out += text;
-    text.clear();
+    out.swap(lines);
+    lines.clear();
     lineFeeds = 0;
     dots = false;
     return wasDots;
   }
 
 private:
-  std::string text;
+  std::vector<HeldLine> lines;
   size_t lineFeeds = 0;
   bool dots = false;
 };
@@ -318,7 +375,8 @@ private:
 class DumpPrinter {
 public:
   DumpPrinter(OutputStream &stream, bool verbose, unsigned width, ColorPolicy colors)
-      : stream(stream), verbose(verbose), width(width), colors(colors), lineStream(lineText) {}
+      : stream(stream), verbose(verbose), width(width), colors(colors),
+        lineStream(pending, stream) {}
 
   void printLine(uint32_t line, std::string_view text, bool hidden,
                  std::span<const DumpAnnotation> annotations);
@@ -328,21 +386,18 @@ public:
   }
 
 private:
-  void render(uint32_t line, std::string_view text, std::span<const DumpAnnotation> annotations);
+  void render(OutputStream &os, const HeldLine &held);
   void flushElidedLines();
-  void writePending() {
-    stream << pending;
-    pending.clear();
-  }
+  void writePending() { lineStream.writeOut(); }
 
   OutputStream &stream;
   bool verbose;
   unsigned width;
   ColorPolicy colors;
-  std::string lineText;
-  StringOutputStream lineStream;
   std::string pending;
+  PendingStream lineStream;
   ElidedLines elided;
+  std::vector<HeldLine> released;
   std::vector<const DumpAnnotation *> goodMatches;
 };
 
@@ -352,43 +407,47 @@ void DumpPrinter::printLine(uint32_t line, std::string_view text, bool hidden,
                             std::span<const DumpAnnotation> annotations) {
   if (hidden && elided.becomesDots())
     return;
-  if (!hidden)
-    flushElidedLines();
-  // Set-aside lines carry colours whenever the dump has them; shown lines
-  // also obey the real stream's own gate.
-  lineStream.allowColors(colors == ColorPolicy::Force && (hidden || stream.colorsAllowed()));
-  lineText.clear();
-  render(line, text, annotations);
+  HeldLine held{line, text, annotations};
   if (hidden) {
-    elided.add(lineText);
+    LineFeedCounter counter;
+    render(counter, held);
+    elided.add(held, counter.lineFeeds);
     return;
   }
-  pending += lineText;
-  if (pending.size() >= PendingLimit)
-    writePending();
+  flushElidedLines();
+  // Shown lines obey the real stream's own colour gate; set-aside ones
+  // carry colours whenever the dump has them.
+  lineStream.allowColors(colors == ColorPolicy::Force && stream.colorsAllowed());
+  render(lineStream, held);
 }
 
-void DumpPrinter::render(uint32_t line, std::string_view text,
-                         std::span<const DumpAnnotation> annotations) {
+void DumpPrinter::render(OutputStream &os, const HeldLine &held) {
   {
-    ColorScope number(lineStream, TerminalColor::Black, true, false, colors);
-    lineStream << paddedDecimal(line, width) << ": ";
+    ColorScope number(os, TerminalColor::Black, true, false, colors);
+    os << paddedDecimal(held.line, width) << ": ";
   }
   goodMatches.clear();
   if (verbose && colors == ColorPolicy::Force)
-    for (const DumpAnnotation &annotation : annotations)
+    for (const DumpAnnotation &annotation : held.annotations)
       if (annotation.goodMatch)
         goodMatches.push_back(&annotation);
-  printInputLine(lineStream, text, verbose, goodMatches, colors);
-  lineStream << '\n';
-  for (const DumpAnnotation &annotation : annotations)
-    printAnnotationLine(lineStream, annotation, text.size(), width, colors);
+  printInputLine(os, held.text, verbose, goodMatches, colors);
+  os << '\n';
+  for (const DumpAnnotation &annotation : held.annotations)
+    printAnnotationLine(os, annotation, held.text.size(), width, colors);
 }
 
 // Writes the set-aside run as it is when it takes at most three lines, else
 // as three dot lines.
 void DumpPrinter::flushElidedLines() {
-  if (!elided.take(pending))
+  bool dots = elided.take(released);
+  if (!released.empty()) {
+    lineStream.allowColors(colors == ColorPolicy::Force);
+    for (const HeldLine &held : released)
+      render(lineStream, held);
+    released.clear();
+  }
+  if (!dots)
     return;
   writePending();
   for (int i = 0; i < 3; ++i) {

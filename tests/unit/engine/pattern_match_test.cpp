@@ -113,6 +113,28 @@ TEST(PatternMatch, ClosestCandidateAgreesWithReference) {
   }
 }
 
+// Periodic text makes every offset a near miss, so the distances along
+// shared diagonals are reused across offsets; lines longer than the example
+// and edits spread over it keep the cap from cutting the work short.
+TEST(PatternMatch, ClosestCandidateInPeriodicTextAgreesWithReference) {
+  std::mt19937 random(2026);
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    std::string unit = round % 3 ? "i32 0, " : "ab";
+    size_t exampleLength = 20 + random() % 180;
+    std::string line;
+    while (line.size() < exampleLength + 300)
+      line += unit;
+    std::string example = line.substr(random() % unit.size(), exampleLength);
+    for (size_t edits = random() % 60; edits > 0; --edits)
+      example[random() % example.size()] = "xa0 "[random() % 4];
+    std::string text = (round % 4 ? "" : "start\n") + line;
+    if (round % 5 == 0)
+      text += "\n" + example.substr(0, example.size() / 2) + "\n" + line;
+    EXPECT_EQ(closestCandidateIn(text, example), referenceCandidate(text, example));
+  }
+}
+
 struct FixedCase {
   std::string haystack;
   std::string needle;
