@@ -54,9 +54,9 @@ private:
   bool parseStringDefinition(std::string_view block, std::string_view name);
   bool parseStringUse(std::string_view name);
   void appendLiteral(std::string_view &text);
-  bool addRegex(std::string_view piece);
+  bool parseNumericBlockText(std::string_view block, bool isLegacy);
+  bool addRegex(std::string_view piece, const char *at = nullptr);
   bool checkWholeRegex();
-  bool refuseNumericBlock(std::string_view block);
   size_t nextMarker(std::string_view marker, size_t &cached, size_t from) const;
   bool reportError(const char *at, const std::string &message) {
     sourceManager.emitDiagnostic(SourceLocation::fromPointer(at), DiagKind::Error, message);
@@ -73,6 +73,8 @@ private:
   std::string_view whole;
   size_t nextBraces = 0;
   size_t nextBrackets = 0;
+  // Where numeric values go, for checking the whole regex.
+  std::vector<size_t> valueIndices;
 };
 
 bool PatternParser::parse(std::string_view text) {
@@ -161,11 +163,13 @@ size_t PatternParser::nextMarker(std::string_view marker, size_t &cached, size_t
   return std::min(cached, whole.size());
 }
 
-bool PatternParser::addRegex(std::string_view piece) {
+// `at` locates errors when `piece` is not in the check text (a numeric
+// block's wildcard, which a large precision can make too long a repetition).
+bool PatternParser::addRegex(std::string_view piece, const char *at) {
   Regex regex(piece);
   std::string error;
   if (!regex.isValid(error))
-    return reportError(piece.data(), "invalid regex: " + error);
+    return reportError(at ? at : piece.data(), "invalid regex: " + error);
   pattern.regexText += piece;
   nextGroup += regex.subexpressionCount();
   return false;
@@ -174,12 +178,17 @@ bool PatternParser::addRegex(std::string_view piece) {
 // Every piece compiled alone, but the whole can still fail: a back-reference
 // inside a piece may name the piece's own group, which is open in the whole.
 // Values inserted later are escaped text or digits placed between complete
-// atoms, so they cannot change whether it compiles. A regex made only of
-// substitutions is empty until then and has nothing to check.
+// atoms, so they cannot change whether it compiles, except that a numeric
+// value (never empty) fills the group of a definition with an expression:
+// one digit stands in for each. A regex made only of string substitutions
+// is empty until then and has nothing to check.
 bool PatternParser::checkWholeRegex() {
-  if (pattern.regexText.empty())
+  std::string whole = pattern.regexText;
+  for (auto index = valueIndices.rbegin(); index != valueIndices.rend(); ++index)
+    whole.insert(*index, 1, '0');
+  if (whole.empty())
     return false;
-  Regex regex(pattern.regexText, matchOptions(pattern.ignoreCase));
+  Regex regex(whole, matchOptions(pattern.ignoreCase));
   std::string error;
   if (!regex.isValid(error))
     return reportError(pattern.location.pointer(), "invalid regex: " + error);
@@ -217,12 +226,47 @@ bool PatternParser::parseBlock(std::string_view &text) {
   std::string_view block = inner.substr(0, end);
   text.remove_prefix(2 + end + 2);
   if (block.starts_with('#'))
-    return refuseNumericBlock(block);
+    return parseNumericBlockText(block.substr(1), false);
   return parseStringBlock(block);
 }
 
-bool PatternParser::refuseNumericBlock(std::string_view block) {
-  return reportError(block.data(), "numeric variables and expressions are not supported yet");
+// `block` is the text after '#', or all of a legacy @LINE block.
+bool PatternParser::parseNumericBlockText(std::string_view block, bool isLegacy) {
+  PatternContext &context = *pattern.context;
+  Fallible<NumericBlock> parsed =
+      parseNumericBlock(block, isLegacy, pattern.lineNumber, context, sourceManager);
+  if (!parsed) {
+    printAllErrors(parsed.extractError(), standardError(), "");
+    return true;
+  }
+  NumericVar *defined = parsed->definedVariable;
+  Expression &expression = parsed->expression;
+  size_t insertIndex = pattern.regexText.size();
+  if (defined) {
+    pattern.regexText += '(';
+    ++insertIndex;
+    if (!pattern.numericVarDefs)
+      pattern.numericVarDefs = std::make_shared<NameMap<NumericVarDef>>();
+    (*pattern.numericVarDefs)[defined->name] = NumericVarDef{defined, nextGroup};
+    // Uses in later blocks and patterns find this definition.
+    context.setNumericVar(defined->name, defined);
+    ++nextGroup;
+  }
+  if (!expression.ast) {
+    Fallible<std::string> wildcard = expression.format.wildcardRegex();
+    if (!wildcard)
+      VETLINE_UNREACHABLE("a parsed numeric block has a real format");
+    if (addRegex(*wildcard, block.data()))
+      return true;
+  }
+  if (defined)
+    pattern.regexText += ')';
+  if (expression.ast) {
+    valueIndices.push_back(insertIndex);
+    pattern.substitutions.push_back(context.adoptSubstitution(std::make_unique<ExpressionSubstitution>(
+        &context, block, insertIndex, std::move(expression))));
+  }
+  return false;
 }
 
 bool PatternParser::parseStringBlock(std::string_view block) {
@@ -244,7 +288,7 @@ bool PatternParser::parseStringBlock(std::string_view block) {
     return parseStringDefinition(block.substr(colon + 1), name);
   }
   if (parsed->isPseudo)
-    return refuseNumericBlock(block);
+    return parseNumericBlockText(block, true);
   if (!rest.empty())
     return reportError(name.data(), "invalid name in string variable use");
   return parseStringUse(name);
@@ -292,6 +336,13 @@ Fallible<std::string> StringVarSubstitution::valueText() const {
   if (!value)
     return newError<UndefinedVariableError>(fromText);
   return Regex::escape(*value);
+}
+
+Fallible<std::string> ExpressionSubstitution::valueText() const {
+  Fallible<ExprValue> value = expression.ast->eval();
+  if (!value)
+    return value.extractError();
+  return expression.format.matchingText(*value);
 }
 
 bool CheckPattern::compilePattern(std::string_view text, std::string_view prefix,

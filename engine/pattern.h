@@ -10,11 +10,16 @@
 //   valid alone but not in place (a back-reference to its own, still open
 //   group) rejects the check file instead of never matching.
 // - A ']' without its pair inside [[...]] ends the process with status 1.
-// - Numeric blocks ([[#...]], and the older [[@LINE+n]] form) are refused
-//   with an error for now.
+// - [[#...]] is a numeric block (and [[@LINE+n]] its older form): with an
+//   expression it is substituted by the value, without one it inserts the
+//   wildcard of its format; [[#N:...]] also captures the matched number
+//   into N, which the matching code converts after the match.
+// - Before that compile, each numeric value's place holds one digit: a
+//   definition with an expression is an empty group until then.
 #pragma once
 
 #include "engine/directive_type.h"
+#include "engine/numeric_expression.h"
 #include "support/error.h"
 #include "support/name_map.h"
 #include "support/source_manager.h"
@@ -62,6 +67,19 @@ class StringVarSubstitution final : public Substitution {
 public:
   using Substitution::Substitution;
   Fallible<std::string> valueText() const override;
+};
+
+// The value of a numeric expression in the expression's format, inserted
+// unescaped; the evaluation error (undefined variables, overflow) when it
+// has none.
+class ExpressionSubstitution final : public Substitution {
+public:
+  ExpressionSubstitution(PatternContext *context, std::string_view fromText, size_t insertIndex,
+                         Expression expression)
+      : Substitution(context, fromText, insertIndex), expression(std::move(expression)) {}
+  Fallible<std::string> valueText() const override;
+
+  Expression expression;
 };
 
 // A numeric variable defined by a pattern and the group it is captured in.

@@ -1,10 +1,12 @@
 #include "engine/pattern_context.h"
 
 #include "engine/engine_errors.h"
+#include "engine/numeric_expression.h"
 #include "engine/pattern.h"
 #include "support/source_manager.h"
 #include "support/text_buffer.h"
 
+#include <cassert>
 #include <string>
 
 namespace vetline {
@@ -70,8 +72,7 @@ Error PatternContext::defineCommandLineVariables(std::span<const std::string_vie
     if (definition.empty())
       error = makeLocatedError(sourceManager, definition, "missing equal sign in global definition");
     else if (definition.starts_with('#'))
-      error = makeLocatedError(sourceManager, definition,
-                               "numeric variables and expressions are not supported yet");
+      error = defineNumericVariable(definition, sourceManager);
     else
       error = defineStringVariable(definition, sourceManager);
     errors = combineErrors(std::move(errors), std::move(error));
@@ -100,6 +101,31 @@ Error PatternContext::defineStringVariable(std::string_view definition,
   // The first definition of a name wins.
   values.insert(name, definition.substr(equals + 1));
   markStringVarDefined(name);
+  return success();
+}
+
+// `definition` is the #NAME:EXPRESSION form inside the "Global defines"
+// buffer (its '=' already replaced).
+Error PatternContext::defineNumericVariable(std::string_view definition,
+                                            const SourceManager &sourceManager) {
+  Fallible<NumericBlock> block =
+      parseNumericBlock(definition.substr(1), false, std::nullopt, *this, sourceManager);
+  if (!block)
+    return block.extractError();
+  // The ':' that stands for the '=' always makes the block a definition.
+  NumericVar *variable = block->definedVariable;
+  assert(variable && "a command-line numeric block defines a variable");
+  // A block without expression only matches in a pattern; here there is
+  // nothing to give the variable a value.
+  if (!block->expression.ast) {
+    std::string_view expression = definition.substr(definition.find(':') + 1);
+    return makeLocatedError(sourceManager, expression,
+                            "missing numeric expression in global definition");
+  }
+  Fallible<ExprValue> value = block->expression.ast->eval();
+  if (!value)
+    return value.extractError();
+  setNumericValue(variable, *value, std::nullopt);
   return success();
 }
 
@@ -134,12 +160,21 @@ void PatternContext::setStringValue(std::string_view name, std::string_view valu
 }
 
 NumericVar *PatternContext::makeNumericVar(std::string_view name,
-                                           std::optional<size_t> definitionLine) {
+                                           std::optional<size_t> definitionLine,
+                                           ValueFormat format) {
   ownedNumericVars.push_back(std::make_unique<NumericVar>());
   NumericVar *variable = ownedNumericVars.back().get();
   variable->name = name;
+  variable->format = format;
   variable->definitionLine = definitionLine;
   return variable;
+}
+
+void PatternContext::setNumericValue(NumericVar *variable, ExprValue value,
+                                     std::optional<std::string_view> text) {
+  variable->value = value;
+  variable->stringValue = text;
+  numericVars[variable->name] = variable;
 }
 
 Substitution *PatternContext::adoptSubstitution(std::unique_ptr<Substitution> substitution) {

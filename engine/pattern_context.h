@@ -10,6 +10,7 @@
 // Names starting with '$' are global and survive clearLocalVariables.
 #pragma once
 
+#include "engine/numeric_value.h"
 #include "support/error.h"
 #include "support/name_map.h"
 
@@ -25,21 +26,29 @@ namespace vetline {
 class SourceManager;
 class Substitution;
 
-// A numeric variable. Its format and numeric value arrive with numeric
-// expressions; until then only the name, the matched text and the line of
-// its definition are kept.
+// A numeric variable: defined by a pattern's numeric block, by a "-D#"
+// definition, first met as a use, or the @LINE pseudo-variable.
 struct NumericVar {
   // As written, with a leading '$' or '@'; views a buffer that outlives the
   // run.
   std::string_view name;
+  // The format of its definition; UnsignedDecimal for a variable first met
+  // as a use and for @LINE.
+  ValueFormat format;
+  // Set by a match, a command-line definition or, for @LINE, by matching
+  // each pattern that substitutes anything.
+  std::optional<ExprValue> value;
   // The matched text the value was read from; absent for command-line
-  // values and while the variable has no value.
+  // values and for @LINE.
   std::optional<std::string_view> stringValue;
   // Line of the defining directive; absent for command-line variables, for
   // variables first met as uses, and for @LINE.
   std::optional<size_t> definitionLine;
 
-  void clearValue() { stringValue.reset(); }
+  void clearValue() {
+    value.reset();
+    stringValue.reset();
+  }
 };
 
 class PatternContext {
@@ -80,7 +89,14 @@ public:
   }
   const NameMap<NumericVar *> &numericVarTable() const { return numericVars; }
   // A new variable owned by the context (not entered in the table).
-  NumericVar *makeNumericVar(std::string_view name, std::optional<size_t> definitionLine);
+  NumericVar *makeNumericVar(std::string_view name, std::optional<size_t> definitionLine,
+                             ValueFormat format = {FormatKind::UnsignedDecimal, 0, false});
+  // Gives `variable` a value (and the text it was read from, if any) and
+  // enters it in the table again: clearing took it out, and a local
+  // variable that holds a value must be in the table for the next clearing
+  // to find it, whichever block captured it.
+  void setNumericValue(NumericVar *variable, ExprValue value,
+                       std::optional<std::string_view> text);
   // Null until makeLineVariable.
   NumericVar *lineVariable() const { return lineVar; }
 
@@ -89,6 +105,7 @@ public:
 
 private:
   Error defineStringVariable(std::string_view definition, const SourceManager &sourceManager);
+  Error defineNumericVariable(std::string_view definition, const SourceManager &sourceManager);
 
   NameMap<std::string_view> values;
   NameMap<bool> definedStringVars;

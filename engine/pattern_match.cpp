@@ -147,15 +147,31 @@ std::string_view captureOf(const std::vector<std::string_view> &groups, uint32_t
   return std::string_view(groups[0].data(), 0);
 }
 
-void recordCaptures(const CheckPattern &pattern, const std::vector<std::string_view> &groups) {
+void recordStringCaptures(const CheckPattern &pattern,
+                          const std::vector<std::string_view> &groups) {
   PatternContext &context = *pattern.context;
   for (const auto &[name, group] : pattern.stringVarDefs)
     context.setStringValue(name, captureOf(groups, group));
-  // Numeric definitions only keep the matched text for now: the parser
-  // refuses numeric blocks, so no pattern has any yet.
-  if (pattern.numericVarDefs)
-    for (const auto &entry : *pattern.numericVarDefs)
-      entry.value.variable->stringValue = captureOf(groups, entry.value.group);
+}
+
+// Reads each numeric capture into its variable. The first text that does
+// not convert is the error: the match stands, and that variable and those
+// not reached yet keep their previous values.
+Error convertNumericCaptures(const CheckPattern &pattern,
+                            const std::vector<std::string_view> &groups,
+                            const SourceManager &sourceManager) {
+  if (!pattern.numericVarDefs)
+    return success();
+  PatternContext &context = *pattern.context;
+  for (const auto &entry : *pattern.numericVarDefs) {
+    NumericVar *variable = entry.value.variable;
+    std::string_view text = captureOf(groups, entry.value.group);
+    Fallible<ExprValue> value = variable->format.valueFromText(text, sourceManager);
+    if (!value)
+      return value.extractError();
+    context.setNumericValue(variable, *value, text);
+  }
+  return success();
 }
 
 MatchOutcome matchRegex(const CheckPattern &pattern, const Regex &regex, std::string_view text,
@@ -170,13 +186,15 @@ MatchOutcome matchRegex(const CheckPattern &pattern, const Regex &regex, std::st
           regexError(pattern, sourceManager, "unable to search for regex: " + problem));
     return MatchOutcome::failed(newError<NoMatchError>());
   }
-  recordCaptures(pattern, groups);
+  recordStringCaptures(pattern, groups);
   size_t position = static_cast<size_t>(groups[0].data() - text.data());
   size_t length = groups[0].size();
   // The empty-line regex starts with the line feed that ends the previous
   // line; the match itself is the empty line after it.
   size_t skip = pattern.type.kind == DirectiveKind::Empty ? std::min<size_t>(1, length) : 0;
-  return MatchOutcome::found(position + skip, length - skip);
+  MatchOutcome outcome = MatchOutcome::found(position + skip, length - skip);
+  outcome.error = convertNumericCaptures(pattern, groups, sourceManager);
+  return outcome;
 }
 
 // Levenshtein distance computed only inside the diagonal band |i - j| <=
@@ -246,9 +264,11 @@ MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text
       return MatchOutcome::failed(newError<NoMatchError>());
     return MatchOutcome::found(position, pattern.fixedText.size());
   }
-  // @LINE would be set here for numeric expressions; the parser refuses
-  // them for now, so no substitution can read it.
   if (!pattern.substitutions.empty()) {
+    PatternContext &context = *pattern.context;
+    if (pattern.lineNumber && context.lineVariable())
+      context.setNumericValue(context.lineVariable(),
+                              ExprValue::fromUnsigned(*pattern.lineNumber), std::nullopt);
     Fallible<std::string> regexText = substituteValues(pattern, sourceManager);
     if (!regexText)
       return MatchOutcome::failed(regexText.extractError());

@@ -149,6 +149,68 @@ TEST(MatchReport, UndefinedVariable) {
                          }));
 }
 
+TEST(MatchReport, NumericSubstitutionsAndCaptures) {
+  RunResult run = verify("CHECK: [[#%x,A:]] [[#B:]]\nCHECK: [[#A+1]] [[#%d,B-9]]\n", "ff 3\n100 -6\n",
+                         verbosity(true, false), true);
+  EXPECT_TRUE(run.passed);
+  EXPECT_EQ(run.records, (Records{
+                             "ExpectedFound 1:8 1:1-1:5",
+                             "ExpectedFound 1:8 1:1-1:3 captured var \"A\"",
+                             "ExpectedFound 1:8 1:4-1:5 captured var \"B\"",
+                             "ExpectedFound 2:8 2:1-2:7",
+                             "ExpectedFound 2:8 2:1-2:1 with \"A+1\" equal to \"100\"",
+                             "ExpectedFound 2:8 2:1-2:1 with \"%d,B-9\" equal to \"-6\"",
+                         }));
+}
+
+// The match stands and the value that did not convert follows it as an
+// error, printed and recorded after the match's own record.
+TEST(MatchReport, CapturedNumberTooLarge) {
+  const char *check = "CHECK: n=[[#N:]]\n";
+  const char *input = "n=99999999999999999999\n";
+  RunResult listed = verify(check, input, verbosity(false, false), true);
+  EXPECT_FALSE(listed.passed);
+  std::string printed = "check.txt:1:8: remark: CHECK: expected string found in input\n"
+                        "CHECK: n=[[#N:]]\n"
+                        "       ^\n"
+                        "input.txt:1:1: note: found here\n"
+                        "n=99999999999999999999\n"
+                        "^~~~~~~~~~~~~~~~~~~~~~\n"
+                        "input.txt:1:3: error: unable to represent numeric value\n"
+                        "n=99999999999999999999\n"
+                        "  ^\n";
+  EXPECT_EQ(listed.errors, printed);
+  EXPECT_EQ(listed.records, (Records{
+                                "ExpectedFound 1:8 1:1-1:23",
+                                "ErrorAfterMatch 1:8 1:3-1:23 unable to represent numeric value",
+                            }));
+  RunResult unlisted = verify(check, input, verbosity(false, false), false);
+  EXPECT_EQ(unlisted.errors, printed);
+}
+
+TEST(MatchReport, NumericSubstitutionFailures) {
+  RunResult run = verify("CHECK: [[#add(U,V)]] [[#0-1]]\n", "x\n", verbosity(false, false), true);
+  EXPECT_FALSE(run.passed);
+  EXPECT_EQ(run.errors, "check.txt:1:15: error: undefined variable: U\n"
+                        "CHECK: [[#add(U,V)]] [[#0-1]]\n"
+                        "              ^\n"
+                        "check.txt:1:17: error: undefined variable: V\n"
+                        "CHECK: [[#add(U,V)]] [[#0-1]]\n"
+                        "                ^\n"
+                        "check.txt:1:25: error: unable to substitute variable or numeric "
+                        "expression: overflow error\n"
+                        "CHECK: [[#add(U,V)]] [[#0-1]]\n"
+                        "                        ^\n");
+  EXPECT_EQ(run.records,
+            (Records{
+                "InvalidPattern 1:8 1:1-2:1",
+                "InvalidPattern 1:8 1:1-1:1 undefined variable: U",
+                "InvalidPattern 1:8 1:1-1:1 undefined variable: V",
+                "InvalidPattern 1:8 1:1-1:1 unable to substitute variable or numeric expression: "
+                "overflow error",
+            }));
+}
+
 TEST(MatchReport, UndefinedVariableInNotPatternFails) {
   RunResult run = verify("CHECK-NOT: [[U]]\nCHECK: a\n", "a\n", verbosity(false, false), true);
   EXPECT_FALSE(run.passed);

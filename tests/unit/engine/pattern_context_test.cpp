@@ -28,6 +28,18 @@ std::string valueOf(const PatternContext &context, std::string_view name) {
   return value ? "=" + std::string(*value) : "<none>";
 }
 
+// "VALUE FORMAT" of the numeric variable in the table under `name`.
+std::string numericValueOf(const PatternContext &context, std::string_view name) {
+  NumericVar *variable = context.numericVar(name);
+  if (!variable)
+    return "<not in table>";
+  if (!variable->value)
+    return "<no value>";
+  std::string text = variable->value->negative ? "-" + std::to_string(variable->value->magnitude())
+                                               : std::to_string(variable->value->value);
+  return text + " " + std::string(formatKindName(variable->format.kind));
+}
+
 TEST(PatternContext, GlobalDefinesBuffer) {
   PatternContext context;
   SourceManager sources;
@@ -37,11 +49,8 @@ TEST(PatternContext, GlobalDefinesBuffer) {
   EXPECT_EQ(sources.buffer(1).text(), "Global define #1: VAR=a=b\n"
                                       "Global define #2: #NUM=0x10 (parsed as: [[#NUM:0x10]])\n"
                                       "Global define #3: E=\n");
-  // Numeric definitions are refused for now, at the block they parse as.
-  EXPECT_EQ(errors, "Global defines:2:43: error: numeric variables and expressions are not "
-                    "supported yet\n"
-                    "Global define #2: #NUM=0x10 (parsed as: [[#NUM:0x10]])\n"
-                    "                                          ^\n\n");
+  EXPECT_EQ(errors, "");
+  EXPECT_EQ(numericValueOf(context, "NUM"), "16 %u");
   EXPECT_EQ(valueOf(context, "VAR"), "=a=b");
   EXPECT_EQ(valueOf(context, "E"), "=");
   EXPECT_TRUE(context.isStringVarDefined("VAR"));
@@ -96,6 +105,66 @@ TEST(PatternContext, EveryBadDefinitionIsReported) {
   EXPECT_EQ(valueOf(context, "N"), "<none>");
 }
 
+TEST(PatternContext, NumericDefinitions) {
+  PatternContext context;
+  SourceManager sources;
+  EXPECT_EQ(define(context, sources,
+                   {"#%x,HEX=255", "#A=1", "#B=A+1", "#$G=-5", "#SPACED = 3 ", "#%d,N=A-B",
+                    "#A=7"}),
+            "");
+  EXPECT_EQ(numericValueOf(context, "HEX"), "255 %x");
+  EXPECT_EQ(numericValueOf(context, "B"), "2 %u");
+  EXPECT_EQ(numericValueOf(context, "$G"), "-5 %u");
+  EXPECT_EQ(numericValueOf(context, "SPACED"), "3 %u");
+  EXPECT_EQ(numericValueOf(context, "N"), "-1 %d");
+  // A later definition of the same name sets the value again.
+  EXPECT_EQ(numericValueOf(context, "A"), "7 %u");
+  NumericVar *hex = context.numericVar("HEX");
+  EXPECT_FALSE(hex->stringValue);
+  EXPECT_FALSE(hex->definitionLine);
+}
+
+TEST(PatternContext, EveryBadNumericDefinitionIsReported) {
+  PatternContext context;
+  SourceManager sources;
+  std::string errors = define(
+      context, sources,
+      {"#B=A+1", "#A=1", "S=x", "#S=2", "#N=3", "N=y", "#E=", "#O=0xffffffffffffffff+1",
+       "#M=1+", "#@LINE=1", "#%x,A=2", "#U=$X+$Y"});
+  EXPECT_EQ(errors, "undefined variable: A\n"
+                    "Global defines:4:39: error: string variable with name 'S' already exists\n"
+                    "Global define #4: #S=2 (parsed as: [[#S:2]])\n"
+                    "                                      ^\n\n"
+                    "Global defines:6:19: error: numeric variable with name 'N' already exists\n"
+                    "Global define #6: N=y\n"
+                    "                  ^\n\n"
+                    "Global defines:7:40: error: missing numeric expression in global "
+                    "definition\n"
+                    "Global define #7: #E= (parsed as: [[#E:]])\n"
+                    "                                       ^\n\n"
+                    "overflow error\n"
+                    "Global defines:9:44: error: missing operand in expression\n"
+                    "Global define #9: #M=1+ (parsed as: [[#M:1+]])\n"
+                    "                                           ^\n\n"
+                    "Global defines:10:44: error: definition of pseudo numeric variable "
+                    "unsupported\n"
+                    "Global define #10: #@LINE=1 (parsed as: [[#@LINE:1]])\n"
+                    "                                           ^\n\n"
+                    "Global defines:11:47: error: format different from previous variable "
+                    "definition\n"
+                    "Global define #11: #%x,A=2 (parsed as: [[#%x,A:2]])\n"
+                    "                                              ^\n\n"
+                    "undefined variable: $X\n"
+                    "undefined variable: $Y\n");
+  EXPECT_EQ(numericValueOf(context, "A"), "1 %u");
+  EXPECT_EQ(numericValueOf(context, "N"), "3 %u");
+  // Failed definitions leave no value behind.
+  EXPECT_EQ(numericValueOf(context, "B"), "<not in table>");
+  EXPECT_EQ(numericValueOf(context, "E"), "<not in table>");
+  EXPECT_EQ(numericValueOf(context, "O"), "<not in table>");
+  EXPECT_EQ(valueOf(context, "S"), "=x");
+}
+
 TEST(PatternContext, LineVariable) {
   PatternContext context;
   EXPECT_EQ(context.lineVariable(), nullptr);
@@ -111,13 +180,11 @@ TEST(PatternContext, ClearLocalVariables) {
   PatternContext context;
   context.makeLineVariable();
   NumericVar *line = context.lineVariable();
-  line->stringValue = "7";
+  context.setNumericValue(line, ExprValue::fromUnsigned(7), std::nullopt);
   NumericVar *local = context.makeNumericVar("L", 3);
-  local->stringValue = "1";
+  context.setNumericValue(local, ExprValue::fromUnsigned(1), "1");
   NumericVar *global = context.makeNumericVar("$M", 4);
-  global->stringValue = "2";
-  context.setNumericVar("L", local);
-  context.setNumericVar("$M", global);
+  context.setNumericValue(global, ExprValue::fromUnsigned(2), "2");
   context.setStringValue("X", "x");
   context.setStringValue("$G", "g");
   context.markStringVarDefined("X");
@@ -132,9 +199,32 @@ TEST(PatternContext, ClearLocalVariables) {
   EXPECT_EQ(context.numericVar("$M"), global);
   // The variables stay alive for the patterns that point at them.
   EXPECT_FALSE(local->stringValue);
-  EXPECT_FALSE(line->stringValue);
+  EXPECT_FALSE(local->value);
+  EXPECT_FALSE(line->value);
   EXPECT_EQ(global->stringValue, "2");
+  EXPECT_EQ(global->value, ExprValue::fromUnsigned(2));
   EXPECT_EQ(context.stringValues().size(), 1u);
+}
+
+// Clearing takes local variables out of the table; a value set later puts
+// them back, so every later clearing finds them again.
+TEST(PatternContext, ClearingFindsVariablesSetAfterAnEarlierClearing) {
+  PatternContext context;
+  context.makeLineVariable();
+  NumericVar *local = context.makeNumericVar("L", 3);
+  context.setNumericVar("L", local);
+  context.clearLocalVariables();
+  for (int block = 0; block < 3; ++block) {
+    SCOPED_TRACE(block);
+    context.setNumericValue(local, ExprValue::fromUnsigned(2), "2");
+    context.setNumericValue(context.lineVariable(), ExprValue::fromUnsigned(9), std::nullopt);
+    EXPECT_EQ(context.numericVar("L"), local);
+    context.clearLocalVariables();
+    EXPECT_FALSE(local->value);
+    EXPECT_FALSE(local->stringValue);
+    EXPECT_FALSE(context.lineVariable()->value);
+    EXPECT_EQ(context.numericVar("L"), nullptr);
+  }
 }
 
 } // namespace

@@ -144,6 +144,8 @@ TEST(PatternMatch, FindFixedText) {
 
 class FindMatch : public ::testing::Test {
 protected:
+  FindMatch() { context.makeLineVariable(); }
+
   std::string_view addBuffer(std::string_view text, std::string_view name) {
     unsigned number = sourceManager.addBuffer(makeTextBufferCopy(text, name));
     return sourceManager.buffer(number).text();
@@ -305,6 +307,81 @@ TEST_F(FindMatch, SubstitutionErrorsPointAtTheNames) {
   EXPECT_EQ(located.diagnostic().bufferName(), "check.txt");
   EXPECT_EQ(located.diagnostic().column(), 4);
   EXPECT_EQ(located.range().end.pointer() - located.range().start.pointer(), 5);
+}
+
+TEST_F(FindMatch, NumericCapturesAreConvertedInTheirFormats) {
+  CheckPattern pattern = parse("[[#%x,A:]] [[#%d,B:]] [[#%.3,C:]]");
+  std::string_view input = addBuffer("ff -3 007", "input");
+  EXPECT_EQ(describe(pattern.findMatch(input, sourceManager)), "0+9");
+  NumericVar *a = context.numericVar("A");
+  NumericVar *b = context.numericVar("B");
+  NumericVar *c = context.numericVar("C");
+  ASSERT_TRUE(a && b && c);
+  EXPECT_EQ(a->value, ExprValue::fromUnsigned(255));
+  EXPECT_EQ(a->stringValue->data(), input.data());
+  EXPECT_EQ(b->value, ExprValue::fromSigned(-3));
+  EXPECT_EQ(*b->stringValue, "-3");
+  EXPECT_EQ(c->value, ExprValue::fromUnsigned(7));
+}
+
+TEST_F(FindMatch, ConversionFailureKeepsTheMatchAndTheOldValue) {
+  CheckPattern pattern = parse("n=[[#N:]] [[S:[a-z]+]]");
+  EXPECT_EQ(find(pattern, "n=12 x"), "0+6");
+  NumericVar *n = context.numericVar("N");
+  std::string_view input = addBuffer("n=18446744073709551616 y", "input");
+  MatchOutcome outcome = pattern.findMatch(input, sourceManager);
+  ASSERT_TRUE(outcome.hasMatch);
+  EXPECT_EQ(outcome.length, 24u);
+  ASSERT_TRUE(outcome.error.isKindOf<LocatedError>());
+  const auto &located = static_cast<const LocatedError &>(*outcome.error.payload());
+  EXPECT_EQ(located.message(), "unable to represent numeric value");
+  EXPECT_EQ(located.range(), SourceRange::of(input.substr(2, 20)));
+  EXPECT_EQ(n->value, ExprValue::fromUnsigned(12));
+  EXPECT_EQ(*n->stringValue, "12");
+  // String captures of the same match are already set.
+  EXPECT_EQ(context.stringValue("S"), "y");
+}
+
+TEST_F(FindMatch, NumericSubstitutions) {
+  struct Case {
+    const char *pattern;
+    const char *input;
+    const char *result;
+  };
+  const Case cases[] = {
+      {"x[[#@LINE+1]]", "x1 x2", "3+2"},
+      {"[[#%#.4x,255]]", "ff 0x00ff", "3+6"},
+      {"v=[[#N2:3*4]];", "v=1; v=12;", "5+5"},
+      {"[[#0xffffffffffffffff+1]]", "1",
+       "unable to substitute variable or numeric expression: overflow error"},
+      {"[[#A+B]] [[#A]]", "1",
+       "undefined variable: A; undefined variable: B; undefined variable: A"},
+      {"[[#%u,-1]]", "1", "unable to substitute variable or numeric expression: overflow error"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.pattern);
+    EXPECT_EQ(find(parse(c.pattern), c.input), c.result);
+  }
+  EXPECT_EQ(context.numericVar("N2")->value, ExprValue::fromUnsigned(12));
+}
+
+TEST_F(FindMatch, LineVariableIsSetOnlyForPatternsWithSubstitutions) {
+  NumericVar *line = context.lineVariable();
+  find(parse("[[#N:]]"), "1");
+  EXPECT_FALSE(line->value);
+  find(parse("[[#5]]"), "1");
+  EXPECT_EQ(line->value, ExprValue::fromUnsigned(1));
+  EXPECT_FALSE(line->stringValue);
+}
+
+TEST_F(FindMatch, SubstitutionOverflowPointsAtTheBlock) {
+  CheckPattern pattern = parse("a [[#%x,0-1]]");
+  MatchOutcome outcome = pattern.findMatch(addBuffer("a b", "input"), sourceManager);
+  ASSERT_TRUE(outcome.error.isKindOf<LocatedError>());
+  const auto &located = static_cast<const LocatedError &>(*outcome.error.payload());
+  // The whole block after its '#', specifier included (0-based column).
+  EXPECT_EQ(located.diagnostic().column(), 5);
+  EXPECT_EQ(located.range().end.pointer() - located.range().start.pointer(), 6);
 }
 
 TEST_F(FindMatch, CacheKeepsCaseSensitiveAndInsensitiveApart) {

@@ -23,8 +23,9 @@ enum Flags : unsigned {
 
 // Parses one pattern written on line 1 of a buffer named "check.txt" and
 // describes the result: "fixed:TEXT", or "regex:REGEX" followed by
-// " def:NAME=GROUP" per definition and " sub:NAME@INDEX" per substitution,
-// or "error:" and everything printed to standard error.
+// " def:NAME=GROUP" per string definition, " num:NAME=GROUP" per numeric
+// one and " sub:TEXT@INDEX" per substitution, or "error:" and everything
+// printed to standard error.
 class PatternParse {
 public:
   std::string parse(std::string_view text, DirectiveKind kind = DirectiveKind::Plain,
@@ -51,6 +52,9 @@ public:
     std::string result = "regex:" + pattern.regexText;
     for (const auto &[name, group] : pattern.stringVarDefs)
       result += " def:" + std::string(name) + "=" + std::to_string(group);
+    if (pattern.numericVarDefs)
+      for (const auto &entry : *pattern.numericVarDefs)
+        result += " num:" + std::string(entry.key()) + "=" + std::to_string(entry.value.group);
     for (const Substitution *substitution : pattern.substitutions)
       result += " sub:" + std::string(substitution->fromText) + "@" +
                 std::to_string(substitution->insertIndex);
@@ -150,12 +154,35 @@ const ParseCase parseCases[] = {
      "error:check.txt:1:73: error: Can't back-reference more than 9 variables\n"
      "[[A:a]][[B:b]][[C:c]][[D:d]][[E:e]][[F:f]][[G:g]][[H:h]][[I:i]][[J:j]][[J]]\n"
      "                                                                        ^\n"},
-    {"numeric block refused", "a [[#N]]", DirectiveKind::Plain, NoFlags,
-     "error:check.txt:1:5: error: numeric variables and expressions are not supported yet\n"
-     "a [[#N]]\n    ^\n"},
-    {"legacy line expression refused", "[[@LINE+1]]", DirectiveKind::Plain, NoFlags,
-     "error:check.txt:1:3: error: numeric variables and expressions are not supported yet\n"
-     "[[@LINE+1]]\n  ^\n"},
+    {"numeric use", "a [[#N]]", DirectiveKind::Plain, NoFlags, "regex:a  sub:N@2"},
+    {"numeric definition", "[[#%x,A:]]", DirectiveKind::Plain, NoFlags,
+     "regex:([0-9a-f]+) num:A=1"},
+    {"wildcard group counted", "[[#%.2,A:]] [[B:x]]", DirectiveKind::Plain, NoFlags,
+     "regex:(([1-9][0-9]*)?[0-9]{2}) (x) def:B=3 num:A=1"},
+    {"definition with expression", "[[#A:B+1]]!", DirectiveKind::Plain, NoFlags,
+     "regex:()! num:A=1 sub:A:B+1@1"},
+    {"wildcard only", "x[[#%X,]]", DirectiveKind::Plain, NoFlags, "regex:x[0-9A-F]+"},
+    {"legacy line expression", "[[@LINE+1]]:", DirectiveKind::Plain, NoFlags,
+     "regex:: sub:@LINE+1@0"},
+    {"use of a definition from the same block", "[[#A:A+1]]", DirectiveKind::Plain, NoFlags,
+     "regex:() num:A=1 sub:A:A+1@1"},
+    {"full line with a numeric value", "n [[#@LINE]]", DirectiveKind::Plain, FullLines,
+     "regex:^ *n  *$ sub:@LINE@5"},
+    {"use after a definition on one line", "[[#A:]] [[#A+1]]", DirectiveKind::Plain, NoFlags,
+     "error:check.txt:1:12: error: numeric variable 'A' defined earlier in the same CHECK "
+     "directive\n[[#A:]] [[#A+1]]\n           ^\n\n"},
+    {"string definition of a numeric variable", "[[#A:]] [[A:x]]", DirectiveKind::Plain, NoFlags,
+     "error:check.txt:1:11: error: numeric variable with name 'A' already exists\n"
+     "[[#A:]] [[A:x]]\n          ^\n"},
+    {"numeric block error", "ab [[#1+]]", DirectiveKind::Plain, NoFlags,
+     "error:check.txt:1:9: error: missing operand in expression\nab [[#1+]]\n        ^\n\n"},
+    {"precision too large for a regex", "n [[#%.300,A:]]", DirectiveKind::Plain, NoFlags,
+     "error:check.txt:1:6: error: invalid regex: invalid repetition count(s)\n"
+     "n [[#%.300,A:]]\n     ^\n"},
+    {"blank in a legacy expression", "[[@LINE + 1]]", DirectiveKind::Plain, NoFlags,
+     "error:check.txt:1:8: error: unexpected whitespace\n[[@LINE + 1]]\n       ^\n"},
+    {"legacy expression with a variable", "[[@LINE+N]]", DirectiveKind::Plain, NoFlags,
+     "error:check.txt:1:9: error: invalid operand format\n[[@LINE+N]]\n        ^\n\n"},
 };
 
 TEST(Pattern, Parse) {

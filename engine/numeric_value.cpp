@@ -1,0 +1,282 @@
+// Checked arithmetic on sign-and-bits values, and the format conversions.
+// Every operation is reduced to unsigned arithmetic on magnitudes or to the
+// compiler's overflow-checked builtins, so no step can hit signed overflow.
+// Tested by numeric_value_test.cpp.
+#include "engine/numeric_value.h"
+
+#include "engine/engine_errors.h"
+
+#include <cstdint>
+#include <limits>
+#include <system_error>
+
+namespace vetline {
+
+namespace {
+
+constexpr uint64_t signedMax = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+// The magnitude of the most negative value, -2^63.
+constexpr uint64_t negativeLimit = signedMax + 1;
+
+Error overflow() { return newError<ValueOverflowError>(); }
+
+int64_t asSigned(uint64_t bits) { return static_cast<int64_t>(bits); }
+
+// left - right for two non-negative operands.
+Fallible<ExprValue> subMagnitudes(uint64_t left, uint64_t right) {
+  if (left >= right)
+    return ExprValue::fromUnsigned(left - right);
+  uint64_t difference = right - left;
+  if (difference > negativeLimit)
+    return overflow();
+  return ExprValue{0 - difference, true};
+}
+
+Fallible<uint64_t> mulMagnitudes(uint64_t left, uint64_t right) {
+  uint64_t product;
+  if (__builtin_mul_overflow(left, right, &product))
+    return overflow();
+  return product;
+}
+
+// 0 - magnitude, for the results of mixed-sign products and quotients.
+Fallible<ExprValue> negated(Fallible<uint64_t> magnitude) {
+  if (!magnitude)
+    return magnitude.extractError();
+  return subMagnitudes(0, *magnitude);
+}
+
+int digitValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'z')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'Z')
+    return c - 'A' + 10;
+  return 99;
+}
+
+// A whole text of digits in `radix`, fitting 64 bits.
+bool readWholeUnsigned(std::string_view text, unsigned radix, uint64_t &result) {
+  return consumeUnsigned(text, radix, result) && text.empty();
+}
+
+Error invalidFormat() {
+  return makeMessageError(std::make_error_code(std::errc::invalid_argument),
+                          "trying to match value with invalid format");
+}
+
+std::string digitsOf(uint64_t magnitude, unsigned radix, bool upperCase) {
+  const char *symbols = upperCase ? "0123456789ABCDEF" : "0123456789abcdef";
+  char buffer[64];
+  size_t length = 0;
+  do {
+    buffer[length++] = symbols[magnitude % radix];
+    magnitude /= radix;
+  } while (magnitude != 0);
+  return std::string(std::make_reverse_iterator(buffer + length),
+                     std::make_reverse_iterator(buffer));
+}
+
+} // namespace
+
+Fallible<ExprValue> add(ExprValue left, ExprValue right) {
+  if (!left.negative && !right.negative) {
+    uint64_t sum;
+    if (__builtin_add_overflow(left.value, right.value, &sum))
+      return overflow();
+    return ExprValue::fromUnsigned(sum);
+  }
+  if (left.negative && right.negative) {
+    int64_t sum;
+    if (__builtin_add_overflow(asSigned(left.value), asSigned(right.value), &sum))
+      return overflow();
+    return ExprValue::fromSigned(sum);
+  }
+  if (left.negative)
+    return subMagnitudes(right.value, left.magnitude());
+  return subMagnitudes(left.value, right.magnitude());
+}
+
+Fallible<ExprValue> sub(ExprValue left, ExprValue right) {
+  if (!left.negative && !right.negative)
+    return subMagnitudes(left.value, right.value);
+  if (!left.negative)
+    return add(left, ExprValue::fromUnsigned(right.magnitude()));
+  if (right.negative)
+    return subMagnitudes(right.magnitude(), left.magnitude());
+  if (right.value > signedMax)
+    return overflow();
+  int64_t difference;
+  if (__builtin_sub_overflow(asSigned(left.value), asSigned(right.value), &difference))
+    return overflow();
+  return ExprValue::fromSigned(difference);
+}
+
+Fallible<ExprValue> mul(ExprValue left, ExprValue right) {
+  Fallible<uint64_t> product = mulMagnitudes(left.magnitude(), right.magnitude());
+  if (left.negative != right.negative)
+    return negated(std::move(product));
+  if (!product)
+    return product.extractError();
+  return ExprValue::fromUnsigned(*product);
+}
+
+Fallible<ExprValue> div(ExprValue left, ExprValue right) {
+  if (right.value == 0)
+    return overflow();
+  uint64_t quotient = left.magnitude() / right.magnitude();
+  if (left.negative != right.negative)
+    return negated(quotient);
+  return ExprValue::fromUnsigned(quotient);
+}
+
+Fallible<ExprValue> max(ExprValue left, ExprValue right) {
+  if (left.negative != right.negative)
+    return left.negative ? right : left;
+  if (left.negative)
+    return asSigned(left.value) >= asSigned(right.value) ? left : right;
+  return left.value >= right.value ? left : right;
+}
+
+Fallible<ExprValue> min(ExprValue left, ExprValue right) {
+  Fallible<ExprValue> larger = max(left, right);
+  if (!larger)
+    return larger.extractError();
+  return *larger == left ? right : left;
+}
+
+std::string_view formatKindName(FormatKind kind) {
+  switch (kind) {
+  case FormatKind::UnsignedDecimal:
+    return "%u";
+  case FormatKind::SignedDecimal:
+    return "%d";
+  case FormatKind::HexUpperCase:
+    return "%X";
+  case FormatKind::HexLowerCase:
+    return "%x";
+  case FormatKind::FormatUnset:
+    break;
+  }
+  return "";
+}
+
+Fallible<std::string> ValueFormat::wildcardRegex() const {
+  std::string digit;
+  std::string leading;
+  bool isSigned = false;
+  switch (kind) {
+  case FormatKind::UnsignedDecimal:
+    digit = "[0-9]";
+    leading = "[1-9]";
+    break;
+  case FormatKind::SignedDecimal:
+    digit = "[0-9]";
+    leading = "[1-9]";
+    isSigned = true;
+    break;
+  case FormatKind::HexUpperCase:
+    digit = "[0-9A-F]";
+    leading = "[1-9A-F]";
+    break;
+  case FormatKind::HexLowerCase:
+    digit = "[0-9a-f]";
+    leading = "[1-9a-f]";
+    break;
+  case FormatKind::FormatUnset:
+    return invalidFormat();
+  }
+  bool isHex = kind == FormatKind::HexUpperCase || kind == FormatKind::HexLowerCase;
+  std::string prefix = alternateForm ? "0x" : "";
+  std::string sign = isSigned ? "-?" : "";
+  if (precision == 0)
+    return (isHex ? prefix : "") + sign + digit + "+";
+  // Exactly `precision` digits, or more when the extra part does not start
+  // with a zero: the text a value of this format renders as, and no other.
+  return prefix + sign + "(" + leading + digit + "*)?" + digit + "{" +
+         std::to_string(precision) + "}";
+}
+
+Fallible<std::string> ValueFormat::matchingText(ExprValue value) const {
+  unsigned radix = 10;
+  switch (kind) {
+  case FormatKind::SignedDecimal:
+    if (!value.negative && value.value > signedMax)
+      return overflow();
+    break;
+  case FormatKind::UnsignedDecimal:
+    if (value.negative)
+      return overflow();
+    break;
+  case FormatKind::HexUpperCase:
+  case FormatKind::HexLowerCase:
+    if (value.negative)
+      return overflow();
+    radix = 16;
+    break;
+  case FormatKind::FormatUnset:
+    return invalidFormat();
+  }
+  if (precision > maxRenderedPrecision)
+    return overflow();
+  std::string digits = digitsOf(value.magnitude(), radix, kind == FormatKind::HexUpperCase);
+  std::string text = value.negative ? "-" : "";
+  if (alternateForm)
+    text += "0x";
+  if (digits.size() < precision)
+    text.append(precision - digits.size(), '0');
+  text += digits;
+  return text;
+}
+
+Fallible<ExprValue> ValueFormat::valueFromText(std::string_view text,
+                                               const SourceManager &sourceManager) const {
+  const char *unrepresentable = "unable to represent numeric value";
+  if (kind == FormatKind::SignedDecimal) {
+    std::string_view digits = text;
+    bool isNegative = digits.starts_with('-');
+    if (isNegative)
+      digits.remove_prefix(1);
+    uint64_t magnitude;
+    if (!readWholeUnsigned(digits, 10, magnitude) ||
+        magnitude > (isNegative ? negativeLimit : signedMax))
+      return makeLocatedError(sourceManager, text, unrepresentable);
+    return isNegative ? negated(magnitude) : ExprValue::fromUnsigned(magnitude);
+  }
+  std::string_view digits = text;
+  bool isPrefixMissing = false;
+  if (alternateForm) {
+    if (digits.starts_with("0x"))
+      digits.remove_prefix(2);
+    else
+      isPrefixMissing = true;
+  }
+  bool isHex = kind == FormatKind::HexUpperCase || kind == FormatKind::HexLowerCase;
+  uint64_t value;
+  if (!readWholeUnsigned(digits, isHex ? 16 : 10, value))
+    return makeLocatedError(sourceManager, text, unrepresentable);
+  if (isPrefixMissing)
+    return makeLocatedError(sourceManager, text, "missing alternate form prefix");
+  return ExprValue::fromUnsigned(value);
+}
+
+bool consumeUnsigned(std::string_view &text, unsigned radix, uint64_t &result) {
+  uint64_t value = 0;
+  size_t length = 0;
+  for (; length < text.size(); ++length) {
+    int digit = digitValue(text[length]);
+    if (digit >= static_cast<int>(radix))
+      break;
+    if (__builtin_mul_overflow(value, radix, &value) ||
+        __builtin_add_overflow(value, static_cast<uint64_t>(digit), &value))
+      return false;
+  }
+  if (length == 0)
+    return false;
+  result = value;
+  text.remove_prefix(length);
+  return true;
+}
+
+} // namespace vetline
