@@ -158,9 +158,10 @@ class CheckReader {
 public:
   CheckReader(const CheckRequest &request, PatternContext &context,
               std::vector<CheckDirective> &directives, SourceManager &sourceManager,
-              std::string_view checkText, const Regex &prefixRegex)
+              std::string_view checkText, const Regex &prefixRegex,
+              const DirectiveListener &listener)
       : request(request), context(context), directives(directives), sourceManager(sourceManager),
-        text(checkText), prefixRegex(prefixRegex) {}
+        text(checkText), prefixRegex(prefixRegex), listener(listener) {}
 
   bool run(ImplicitBufferRange *implicitBufferRange);
 
@@ -182,6 +183,7 @@ private:
   SourceManager &sourceManager;
   std::string_view text;
   const Regex &prefixRegex;
+  const DirectiveListener &listener;
 
   // Offset of the reading position in `text`.
   size_t position = 0;
@@ -301,6 +303,8 @@ bool CheckReader::readDirective(const FoundDirective &found) {
   // under the line of its prefix.
   size_t blockLines = countLineFeeds(text.substr(position, at - position));
   position = lineEnd;
+  if (listener)
+    listener({prefix, found.suffix.type, patternText});
   if (kind != DirectiveKind::Comment) {
     CheckPattern pattern(found.suffix.type, lineNumber, &context);
     if (pattern.compilePattern(patternText, prefix, sourceManager, request))
@@ -378,7 +382,8 @@ bool CheckReader::acceptEnd() {
 bool CheckEngine::loadDirectives(SourceManager &sourceManager, std::string_view checkText,
                                  const Regex &prefixRegex,
                                  ImplicitBufferRange *implicitBufferRange) {
-  CheckReader reader(req, context, directiveList, sourceManager, checkText, prefixRegex);
+  CheckReader reader(req, context, directiveList, sourceManager, checkText, prefixRegex,
+                     directiveListener);
   return reader.run(implicitBufferRange);
 }
 
