@@ -398,9 +398,11 @@ void TypoFinder::checkForm(Form form, size_t at, size_t wordEnd, size_t formEnd,
   case Resemblance::None:
     break;
   }
-  // Without a colon only the exact spelling is suspicious: any word may
-  // open a sentence.
-  if (form == Form::NoColon && guess.resemblance != Resemblance::Exact)
+  // Without a colon only the exact spelling is suspicious, as any word may
+  // open a sentence; a bare prefix of one to three bytes ("A") too often
+  // is an ordinary word.
+  if (form == Form::NoColon &&
+      (guess.resemblance != Resemblance::Exact || guess.suggestion.size() < 4))
     return;
   std::string shown = written(at, form == Form::NoColon ? wordEnd : formEnd);
   std::string meant = guess.suggestion + (form == Form::Modifier ? "{LITERAL}:" : ":");

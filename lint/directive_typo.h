@@ -1,7 +1,8 @@
 // Directive typos: words that look like a directive but that the reader
 // does not take as one, so that their line silently checks nothing:
-// CHEKC:, CHECK-NXT:, check:, CHECK_NEXT:, CHECK NEXT:, CHECK foo, a prefix
-// glued to a '-' before it, a broken {LITERAL} block.
+// CHEKC:, CHECK-NXT:, check:, CHECK_NEXT:, CHECK NEXT:, CHECK foo (for
+// spellings of four or more bytes), a prefix glued to a '-' before it, a
+// broken {LITERAL} block.
 //
 // Only words that start a line's text, or a comment's text, are looked at:
 // after the blanks at the start of the line and an optional comment marker

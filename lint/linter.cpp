@@ -12,6 +12,7 @@
 #include "support/output_stream.h"
 
 #include <algorithm>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,8 @@ namespace {
 constexpr size_t warningsPerLine = 4;
 
 constexpr std::string_view overview =
-    "vetline-lint: reports the places in check files that look like checks\n"
-    "but check nothing\n";
+    "finds the places in check files that look like checks but check\n"
+    "nothing (see the guide's chapter on the linter)\n";
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -137,10 +138,27 @@ FindingList lintOptionValues(const CheckRequest &request, SourceManager &sourceM
   return findings;
 }
 
+void sortFindings(FindingList &findings, const SourceManager &sourceManager) {
+  std::vector<std::pair<unsigned, size_t>> order;
+  order.reserve(findings.size());
+  for (size_t i = 0; i < findings.size(); ++i)
+    order.emplace_back(sourceManager.bufferHolding(SourceLocation::fromPointer(findings[i].at)),
+                       i);
+  std::stable_sort(order.begin(), order.end(), [&findings](const auto &a, const auto &b) {
+    if (a.first != b.first)
+      return a.first < b.first;
+    return findings[a.second].at < findings[b.second].at;
+  });
+  FindingList sorted;
+  sorted.reserve(findings.size());
+  for (const auto &entry : order)
+    sorted.push_back(std::move(findings[entry.second]));
+  findings = std::move(sorted);
+}
+
 size_t printFindings(FindingList &findings, const WarningSet &enabled,
                      const SourceManager &sourceManager, OutputStream &os) {
-  std::stable_sort(findings.begin(), findings.end(),
-                   [](const Finding &a, const Finding &b) { return a.at < b.at; });
+  sortFindings(findings, sourceManager);
   size_t printed = 0;
   unsigned line = 0;
   unsigned buffer = 0;

@@ -40,6 +40,10 @@ LintResult lintCheckFile(const TextBuffer &file, const CheckRequest &request,
 // "command line".
 FindingList lintOptionValues(const CheckRequest &request, SourceManager &sourceManager);
 
+// Puts the findings in order of position: by buffer in the order the
+// buffers were added, then by place in the buffer.
+void sortFindings(FindingList &findings, const SourceManager &sourceManager);
+
 // Prints the findings of the enabled kinds as warnings, in order of
 // position, each message followed by its short name in brackets. After a
 // few on one line the rest of that line's are left out, with a note
