@@ -138,7 +138,10 @@ Guess guessDirective(std::string_view word, std::span<const Spelling> spellings)
   constexpr size_t slack = 16;
   Guess best;
   for (const Spelling &spelling : spellings) {
-    if (word.size() > spelling.text.size() + slack)
+    // Every resemblance keeps the first byte, up to its case: most words
+    // are turned away here, before anything is copied or measured.
+    if (word.empty() || upperByte(word[0]) != upperByte(spelling.text[0]) ||
+        word.size() > spelling.text.size() + slack)
       continue;
     std::string suggestion = spelling.text;
     Resemblance resemblance = spelling.isCount ? resembleCount(word, spelling, suggestion)
@@ -167,7 +170,12 @@ public:
   TypoFinder(std::string_view text, std::span<const DirectiveSighting> sightings,
              const CheckRequest &request, FindingList &findings)
       : text(text), sightings(sightings), request(request), findings(findings),
-        spellings(directiveSpellings(request)) {}
+        spellings(directiveSpellings(request)) {
+    for (const auto *prefixes : {&request.checkPrefixes, &request.commentPrefixes})
+      for (std::string_view prefix : *prefixes)
+        if (!prefix.empty())
+          startsPrefix[static_cast<unsigned char>(upperByte(prefix[0]))] = true;
+  }
 
   void run();
 
@@ -193,8 +201,13 @@ private:
   const CheckRequest &request;
   FindingList &findings;
   std::vector<Spelling> spellings;
-  // The first sighting that may still cover a candidate.
+  // The first sighting that may still cover a candidate, and where its
+  // prefix starts: every offset before that is not covered.
   size_t nextSighting = 0;
+  size_t nextCoverStart = 0;
+  // Indexed by an upper-cased byte: whether a prefix starts with it. Every
+  // directive-like word does, so most words end their check here.
+  bool startsPrefix[256] = {};
 };
 
 void TypoFinder::run() {
@@ -219,8 +232,22 @@ void TypoFinder::run() {
 // ';', '!', '*', '%' and '-' but a lone '-' (a list item); further on, a run
 // starting with "//" or "/*", or made of '#', ';', '!' or at least two '-'
 // alone. Returns its end, or npos when there is none.
+bool isMarkerByte(char c) {
+  switch (c) {
+  case '/':
+  case '#':
+  case ';':
+  case '!':
+  case '*':
+  case '%':
+  case '-':
+    return true;
+  default:
+    return false;
+  }
+}
+
 size_t TypoFinder::markerEnd(size_t at, size_t end, bool isLineStart) const {
-  auto isMarkerByte = [](char c) { return std::strchr("/#;!*%-", c) != nullptr && c != 0; };
   size_t runEnd = at;
   while (runEnd < end && isMarkerByte(text[runEnd]))
     ++runEnd;
@@ -253,13 +280,13 @@ void TypoFinder::scanSegment(size_t start, size_t end) {
     ++wordAt;
   checkCandidate(wordAt, end);
   for (size_t k = std::max(i, wordAt) + 1; k < end; ++k) {
+    if (!isMarkerByte(text[k]) || !isBlank(text[k - 1]))
+      continue;
     size_t uncovered = skipCovered(k);
     if (uncovered != k) {
       k = uncovered - 1;
       continue;
     }
-    if (!isBlank(text[k - 1]) || isBlank(text[k]))
-      continue;
     size_t after = markerEnd(k, end, false);
     if (after == std::string_view::npos)
       continue;
@@ -274,14 +301,19 @@ void TypoFinder::scanSegment(size_t start, size_t end) {
 // `at`, or `at` itself when none does. Offsets must not decrease from one
 // call to the next.
 size_t TypoFinder::skipCovered(size_t at) {
+  if (at < nextCoverStart)
+    return at;
   const char *where = text.data() + at;
   while (nextSighting < sightings.size()) {
     const DirectiveSighting &sighting = sightings[nextSighting];
     const char *coverEnd = sighting.patternText.data() + sighting.patternText.size();
-    if (where < coverEnd)
-      return where >= sighting.prefix.data() ? size_t(coverEnd - text.data()) : at;
+    if (where < coverEnd) {
+      nextCoverStart = size_t(sighting.prefix.data() - text.data());
+      return at >= nextCoverStart ? size_t(coverEnd - text.data()) : at;
+    }
     ++nextSighting;
   }
+  nextCoverStart = text.size() + 1;
   return at;
 }
 
@@ -321,7 +353,8 @@ void TypoFinder::checkCandidate(size_t at, size_t end) {
     ++at;
     isGlued = true;
   }
-  if (at >= end || !isWordByte(text[at]) || skipCovered(at) != at)
+  if (at >= end || !startsPrefix[static_cast<unsigned char>(upperByte(text[at]))] ||
+      skipCovered(at) != at)
     return;
   size_t wordEnd = wordEndFrom(text, at, end);
   if (readerTakes(at)) {

@@ -87,11 +87,11 @@ void numericBlockVariables(std::string_view block, std::vector<VariableEvent> &e
 
 } // namespace
 
-void patternVariables(std::string_view text, std::vector<VariableEvent> &events) {
+void patternVariables(std::string_view text, std::vector<VariableEvent> &events,
+                      std::vector<PatternPiece> &pieces) {
   events.clear();
   if (!hasPieces(text))
     return;
-  std::vector<PatternPiece> pieces;
   scanPattern(text, pieces);
   for (const PatternPiece &piece : pieces) {
     switch (piece.kind) {
@@ -141,9 +141,8 @@ public:
       if (!event.name.empty())
         given[index(event.kind)].insert(event.name);
     }
-    std::vector<VariableEvent> events;
     for (std::string_view pattern : request.implicitCheckNot) {
-      patternVariables(pattern, events);
+      patternVariables(pattern, events, pieces);
       for (const VariableEvent &event : events)
         if (!event.isDefinition)
           usedByImplicit[index(event.kind)].insert(event.name);
@@ -180,12 +179,15 @@ private:
   // `definitions`.
   std::array<std::unordered_map<std::string_view, size_t>, 2> latest;
   std::vector<Definition> definitions;
+  // Scratch space reused by every pattern.
   std::vector<VariableEvent> events;
+  std::vector<PatternPiece> pieces;
+  std::vector<const DirectiveSighting *> pendingNots;
 };
 
 void VariableTracker::runUnit(std::span<const DirectiveSighting *const> items,
                               const DirectiveSighting *positive) {
-  std::vector<const DirectiveSighting *> pendingNots;
+  pendingNots.clear();
   for (size_t i = 0; i < items.size(); ++i) {
     if (items[i]->type.kind == DirectiveKind::Not) {
       pendingNots.push_back(items[i]);
@@ -208,7 +210,7 @@ void VariableTracker::runUnit(std::span<const DirectiveSighting *const> items,
 void VariableTracker::runPattern(const DirectiveSighting &sighting) {
   if (sighting.type.isLiteral())
     return;
-  patternVariables(sighting.patternText, events);
+  patternVariables(sighting.patternText, events, pieces);
   for (const VariableEvent &event : events) {
     size_t k = index(event.kind);
     auto found = latest[k].find(event.name);

@@ -12,6 +12,7 @@
 
 #include "engine/check_engine.h"
 #include "engine/check_reader.h"
+#include "lint/pattern_scan.h"
 #include "lint/warning.h"
 
 #include <span>
@@ -31,7 +32,9 @@ struct VariableEvent {
 
 // The definitions and uses of one pattern text, in the order they take
 // effect. Pseudo-variables (@LINE) and malformed blocks are left out.
-void patternVariables(std::string_view text, std::vector<VariableEvent> &events);
+// `pieces` is scratch space, kept by the caller for many patterns.
+void patternVariables(std::string_view text, std::vector<VariableEvent> &events,
+                      std::vector<PatternPiece> &pieces);
 
 // The variable a "-D" value defines (NAME=VALUE, or #NAME=EXPR with an
 // optional format before a ','); empty name when it names none.

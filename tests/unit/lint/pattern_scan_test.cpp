@@ -89,7 +89,8 @@ TEST(PatternScan, AgreesWithTheParser) {
       parsed += "use " + std::string(substitution->fromText) + "\n";
 
     std::vector<VariableEvent> events;
-    patternVariables(text, events);
+    std::vector<PatternPiece> scratch;
+    patternVariables(text, events, scratch);
     std::string defs;
     std::string uses;
     std::set<std::string_view> defined;

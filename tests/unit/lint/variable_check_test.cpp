@@ -33,9 +33,10 @@ const EventCase eventCases[] = {
 
 TEST(VariableCheck, Events) {
   std::vector<VariableEvent> events;
+  std::vector<PatternPiece> pieces;
   for (const EventCase &c : eventCases) {
     SCOPED_TRACE(c.pattern);
-    patternVariables(c.pattern, events);
+    patternVariables(c.pattern, events, pieces);
     EXPECT_EQ(describe(events), c.events);
   }
 }
