@@ -37,14 +37,18 @@ void findEscapes(std::span<const DirectiveSighting> sightings, FindingList &find
       findPatternEscapes(sighting.patternText, pieces, escapes, findings);
 }
 
-// The first tab or run of blanks in `value`, or an empty view.
-std::string_view firstBlankRun(std::string_view value) {
+// The first tab or run of blanks in `value`, or an empty view. A pattern
+// drops its trailing blanks before it is searched, so with
+// `isPattern` a run at the end does not count.
+std::string_view firstBlankRun(std::string_view value, bool isPattern) {
   for (size_t i = 0; i < value.size(); ++i) {
     if (!isBlank(value[i]))
       continue;
     size_t end = i + 1;
     while (end < value.size() && isBlank(value[end]))
       ++end;
+    if (isPattern && end == value.size())
+      return {};
     if (end - i > 1 || value[i] == '\t')
       return value.substr(i, end - i);
     i = end;
@@ -73,7 +77,8 @@ void lintImplicitPatterns(const CheckRequest &request, SourceManager &sourceMana
   std::vector<SuspectEscape> escapes;
   for (std::string_view given : request.implicitCheckNot) {
     std::string_view pattern = addOptionBuffer(sourceManager, "-implicit-check-not='", given, "'");
-    std::string_view run = request.strictWhitespace ? std::string_view() : firstBlankRun(pattern);
+    std::string_view run =
+        request.strictWhitespace ? std::string_view() : firstBlankRun(pattern, true);
     if (!run.empty())
       findings.push_back({run.data(), run.data() + run.size(), WarningKind::BlankRun,
                           "implicit-check-not pattern holds " + blankRunWhat(run) +
@@ -92,10 +97,10 @@ void lintDefinitions(const CheckRequest &request, SourceManager &sourceManager,
     if (variable.kind != VariableKind::String || variable.name.empty())
       continue;
     std::string_view value = given.substr(given.find('=') + 1);
-    if (firstBlankRun(value).empty())
+    if (firstBlankRun(value, false).empty())
       continue;
     std::string_view definition = addOptionBuffer(sourceManager, "-D", given, "");
-    std::string_view run = firstBlankRun(definition.substr(definition.find('=') + 1));
+    std::string_view run = firstBlankRun(definition.substr(definition.find('=') + 1), false);
     findings.push_back({run.data(), run.data() + run.size(), WarningKind::BlankRun,
                         "the value of '" + std::string(variable.name) + "' holds " +
                             blankRunWhat(run) +

@@ -235,8 +235,9 @@ TEST(Linter, Table) {
 
 TEST(Linter, OptionValues) {
   CheckRequest request;
-  request.implicitCheckNot = {"a  b", "x\ty", "fine {{\\d}}"};
-  request.globalDefines = {"X=a  b", "#N=1", "Y=ok", "Z=\t"};
+  // Trailing blanks are dropped from a pattern, but stay in a value.
+  request.implicitCheckNot = {"a  b", "x\ty", "fine {{\\d}}  \t"};
+  request.globalDefines = {"X=a  b", "#N=1", "Y=ok ", "Z=\t"};
   SourceManager sources;
   FindingList findings = lintOptionValues(request, sources);
   EXPECT_EQ(describe(sources, findings, true),
