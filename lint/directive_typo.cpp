@@ -359,8 +359,10 @@ void TypoFinder::checkCandidate(size_t at, size_t end) {
   size_t wordEnd = wordEndFrom(text, at, end);
   if (readerTakes(at)) {
     if (isGlued) {
-      size_t colon = text.find(':', wordEnd);
-      report(at, wordEnd, "'" + written(at, std::min(colon + 1, end)) +
+      // Show the prefix and suffix up to the ':' when it is on this line.
+      size_t colon = text.substr(0, end).find(':', wordEnd);
+      size_t shownEnd = colon == std::string_view::npos ? wordEnd : colon + 1;
+      report(at, wordEnd, "'" + written(at, shownEnd) +
                               "' is not a directive (the '-' before it makes it part of a "
                               "longer word); put a blank before it");
     }

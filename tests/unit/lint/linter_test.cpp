@@ -108,10 +108,11 @@ const LintCase lintCases[] = {
      "you mean 'CHECK-NOT:'? [directive-typo]\n"},
     {"glued to a dash, broken modifier blocks",
      "CHECK: a\n--CHECK: b\n-CHECK-NEXT: c\nCHECK{literal}: d\nCHECK-NXT{LITERAL}: e\n"
-     "CHECK{LITERAL} f\n",
+     "CHECK{LITERAL} f\n-- CHECK-COUNT-2 g\n--CHECK-COUNT-2 h\n",
      {},
      {},
      {},
+     "unreadable\n"
      "2:3: 'CHECK:' is not a directive (the '-' before it makes it part of a longer word); "
      "put a blank before it [directive-typo]\n"
      "3:2: 'CHECK-NEXT:' is not a directive (the '-' before it makes it part of a longer "
@@ -121,7 +122,9 @@ const LintCase lintCases[] = {
      "5:1: 'CHECK-NXT{LITERAL}:' is not a directive; did you mean 'CHECK-NEXT{LITERAL}:'? "
      "[directive-typo]\n"
      "6:1: 'CHECK{LITERAL}' is not a directive (a modifier block holds only 'LITERAL' and "
-     "ends with '}:'); did you mean 'CHECK{LITERAL}:'? [directive-typo]\n"},
+     "ends with '}:'); did you mean 'CHECK{LITERAL}:'? [directive-typo]\n"
+     "8:3: 'CHECK-COUNT-2' is not a directive (the '-' before it makes it part of a longer "
+     "word); put a blank before it [directive-typo]\n"},
     {"own prefixes; short ones only near in their suffix",
      "FOO: a\nFOOO: b\nBAR-NXT: c\nBAZ: d\nCHECK: e\nFO-NEXT: f\nBAR: g\n",
      {},
