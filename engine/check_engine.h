@@ -10,6 +10,7 @@
 #pragma once
 
 #include "engine/check_directive.h"
+#include "engine/check_reader.h"
 #include "engine/directive_type.h"
 #include "engine/pattern_context.h"
 #include "support/regex/regex.h"
@@ -127,6 +128,11 @@ public:
   bool loadDirectives(SourceManager &sourceManager, std::string_view checkText,
                       const Regex &prefixRegex, ImplicitBufferRange *implicitBufferRange);
 
+  // Called by loadDirectives for every directive it finds, in file order.
+  void setDirectiveListener(DirectiveListener listener) {
+    directiveListener = std::move(listener);
+  }
+
   // Checks the canonical input against the directives. Returns true when
   // every directive held. With `diags`, good-match reports go into it instead
   // of standard error; failures are printed either way.
@@ -142,6 +148,7 @@ private:
   PatternContext context;
   // Filled by loadDirectives, in check-file order.
   std::vector<CheckDirective> directiveList;
+  DirectiveListener directiveListener;
 };
 
 } // namespace vetline

@@ -219,9 +219,9 @@ class CheckReader {
 public:
   CheckReader(const CheckRequest &request, PatternContext &context,
               std::vector<CheckDirective> &directives, SourceManager &sourceManager,
-              std::string_view checkText)
+              std::string_view checkText, const DirectiveListener &listener)
       : request(request), context(context), directives(directives), sourceManager(sourceManager),
-        text(checkText), prefixFinder(checkText, request) {}
+        text(checkText), prefixFinder(checkText, request), listener(listener) {}
 
   bool run(ImplicitBufferRange *implicitBufferRange);
 
@@ -245,6 +245,7 @@ private:
   SourceManager &sourceManager;
   std::string_view text;
   PrefixFinder prefixFinder;
+  const DirectiveListener &listener;
 
   // Offset of the reading position in `text`.
   size_t position = 0;
@@ -395,6 +396,8 @@ bool CheckReader::readDirective(const FoundDirective &found) {
   // under the line of its prefix.
   size_t blockLines = countLineFeeds(text.substr(position, at - position));
   position = lineEnd;
+  if (listener)
+    listener({prefix, found.suffix.type, patternText});
   if (kind != DirectiveKind::Comment) {
     CheckPattern pattern(found.suffix.type, lineNumber, &context);
     if (pattern.compilePattern(patternText, prefix, sourceManager, request))
@@ -475,7 +478,7 @@ bool CheckEngine::loadDirectives(SourceManager &sourceManager, std::string_view 
   // The prefixes are found as plain text; the regex built from them only
   // proves that they combine.
   (void)prefixRegex;
-  CheckReader reader(req, context, directiveList, sourceManager, checkText);
+  CheckReader reader(req, context, directiveList, sourceManager, checkText, directiveListener);
   return reader.run(implicitBufferRange);
 }
 

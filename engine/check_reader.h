@@ -7,6 +7,7 @@
 #include "engine/directive_type.h"
 
 #include <cstddef>
+#include <functional>
 #include <string_view>
 
 namespace vetline {
@@ -24,5 +25,18 @@ struct DirectiveSuffix {
 // `afterPrefix` is the text right after the prefix; a comment prefix takes
 // only a bare ':'.
 DirectiveSuffix parseDirectiveSuffix(std::string_view afterPrefix, bool isCommentPrefix);
+
+// One directive as the reader found it, comments included, told before its
+// pattern is parsed (so also for the directive whose pattern then fails).
+// Lets a companion program see the check file exactly as the reader does.
+// The views point into the check text.
+struct DirectiveSighting {
+  std::string_view prefix;
+  DirectiveType type;
+  // After the blanks that follow the ':', up to the line end.
+  std::string_view patternText;
+};
+
+using DirectiveListener = std::function<void(const DirectiveSighting &)>;
 
 } // namespace vetline

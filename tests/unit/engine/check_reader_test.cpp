@@ -336,5 +336,21 @@ TEST(CheckReader, ManyDirectivesAndLongLines) {
   EXPECT_EQ(last.notDagPatterns.at(0).fixedText, "y");
 }
 
+// The listener hears every directive the reader finds, comments included,
+// with its pattern text, and also the one whose pattern then fails.
+TEST(CheckReader, ListenerHearsEachDirective) {
+  Reader reader;
+  std::string heard;
+  reader.engine.setDirectiveListener([&heard](const DirectiveSighting &sighting) {
+    heard += directiveDescription(sighting.prefix, sighting.type) + " <" +
+             std::string(sighting.patternText) + ">\n";
+  });
+  EXPECT_EQ(reader.load("COM: note\nx CHECK:  a b \nCHECK-NOT{LITERAL}: {{\nXCHECK: no\n"
+                        "CHECK-DAG: {{(}}\nCHECK: never\n"),
+            "error:check.txt:5:14: error: invalid regex: parentheses not balanced\n"
+            "CHECK-DAG: {{(}}\n             ^\n");
+  EXPECT_EQ(heard, "COM <note>\nCHECK <a b >\nCHECK-NOT{LITERAL} <{{>\nCHECK-DAG <{{(}}>\n");
+}
+
 } // namespace
 } // namespace vetline

@@ -1,0 +1,298 @@
+#include "lint/linter.h"
+
+#include "engine/check_reader.h"
+#include "engine/pattern.h"
+#include "lint/dag_gap.h"
+#include "lint/directive_typo.h"
+#include "lint/escape_check.h"
+#include "lint/options.h"
+#include "lint/variable_check.h"
+#include "support/cmdline/parser.h"
+#include "support/error.h"
+#include "support/output_stream.h"
+
+#include <algorithm>
+#include <utility>
+#include <string>
+#include <vector>
+
+namespace vetline::lint {
+
+namespace {
+
+// Warnings shown for one line before the rest are left out.
+constexpr size_t warningsPerLine = 4;
+
+constexpr std::string_view overview =
+    "finds the places in check files that look like checks but check\n"
+    "nothing (see the guide's chapter on the linter)\n";
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+void findEscapes(std::span<const DirectiveSighting> sightings, FindingList &findings) {
+  std::vector<PatternPiece> pieces;
+  std::vector<SuspectEscape> escapes;
+  for (const DirectiveSighting &sighting : sightings)
+    if (sighting.type.kind != DirectiveKind::Comment && !sighting.type.isLiteral())
+      findPatternEscapes(sighting.patternText, pieces, escapes, findings);
+}
+
+// The first tab or run of blanks in `value`, or an empty view. A pattern
+// drops its trailing blanks before it is searched, so with
+// `isPattern` a run at the end does not count.
+std::string_view firstBlankRun(std::string_view value, bool isPattern) {
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (!isBlank(value[i]))
+      continue;
+    size_t end = i + 1;
+    while (end < value.size() && isBlank(value[end]))
+      ++end;
+    if (isPattern && end == value.size())
+      return {};
+    if (end - i > 1 || value[i] == '\t')
+      return value.substr(i, end - i);
+    i = end;
+  }
+  return {};
+}
+
+std::string blankRunWhat(std::string_view run) {
+  return run == "\t" ? "a tab" : "a run of blanks";
+}
+
+// Registers `lead` + `value` + `trail` as a "command line" buffer and
+// returns the view of `value` inside it.
+std::string_view addOptionBuffer(SourceManager &sourceManager, std::string_view lead,
+                                 std::string_view value, std::string_view trail) {
+  std::string text(lead);
+  text += value;
+  text += trail;
+  unsigned number = sourceManager.addBuffer(makeTextBufferCopy(text, "command line"));
+  return sourceManager.buffer(number).text().substr(lead.size(), value.size());
+}
+
+void lintImplicitPatterns(const CheckRequest &request, SourceManager &sourceManager,
+                          FindingList &findings) {
+  std::vector<PatternPiece> pieces;
+  std::vector<SuspectEscape> escapes;
+  for (std::string_view given : request.implicitCheckNot) {
+    std::string_view pattern = addOptionBuffer(sourceManager, "-implicit-check-not='", given, "'");
+    std::string_view run =
+        request.strictWhitespace ? std::string_view() : firstBlankRun(pattern, true);
+    if (!run.empty())
+      findings.push_back({run.data(), run.data() + run.size(), WarningKind::BlankRun,
+                          "implicit-check-not pattern holds " + blankRunWhat(run) +
+                              ", which the input never holds (each run of spaces and tabs in "
+                              "it is read as one space), so the pattern never matches"});
+    findPatternEscapes(pattern, pieces, escapes, findings);
+  }
+}
+
+void lintDefinitions(const CheckRequest &request, SourceManager &sourceManager,
+                     FindingList &findings) {
+  if (request.strictWhitespace)
+    return;
+  for (std::string_view given : request.globalDefines) {
+    VariableEvent variable = commandLineVariable(given);
+    if (variable.kind != VariableKind::String || variable.name.empty())
+      continue;
+    std::string_view value = given.substr(given.find('=') + 1);
+    if (firstBlankRun(value, false).empty())
+      continue;
+    std::string_view definition = addOptionBuffer(sourceManager, "-D", given, "");
+    std::string_view run = firstBlankRun(definition.substr(definition.find('=') + 1), false);
+    findings.push_back({run.data(), run.data() + run.size(), WarningKind::BlankRun,
+                        "the value of '" + std::string(variable.name) + "' holds " +
+                            blankRunWhat(run) +
+                            ", which the input never holds (each run of spaces and tabs in it "
+                            "is read as one space), so a pattern using it never matches"});
+  }
+}
+
+} // namespace
+
+LintResult lintCheckFile(const TextBuffer &file, const CheckRequest &request,
+                         SourceManager &sourceManager, SmallVectorImpl<char> &storage) {
+  CheckEngine engine(request);
+  Regex prefixRegex = engine.buildPrefixRegex();
+  std::string_view checkText = engine.canonicalizeBuffer(file, storage);
+  sourceManager.addBuffer(makeTextBufferView(checkText, file.identifier(), true));
+
+  std::vector<DirectiveSighting> sightings;
+  engine.setDirectiveListener(
+      [&sightings](const DirectiveSighting &sighting) { sightings.push_back(sighting); });
+  LintResult result;
+  result.isReadable = !engine.loadDirectives(sourceManager, checkText, prefixRegex, nullptr);
+
+  const CheckRequest &withDefaults = engine.request();
+  findDirectiveTypos(checkText, sightings, withDefaults, result.findings);
+  findEscapes(sightings, result.findings);
+  // What the reader did not reach is unknown: a variable defined there, or
+  // a NOT directive after a DAG group, would be missed.
+  if (result.isReadable) {
+    findVariableProblems(sightings, withDefaults, result.findings);
+    findDagGaps(sightings, withDefaults, result.findings);
+  }
+  return result;
+}
+
+FindingList lintOptionValues(const CheckRequest &request, SourceManager &sourceManager) {
+  FindingList findings;
+  lintImplicitPatterns(request, sourceManager, findings);
+  lintDefinitions(request, sourceManager, findings);
+  return findings;
+}
+
+void sortFindings(FindingList &findings, const SourceManager &sourceManager) {
+  std::vector<std::pair<unsigned, size_t>> order;
+  order.reserve(findings.size());
+  for (size_t i = 0; i < findings.size(); ++i)
+    order.emplace_back(sourceManager.bufferHolding(SourceLocation::fromPointer(findings[i].at)),
+                       i);
+  std::stable_sort(order.begin(), order.end(), [&findings](const auto &a, const auto &b) {
+    if (a.first != b.first)
+      return a.first < b.first;
+    return findings[a.second].at < findings[b.second].at;
+  });
+  FindingList sorted;
+  sorted.reserve(findings.size());
+  for (const auto &entry : order)
+    sorted.push_back(std::move(findings[entry.second]));
+  findings = std::move(sorted);
+}
+
+size_t printFindings(FindingList &findings, const WarningSet &enabled,
+                     const SourceManager &sourceManager, OutputStream &os) {
+  sortFindings(findings, sourceManager);
+  size_t printed = 0;
+  unsigned line = 0;
+  unsigned buffer = 0;
+  size_t onLine = 0;
+  for (const Finding &finding : findings) {
+    if (!enabled.isEnabled(finding.kind))
+      continue;
+    SourceLocation location = SourceLocation::fromPointer(finding.at);
+    unsigned findingBuffer = sourceManager.bufferHolding(location);
+    unsigned findingLine = sourceManager.lineOf(location, findingBuffer);
+    if (findingBuffer != buffer || findingLine != line) {
+      buffer = findingBuffer;
+      line = findingLine;
+      onLine = 0;
+    }
+    if (++onLine > warningsPerLine) {
+      if (onLine == warningsPerLine + 1)
+        sourceManager.emitDiagnostic(
+            os, sourceManager.makeDiagnostic(location, DiagKind::Note,
+                                             "further warnings on this line are not shown"));
+      continue;
+    }
+    SourceRange range;
+    if (finding.end)
+      range = {location, SourceLocation::fromPointer(finding.end)};
+    std::string message = finding.message + " [" + std::string(warningName(finding.kind)) + "]";
+    sourceManager.emitDiagnostic(
+        os, sourceManager.makeDiagnostic(location, DiagKind::Warning, message, range));
+    ++printed;
+  }
+  return printed;
+}
+
+namespace {
+
+// The run's settings from the options, as the tool fills them.
+CheckRequest makeRequest() {
+  auto views = [](const cl::ListOption<std::string> &list) {
+    return std::vector<std::string_view>(list.begin(), list.end());
+  };
+  CheckRequest request;
+  request.checkPrefixes = views(options::checkPrefixes);
+  request.commentPrefixes = views(options::commentPrefixes);
+  request.strictWhitespace = options::strictWhitespace;
+  request.implicitCheckNot = views(options::implicitCheckNot);
+  request.allowUnusedPrefixes = options::allowUnusedPrefixes;
+  request.matchFullLines = options::matchFullLines;
+  return request;
+}
+
+// The tool's checks of the "-D" values before anything is read, with its
+// messages; every bad value gets one.
+bool collectDefines(CheckRequest &request) {
+  OutputStream &errors = standardError();
+  bool allGood = true;
+  for (std::string_view define : options::globalDefines) {
+    size_t equals = define.find('=');
+    if (equals == std::string_view::npos) {
+      errors << "Missing equal sign in command-line definition '-D" << define << "'\n";
+      allGood = false;
+    } else if (equals == 0) {
+      errors << "Missing variable name in command-line definition '-D" << define << "'\n";
+      allGood = false;
+    } else {
+      request.globalDefines.push_back(define);
+    }
+  }
+  return allGood;
+}
+
+bool checkPrefixes(const CheckRequest &request) {
+  CheckEngine engine(request);
+  if (!engine.validatePrefixes())
+    return false;
+  Regex prefixRegex = engine.buildPrefixRegex();
+  std::string regexError;
+  if (prefixRegex.isValid(regexError))
+    return true;
+  standardError() << "Unable to combine check-prefix strings into a prefix regular expression! "
+                     "This is likely a bug in Vetline's verification of the check-prefix "
+                     "strings. Regular expression parsing failed with the following error: "
+                  << regexError << "\n";
+  return false;
+}
+
+// Lints one named file; returns its exit status (0, 1 or 2).
+int lintNamedFile(std::string_view name, const CheckRequest &request, const WarningSet &enabled) {
+  BufferOrError file = readFileOrStdin(name, true, true);
+  if (!file) {
+    standardError() << "Could not open check file '" << name
+                    << "': " << file.error().message() << "\n";
+    return 2;
+  }
+  SourceManager sourceManager;
+  SmallVector<char, 4096> storage;
+  LintResult result = lintCheckFile(*file, request, sourceManager, storage);
+  size_t printed = printFindings(result.findings, enabled, sourceManager, standardError());
+  return !result.isReadable ? 2 : printed > 0 ? 1 : 0;
+}
+
+} // namespace
+
+int runLinter(int argc, char **argv) {
+  installOutOfMemoryHandler();
+  // One bad pattern must not end the run before the other files are seen.
+  setExitOnUnbalancedBracket(false);
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i)
+    args.emplace_back(argv[i] ? argv[i] : "");
+  cl::ParseSettings settings;
+  settings.overview = overview;
+  settings.errors = &standardError();
+  if (!cl::parseArguments(args, settings).ok)
+    return 2;
+
+  CheckRequest request = makeRequest();
+  if (!collectDefines(request) || !checkPrefixes(request))
+    return 2;
+  WarningSet enabled;
+  for (WarningKind kind : options::disabledWarnings)
+    enabled.disable(kind);
+
+  SourceManager optionSources;
+  FindingList optionFindings = lintOptionValues(request, optionSources);
+  int status = printFindings(optionFindings, enabled, optionSources, standardError()) > 0 ? 1 : 0;
+  for (const std::string &name : options::checkFiles)
+    status = std::max(status, lintNamedFile(name, request, enabled));
+  standardOutput().flush();
+  return status;
+}
+
+} // namespace vetline::lint
