@@ -8,7 +8,7 @@ include(CMakePackageConfigHelpers)
 
 # Every program the package ships; a companion program adds its target here
 # and becomes Vetline::<target> for the projects that use the package.
-set(VETLINE_PROGRAMS vetline)
+set(VETLINE_PROGRAMS vetline vetline-lint)
 
 set(VETLINE_CMAKE_DIR ${CMAKE_INSTALL_DATADIR}/cmake/Vetline)
 
