@@ -115,8 +115,8 @@ class BlockParser {
 public:
   BlockParser(bool isLegacy, std::optional<size_t> lineNumber, PatternContext &context,
               const SourceManager &sourceManager)
-      : isLegacy(isLegacy), lineNumber(lineNumber), context(context),
-        sourceManager(sourceManager) {}
+      : isLegacy(isLegacy), lineNumber(lineNumber), context(context), sourceManager(sourceManager) {
+  }
 
   Fallible<NumericBlock> parse(std::string_view text);
 
@@ -368,8 +368,7 @@ NodeResult BlockParser::parseParenExpr(std::string_view &expr, uint32_t nesting)
 }
 
 // `expr` starts with the blanks, if any, and the '(' after `name`.
-NodeResult BlockParser::parseCall(std::string_view &expr, std::string_view name,
-                                  uint32_t nesting) {
+NodeResult BlockParser::parseCall(std::string_view &expr, std::string_view name, uint32_t nesting) {
   expr = trimFront(expr);
   BinaryOperation operation = nullptr;
   for (const FunctionEntry &function : functions)
@@ -493,8 +492,7 @@ Fallible<ValueFormat> ExprBinaryOp::implicitFormat(const SourceManager &sourceMa
 }
 
 Fallible<NumericBlock> parseNumericBlock(std::string_view text, bool isLegacy,
-                                         std::optional<size_t> lineNumber,
-                                         PatternContext &context,
+                                         std::optional<size_t> lineNumber, PatternContext &context,
                                          const SourceManager &sourceManager) {
   return BlockParser(isLegacy, lineNumber, context, sourceManager).parse(text);
 }

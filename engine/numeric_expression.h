@@ -118,8 +118,7 @@ struct NumericBlock {
 // `lineNumber` is the directive's line, absent for command-line definitions
 // and implicit patterns. Errors are LocatedErrors; nothing is printed.
 Fallible<NumericBlock> parseNumericBlock(std::string_view text, bool isLegacy,
-                                         std::optional<size_t> lineNumber,
-                                         PatternContext &context,
+                                         std::optional<size_t> lineNumber, PatternContext &context,
                                          const SourceManager &sourceManager);
 
 } // namespace vetline

@@ -194,8 +194,8 @@ Fallible<std::string> ValueFormat::wildcardRegex() const {
     return (isHex ? prefix : "") + sign + digit + "+";
   // Exactly `precision` digits, or more when the extra part does not start
   // with a zero: the text a value of this format renders as, and no other.
-  return prefix + sign + "(" + leading + digit + "*)?" + digit + "{" +
-         std::to_string(precision) + "}";
+  return prefix + sign + "(" + leading + digit + "*)?" + digit + "{" + std::to_string(precision) +
+         "}";
 }
 
 Fallible<std::string> ValueFormat::matchingText(ExprValue value) const {

@@ -29,9 +29,7 @@ struct ExprValue {
   bool negative = false;
 
   static ExprValue fromUnsigned(uint64_t value) { return {value, false}; }
-  static ExprValue fromSigned(int64_t value) {
-    return {static_cast<uint64_t>(value), value < 0};
-  }
+  static ExprValue fromSigned(int64_t value) { return {static_cast<uint64_t>(value), value < 0}; }
   // The absolute value as unsigned; -2^63 gives 2^63.
   uint64_t magnitude() const { return negative ? 0 - value : value; }
 
@@ -82,8 +80,8 @@ struct ValueFormat {
                                     const SourceManager &sourceManager) const;
 
   friend bool operator==(const ValueFormat &a, const ValueFormat &b) {
-    return a.kind != FormatKind::FormatUnset && a.kind == b.kind &&
-           a.precision == b.precision && a.alternateForm == b.alternateForm;
+    return a.kind != FormatKind::FormatUnset && a.kind == b.kind && a.precision == b.precision &&
+           a.alternateForm == b.alternateForm;
   }
 };
 

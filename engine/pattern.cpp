@@ -263,8 +263,9 @@ bool PatternParser::parseNumericBlockText(std::string_view block, bool isLegacy)
     pattern.regexText += ')';
   if (expression.ast) {
     valueIndices.push_back(insertIndex);
-    pattern.substitutions.push_back(context.adoptSubstitution(std::make_unique<ExpressionSubstitution>(
-        &context, block, insertIndex, std::move(expression))));
+    pattern.substitutions.push_back(
+        context.adoptSubstitution(std::make_unique<ExpressionSubstitution>(
+            &context, block, insertIndex, std::move(expression))));
   }
   return false;
 }

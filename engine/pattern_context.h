@@ -70,8 +70,8 @@ public:
 
   // Forgets every variable whose name does not start with '$': string
   // values are removed, numeric variables lose their value and leave the
-  // table (they stay alive, patterns still point at them). Which names were
-  // defined as strings is kept.
+  // table (they stay alive, patterns still point at them; setNumericValue
+  // enters them again). Which names were defined as strings is kept.
   void clearLocalVariables();
 
   // String variables.
@@ -95,8 +95,7 @@ public:
   // enters it in the table again: clearing took it out, and a local
   // variable that holds a value must be in the table for the next clearing
   // to find it, whichever block captured it.
-  void setNumericValue(NumericVar *variable, ExprValue value,
-                       std::optional<std::string_view> text);
+  void setNumericValue(NumericVar *variable, ExprValue value, std::optional<std::string_view> text);
   // Null until makeLineVariable.
   NumericVar *lineVariable() const { return lineVar; }
 

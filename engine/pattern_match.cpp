@@ -160,8 +160,8 @@ void recordStringCaptures(const CheckPattern &pattern,
 // not convert is the error: the match stands, and that variable and those
 // not reached yet keep their previous values.
 Error convertNumericCaptures(const CheckPattern &pattern,
-                            const std::vector<std::string_view> &groups,
-                            const SourceManager &sourceManager) {
+                             const std::vector<std::string_view> &groups,
+                             const SourceManager &sourceManager) {
   if (!pattern.numericVarDefs)
     return success();
   PatternContext &context = *pattern.context;
@@ -364,8 +364,8 @@ MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text
   if (!pattern.substitutions.empty()) {
     PatternContext &context = *pattern.context;
     if (pattern.lineNumber && context.lineVariable())
-      context.setNumericValue(context.lineVariable(),
-                              ExprValue::fromUnsigned(*pattern.lineNumber), std::nullopt);
+      context.setNumericValue(context.lineVariable(), ExprValue::fromUnsigned(*pattern.lineNumber),
+                              std::nullopt);
     Fallible<std::string> regexText = substituteValues(pattern, sourceManager);
     if (!regexText)
       return MatchOutcome::failed(regexText.extractError());

@@ -150,8 +150,8 @@ TEST(MatchReport, UndefinedVariable) {
 }
 
 TEST(MatchReport, NumericSubstitutionsAndCaptures) {
-  RunResult run = verify("CHECK: [[#%x,A:]] [[#B:]]\nCHECK: [[#A+1]] [[#%d,B-9]]\n", "ff 3\n100 -6\n",
-                         verbosity(true, false), true);
+  RunResult run = verify("CHECK: [[#%x,A:]] [[#B:]]\nCHECK: [[#A+1]] [[#%d,B-9]]\n",
+                         "ff 3\n100 -6\n", verbosity(true, false), true);
   EXPECT_TRUE(run.passed);
   EXPECT_EQ(run.records, (Records{
                              "ExpectedFound 1:8 1:1-1:5",

@@ -30,8 +30,8 @@ const char *operationName(BinaryOperation operation) {
 
 std::string describeTree(const ExprNode &node) {
   if (auto *binary = dynamic_cast<const ExprBinaryOp *>(&node))
-    return std::string("(") + operationName(binary->operation) + " " +
-           describeTree(*binary->left) + " " + describeTree(*binary->right) + ")";
+    return std::string("(") + operationName(binary->operation) + " " + describeTree(*binary->left) +
+           " " + describeTree(*binary->right) + ")";
   return std::string(node.text);
 }
 
@@ -97,9 +97,8 @@ public:
     handleEveryError(std::move(error), [&](const LocatedError &located) {
       if (!result.empty())
         result += " + ";
-      result += column(located.diagnostic().location()) + "[" +
-                column(located.range().start) + "," + column(located.range().end) +
-                "): " + located.message();
+      result += column(located.diagnostic().location()) + "[" + column(located.range().start) +
+                "," + column(located.range().end) + "): " + located.message();
     });
     return result;
   }
@@ -136,17 +135,16 @@ const BlockCase blockCases[] = {
     {"alternate form", "%#x,V:", "%#x def:V"},
     {"blanks around the specifier", " %#.2x ,V:", "%#.2x def:V"},
     {"alternate form on decimal", "%#d,V:", "2[2,2): alternate form only supported for hex values"},
-    {"alternate form without conversion", "%#,V:",
-     "2[2,2): alternate form only supported for hex values"},
+    {"alternate form without conversion",
+     "%#,V:", "2[2,2): alternate form only supported for hex values"},
     {"unknown conversion", "%q,V:", "2[2,2): invalid format specifier in expression"},
     {"no percent sign", "x,V:", "1[1,2): invalid matching format specification in expression"},
     {"empty specifier", ",5", "1[1,1): invalid matching format specification in expression"},
-    {"junk after conversion", "%xy,V:",
-     "3[3,4): invalid matching format specification in expression"},
+    {"junk after conversion",
+     "%xy,V:", "3[3,4): invalid matching format specification in expression"},
     {"missing precision", "%.x,V:", "3[3,4): invalid precision in format specifier"},
     {"largest precision", "%.4294967295u,", "%.4294967295u"},
-    {"precision too large", "%.4294967296u,",
-     "3[3,14): invalid precision in format specifier"},
+    {"precision too large", "%.4294967296u,", "3[3,14): invalid precision in format specifier"},
     {"precision without conversion falls back", "%.3,V:", "%.3u def:V"},
     {"fallback precision loses to an implicit format", "%.3,N+1", "%x (add N 1)=17"},
     {"comma inside a call is no specifier", "add(1,2)", "%u (add 1 2)=3"},
@@ -171,15 +169,16 @@ const BlockCase blockCases[] = {
     {"constraint alone", "==", "3[3,3): empty numeric expression should not have a constraint"},
     {"constraint with a literal", "== 5", "%u 5=5"},
     {"definition with constraint", "V: == N", "%x def:V N=16"},
-    {"definition of a string variable", "S:",
-     "1[1,2): string variable with name 'S' already exists"},
-    {"pseudo-variable defined", "@LINE:",
-     "1[1,6): definition of pseudo numeric variable unsupported"},
-    {"junk after the defined name", "V x:", "3[3,4): unexpected characters after numeric variable name"},
+    {"definition of a string variable",
+     "S:", "1[1,2): string variable with name 'S' already exists"},
+    {"pseudo-variable defined",
+     "@LINE:", "1[1,6): definition of pseudo numeric variable unsupported"},
+    {"junk after the defined name",
+     "V x:", "3[3,4): unexpected characters after numeric variable name"},
     {"empty definition name", ":1", "1[1,1): empty variable name"},
     {"bad definition name", "1V:", "1[1,3): invalid variable name"},
-    {"redefinition in another format", "%d,N:",
-     "5[5,5): format different from previous variable definition"},
+    {"redefinition in another format",
+     "%d,N:", "5[5,5): format different from previous variable definition"},
     {"redefinition in the same format", "%x,N:", "%x def:N"},
     {"redefinition and use in one block", "N:N+1", "%x def:N (add N 1)=17"},
     // Expressions: no precedence, literals, functions.
@@ -187,8 +186,7 @@ const BlockCase blockCases[] = {
     {"parentheses", "2+(3*4)", "%u (add 2 (mul 3 4))=14"},
     {"division", "7/2", "%u (div 7 2)=3"},
     {"nested call", "add(1,mul(2,3))", "%u (add 1 (mul 2 3))=7"},
-    {"every function", "sub(max(min(9,4),2),div(6,3))",
-     "%u (sub (max (min 9 4) 2) (div 6 3))=2"},
+    {"every function", "sub(max(min(9,4),2),div(6,3))", "%u (sub (max (min 9 4) 2) (div 6 3))=2"},
     {"call arguments with operations", "max( 1 + 2 , 4 * 2 )", "%u (max (add 1 2) (mul 4 2))=8"},
     {"blank before a call's parenthesis", "add (1,2)", "%u (add 1 2)=3"},
     {"octal literal", "010", "%u 010=8"},
@@ -205,14 +203,13 @@ const BlockCase blockCases[] = {
      "1[1,21): invalid matching constraint or operand format"},
     {"negative literal too small", "-9223372036854775809",
      "1[1,21): invalid matching constraint or operand format"},
-    {"bad operand after a constraint", "==@",
-     "3[3,4): invalid operand format"},
-    {"bad right operand", "1+$",
-     "3[3,4): invalid operand format"},
+    {"bad operand after a constraint", "==@", "3[3,4): invalid operand format"},
+    {"bad right operand", "1+$", "3[3,4): invalid operand format"},
     {"octal with a bad digit", "08", "1[1,3): invalid matching constraint or operand format"},
     {"hex prefix without digits", "0x", "1[1,3): invalid matching constraint or operand format"},
     {"digits run into a name", "5abc", "2[2,2): unsupported operation 'a'"},
-    {"overflowing expression", "0xffffffffffffffff+1", "%u (add 0xffffffffffffffff 1)=overflow error"},
+    {"overflowing expression", "0xffffffffffffffff+1",
+     "%u (add 0xffffffffffffffff 1)=overflow error"},
     {"subtraction below zero", "1-2", "%u (sub 1 2)=-1"},
     {"unsupported operator", "1%2", "2[2,2): unsupported operation '%'"},
     {"operator without operand", "1 + ", "4[4,4): missing operand in expression"},
@@ -308,8 +305,8 @@ TEST(NumericExpression, DeepNestingIsRefused) {
             "1[1," + std::to_string(chain.size() + 3) + "): numeric expression nested too deeply");
 
   std::string depth = std::to_string(maxExpressionDepth);
-  std::string nested = std::string(maxExpressionDepth, '(') + "1" +
-                       std::string(maxExpressionDepth, ')');
+  std::string nested =
+      std::string(maxExpressionDepth, '(') + "1" + std::string(maxExpressionDepth, ')');
   EXPECT_EQ(parser.parse(nested), depth + "[" + depth + "," + std::to_string(nested.size() + 1) +
                                       "): numeric expression nested too deeply");
   std::string calls;

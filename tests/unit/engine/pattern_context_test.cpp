@@ -108,10 +108,10 @@ TEST(PatternContext, EveryBadDefinitionIsReported) {
 TEST(PatternContext, NumericDefinitions) {
   PatternContext context;
   SourceManager sources;
-  EXPECT_EQ(define(context, sources,
-                   {"#%x,HEX=255", "#A=1", "#B=A+1", "#$G=-5", "#SPACED = 3 ", "#%d,N=A-B",
-                    "#A=7"}),
-            "");
+  EXPECT_EQ(
+      define(context, sources,
+             {"#%x,HEX=255", "#A=1", "#B=A+1", "#$G=-5", "#SPACED = 3 ", "#%d,N=A-B", "#A=7"}),
+      "");
   EXPECT_EQ(numericValueOf(context, "HEX"), "255 %x");
   EXPECT_EQ(numericValueOf(context, "B"), "2 %u");
   EXPECT_EQ(numericValueOf(context, "$G"), "-5 %u");
@@ -127,10 +127,10 @@ TEST(PatternContext, NumericDefinitions) {
 TEST(PatternContext, EveryBadNumericDefinitionIsReported) {
   PatternContext context;
   SourceManager sources;
-  std::string errors = define(
-      context, sources,
-      {"#B=A+1", "#A=1", "S=x", "#S=2", "#N=3", "N=y", "#E=", "#O=0xffffffffffffffff+1",
-       "#M=1+", "#@LINE=1", "#%x,A=2", "#U=$X+$Y"});
+  std::string errors =
+      define(context, sources,
+             {"#B=A+1", "#A=1", "S=x", "#S=2", "#N=3", "N=y", "#E=", "#O=0xffffffffffffffff+1",
+              "#M=1+", "#@LINE=1", "#%x,A=2", "#U=$X+$Y"});
   EXPECT_EQ(errors, "undefined variable: A\n"
                     "Global defines:4:39: error: string variable with name 'S' already exists\n"
                     "Global define #4: #S=2 (parsed as: [[#S:2]])\n"
