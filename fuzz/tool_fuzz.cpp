@@ -7,10 +7,18 @@
 // Layout of a fuzz input (plain text, so seeds can be written by hand):
 //
 //   %flags smi        optional first line: one letter per flag (table below)
+//   %opts -v          optional line: the value of VETLINE_OPTS for the run
+//   %rsp --vv         optional line: a response file, named last on the
+//                     command line as "@" and its path
 //   CHECK: foo        the check file: every line up to the separator
 //   %%%               the separator line
 //   foo               the input: everything after the separator line
 //
+// The two optional option lines come in this order, after "%flags" if it is
+// there; without them VETLINE_OPTS is unset and no response file is named.
+// In both, "@RSP" stands for "@" and the response file's path, so the file
+// can name itself or be named from the variable. Options can end a run
+// early (help, version, a bad argument) but never the process.
 // Without a separator line the same text serves as check file and input.
 // Two more letters choose standard input, as the name "-": 'C' for the check
 // file, 'I' for the input; with both, standard input holds the check text
@@ -40,6 +48,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,21 +98,34 @@ private:
 };
 
 constexpr std::string_view flagsLineStart = "%flags";
+constexpr std::string_view optsLineStart = "%opts ";
+constexpr std::string_view rspLineStart = "%rsp ";
 constexpr std::string_view separatorLine = "%%%\n";
 
 struct FuzzCase {
   std::string_view flags;
+  std::optional<std::string_view> opts;
+  std::optional<std::string_view> rsp;
   std::string_view check;
   std::string_view input;
 };
 
+// Takes the line starting with `start` off the front of `data`; the rest of
+// the line, or nothing when `data` does not start with `start`.
+std::optional<std::string_view> takeLine(std::string_view &data, std::string_view start) {
+  if (data.substr(0, start.size()) != start)
+    return std::nullopt;
+  size_t end = data.find('\n');
+  std::string_view line = data.substr(start.size(), end - start.size());
+  data = end == std::string_view::npos ? std::string_view() : data.substr(end + 1);
+  return line;
+}
+
 FuzzCase splitFuzzInput(std::string_view data) {
   FuzzCase result;
-  if (data.substr(0, flagsLineStart.size()) == flagsLineStart) {
-    size_t end = data.find('\n');
-    result.flags = data.substr(flagsLineStart.size(), end - flagsLineStart.size());
-    data = end == std::string_view::npos ? std::string_view() : data.substr(end + 1);
-  }
+  result.flags = takeLine(data, flagsLineStart).value_or(std::string_view());
+  result.opts = takeLine(data, optsLineStart);
+  result.rsp = takeLine(data, rspLineStart);
   // The separator must be a whole line: at the start or right after a line feed.
   size_t at = data.substr(0, separatorLine.size()) == separatorLine ? 0 : std::string_view::npos;
   if (at == std::string_view::npos) {
@@ -183,26 +205,57 @@ public:
     dir = buffer.data();
     checkPath = dir + "/check.txt";
     inputPath = dir + "/input.txt";
+    rspPath = dir + "/args.rsp";
   }
   ~Workspace() {
     unlink(checkPath.c_str());
     unlink(inputPath.c_str());
+    unlink(rspPath.c_str());
     rmdir(dir.c_str());
   }
 
   std::string dir;
   std::string checkPath;
   std::string inputPath;
+  std::string rspPath;
 };
 
-// Writes the two files, runs the tool on them and returns its exit status,
-// which must be 0, 1 or 2.
+// The option text with every "@RSP" naming the response file.
+std::string withResponseFilePath(std::string_view text, const Workspace &workspace) {
+  constexpr std::string_view placeholder = "@RSP";
+  std::string result;
+  for (size_t at; (at = text.find(placeholder)) != std::string_view::npos;) {
+    result.append(text.substr(0, at)).append("@").append(workspace.rspPath);
+    text.remove_prefix(at + placeholder.size());
+  }
+  return result.append(text);
+}
+
+// Sets VETLINE_OPTS for one run, or leaves it unset, and unsets it after.
+class OptionsVariable {
+public:
+  explicit OptionsVariable(const std::optional<std::string> &value) {
+    if (value)
+      setenv("VETLINE_OPTS", value->c_str(), 1);
+  }
+  ~OptionsVariable() { unsetenv("VETLINE_OPTS"); }
+  OptionsVariable(const OptionsVariable &) = delete;
+  OptionsVariable &operator=(const OptionsVariable &) = delete;
+};
+
+// Writes the two files (and the response file), runs the tool on them and
+// returns its exit status, which must be 0, 1 or 2.
 int runTool(Workspace &workspace, std::string_view check, std::string_view input,
-            std::string_view flags) {
-  if (!writeFile(workspace.checkPath, check) || !writeFile(workspace.inputPath, input)) {
+            std::string_view flags, std::optional<std::string_view> opts = std::nullopt,
+            std::optional<std::string_view> rsp = std::nullopt) {
+  if (!writeFile(workspace.checkPath, check) || !writeFile(workspace.inputPath, input) ||
+      (rsp && !writeFile(workspace.rspPath, withResponseFilePath(*rsp, workspace)))) {
     std::perror("tool_fuzz: writing the case files");
     std::abort();
   }
+  // "@RSP" without a response file names a missing one.
+  if (!rsp)
+    unlink(workspace.rspPath.c_str());
   // The argument texts stay alive for the whole process: the option parser
   // may keep views into them.
   static std::string programName = "vetline";
@@ -210,6 +263,7 @@ int runTool(Workspace &workspace, std::string_view check, std::string_view input
   static std::string devNull = "/dev/null";
   static std::string inputOption = "--input-file=" + workspace.inputPath;
   static std::string stdinOption = "--input-file=-";
+  static std::string rspArgument = "@" + workspace.rspPath;
   bool checkFromStdin = flags.find('C') != std::string_view::npos;
   bool inputFromStdin = flags.find('I') != std::string_view::npos;
   std::vector<char *> argv;
@@ -220,10 +274,14 @@ int runTool(Workspace &workspace, std::string_view check, std::string_view input
     bool on = flags.find(flag.letter) != std::string_view::npos;
     argv.push_back(const_cast<char *>(on ? flag.on : flag.off));
   }
+  if (rsp)
+    argv.push_back(rspArgument.data());
   argv.push_back(nullptr);
 
   int status;
   {
+    OptionsVariable optionsVariable(
+        opts ? std::optional<std::string>(withResponseFilePath(*opts, workspace)) : std::nullopt);
     StdinFrom stdinFrom(checkFromStdin   ? workspace.checkPath
                         : inputFromStdin ? workspace.inputPath
                                          : devNull);
@@ -304,8 +362,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     checkVerdict(*workspace, fuzzCase.input);
     return 0;
   }
-  if (endsProcess(fuzzCase.check))
+  // Patterns and definitions in options go through the same parser.
+  std::string_view opts = fuzzCase.opts.value_or(""), rsp = fuzzCase.rsp.value_or("");
+  if (endsProcess(fuzzCase.check) || endsProcess(opts) || endsProcess(rsp))
     return 0;
-  runTool(*workspace, fuzzCase.check, fuzzCase.input, fuzzCase.flags);
+  // Options can name any file; a device or a kernel file can be endless
+  // (/dev/zero), which only measures the fuzzer's patience.
+  for (std::string_view systemFiles : {"/dev/", "/proc/", "/sys/"})
+    if (opts.find(systemFiles) != std::string_view::npos ||
+        rsp.find(systemFiles) != std::string_view::npos)
+      return 0;
+  runTool(*workspace, fuzzCase.check, fuzzCase.input, fuzzCase.flags, fuzzCase.opts,
+          fuzzCase.rsp);
   return 0;
 }

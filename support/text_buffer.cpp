@@ -3,11 +3,11 @@
 #include "support/error.h"
 
 #include <cerrno>
+#include <csetjmp>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <csetjmp>
-#include <csignal>
 #include <new>
 #include <string>
 #include <sys/mman.h>
