@@ -65,7 +65,8 @@ std::string killedBy(int signal) { return std::string("killed by ") + sigabbrev_
 bool handledBeforeStartUp(int signal) {
   struct sigaction action = {};
   sigaction(signal, nullptr, &action);
-  return (action.sa_flags & SA_SIGINFO) || action.sa_handler != SIG_DFL;
+  return (action.sa_flags & SA_SIGINFO) ||
+         (action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN);
 }
 
 struct ProbeResult {
@@ -101,6 +102,13 @@ public:
     std::vector<char *> envp = pointers(environment);
     pid = fork();
     if (pid == 0) {
+      // Whatever the test runner ignores or blocks (nohup, say), the probe
+      // starts with every signal at its default.
+      for (int signal = 1; signal < NSIG; ++signal)
+        std::signal(signal, SIG_DFL);
+      sigset_t all;
+      sigfillset(&all);
+      sigprocmask(SIG_UNBLOCK, &all, nullptr);
       int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       int in = open("/dev/null", O_RDONLY);
       if (err < 0 || in < 0 || dup2(in, 0) < 0 || dup2(ends[1], 1) < 0 || dup2(err, 2) < 0)
