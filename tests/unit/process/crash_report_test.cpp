@@ -2,6 +2,11 @@
 // tool does and then fails on request; these tests read its standard error
 // and how it ended. The external symbolizer is played by
 // fake-orvane-symbolizer, whose answers are predictable from its input.
+// GCC 12 sees an uninitialised std::function inside std::regex when the
+// sanitizers are on; a false positive in the library's own code.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include "support/process/crash_report.h"
 
 #include "tests/unit/process/scratch_dir.h"
@@ -297,7 +302,11 @@ TEST(CrashReport, AllocationFailureEndsWithTheOutOfMemoryMessage) {
 // the crash reporting must not swallow that.
 void expectSanitizerReport(const ProbeResult &result) {
   EXPECT_NE(result.ending, "exited with 0");
-  EXPECT_NE(result.err.find("Sanitizer"), std::string::npos) << result.err;
+  // AddressSanitizer names itself; the undefined-behaviour sanitizer's
+  // report is a "runtime error:" line.
+  EXPECT_TRUE(result.err.find("Sanitizer") != std::string::npos ||
+              result.err.find("runtime error: ") != std::string::npos)
+      << result.err;
 }
 
 TEST(CrashReport, RealFaultsReportAndDieOfTheirSignal) {
@@ -306,9 +315,9 @@ TEST(CrashReport, RealFaultsReportAndDieOfTheirSignal) {
   for (const auto &[mode, signal] : cases) {
     SCOPED_TRACE(mode);
     ProbeResult result = runProbe({mode});
-    // The undefined-behaviour sanitizer catches the division before it
-    // faults.
-    if (handledBeforeStartUp(signal) || (isSanitizerBuild && signal == SIGFPE)) {
+    // The undefined-behaviour sanitizer catches the null store and the
+    // division before they fault.
+    if (handledBeforeStartUp(signal) || (isSanitizerBuild && signal != SIGILL)) {
       expectSanitizerReport(result);
       continue;
     }
@@ -404,7 +413,7 @@ TEST(CrashReport, SecondFaultDuringTheReportEndsTheProcessAtOnce) {
   std::string printed = std::string(issueReportMessage) +
                         "Stack dump:\n0.\tProgram arguments: " + probePath +
                         " fault-in-report\n1.\t";
-  if (handledBeforeStartUp(SIGSEGV)) {
+  if (isSanitizerBuild) {
     EXPECT_TRUE(result.err.starts_with(printed)) << result.err;
     expectSanitizerReport(result);
     return;
