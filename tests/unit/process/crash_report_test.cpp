@@ -2,6 +2,11 @@
 // tool does and then fails on request; these tests read its standard error
 // and how it ended. The external symbolizer is played by
 // fake-orvane-symbolizer, whose answers are predictable from its input.
+// GCC 12 sees an uninitialised std::function inside std::regex when the
+// sanitizers are on; a false positive in the library's own code.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include "support/process/crash_report.h"
 
 #include "tests/unit/process/scratch_dir.h"
@@ -65,7 +70,8 @@ std::string killedBy(int signal) { return std::string("killed by ") + sigabbrev_
 bool handledBeforeStartUp(int signal) {
   struct sigaction action = {};
   sigaction(signal, nullptr, &action);
-  return (action.sa_flags & SA_SIGINFO) || action.sa_handler != SIG_DFL;
+  return (action.sa_flags & SA_SIGINFO) ||
+         (action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN);
 }
 
 struct ProbeResult {
@@ -101,6 +107,13 @@ public:
     std::vector<char *> envp = pointers(environment);
     pid = fork();
     if (pid == 0) {
+      // Whatever the test runner ignores or blocks (nohup, say), the probe
+      // starts with every signal at its default.
+      for (int signal = 1; signal < NSIG; ++signal)
+        std::signal(signal, SIG_DFL);
+      sigset_t all;
+      sigfillset(&all);
+      sigprocmask(SIG_UNBLOCK, &all, nullptr);
       int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       int in = open("/dev/null", O_RDONLY);
       if (err < 0 || in < 0 || dup2(in, 0) < 0 || dup2(ends[1], 1) < 0 || dup2(err, 2) < 0)
@@ -289,7 +302,11 @@ TEST(CrashReport, AllocationFailureEndsWithTheOutOfMemoryMessage) {
 // the crash reporting must not swallow that.
 void expectSanitizerReport(const ProbeResult &result) {
   EXPECT_NE(result.ending, "exited with 0");
-  EXPECT_NE(result.err.find("Sanitizer"), std::string::npos) << result.err;
+  // AddressSanitizer names itself; the undefined-behaviour sanitizer's
+  // report is a "runtime error:" line.
+  EXPECT_TRUE(result.err.find("Sanitizer") != std::string::npos ||
+              result.err.find("runtime error: ") != std::string::npos)
+      << result.err;
 }
 
 TEST(CrashReport, RealFaultsReportAndDieOfTheirSignal) {
@@ -298,9 +315,9 @@ TEST(CrashReport, RealFaultsReportAndDieOfTheirSignal) {
   for (const auto &[mode, signal] : cases) {
     SCOPED_TRACE(mode);
     ProbeResult result = runProbe({mode});
-    // The undefined-behaviour sanitizer catches the division before it
-    // faults.
-    if (handledBeforeStartUp(signal) || (isSanitizerBuild && signal == SIGFPE)) {
+    // The undefined-behaviour sanitizer catches the null store and the
+    // division before they fault.
+    if (handledBeforeStartUp(signal) || (isSanitizerBuild && signal != SIGILL)) {
       expectSanitizerReport(result);
       continue;
     }
@@ -396,7 +413,7 @@ TEST(CrashReport, SecondFaultDuringTheReportEndsTheProcessAtOnce) {
   std::string printed = std::string(issueReportMessage) +
                         "Stack dump:\n0.\tProgram arguments: " + probePath +
                         " fault-in-report\n1.\t";
-  if (handledBeforeStartUp(SIGSEGV)) {
+  if (isSanitizerBuild) {
     EXPECT_TRUE(result.err.starts_with(printed)) << result.err;
     expectSanitizerReport(result);
     return;
