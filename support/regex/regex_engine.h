@@ -11,10 +11,12 @@
 // of it is reported as OutOfMemory, never as "no match".
 //
 // Resource limits (beyond them compilation fails with OutOfMemory rather than
-// exhausting the machine or the stack): at most MaxOperations operations, so
-// bounded repetitions such as (a{255}){255} still compile but a third level
-// does not, and at most MaxNesting levels of nested parentheses and
-// repetitions.
+// exhausting the machine or the stack): at most MaxOperations operations
+// beyond two per pattern byte (so a long literal, such as a substituted
+// value, costs nothing against the limit, while bounded repetitions such as
+// (a{255}){255} still compile but a third level does not), never more than
+// MaxTotalOperations, and at most MaxNesting levels of nested parentheses
+// and repetitions.
 #pragma once
 
 #include <cstddef>
@@ -62,6 +64,7 @@ enum ErrorCode : int {
 };
 
 constexpr size_t MaxOperations = size_t(1) << 17;
+constexpr size_t MaxTotalOperations = size_t(1) << 24;
 constexpr unsigned MaxNesting = 1000;
 
 // Validity marks: set only on a successfully compiled program.
@@ -115,6 +118,9 @@ constexpr uint32_t operandOf(Instruction instruction) {
 //   a? = AltStart a AltFirst AltNext AltEnd (an alternation with nothing).
 struct Program {
   unsigned magic = 0;
+  // Unique per compilation in this process: the matcher's state caches are
+  // keyed by it, as an address may be reused by a later program.
+  uint64_t id = 0;
   Instruction *ops = nullptr;
   size_t opCount = 0;
   // Membership of byte c in set s: setBits[(s / 8) * 256 + c] & (1 << s % 8).
