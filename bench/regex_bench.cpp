@@ -148,9 +148,9 @@ struct Adversary {
 const Adversary adversaries[] = {
     // Dissection of `.*` pieces: each must take the longest span that lets
     // the rest match.
-    {"dissect-error-line", ".*: error: .*", 200000, 200000,
+    {"dissect-error-line", "(.*): error: (.*)", 200000, 200000,
      [](size_t n) { return "file.c: error: " + std::string(n, 'x'); }},
-    {"dissect-ten-pieces", ".*,.*,.*,.*,.*,.*,.*,.*,.*,.*,", 100000, 100000,
+    {"dissect-ten-pieces", "(.*),(.*),(.*),(.*),(.*),(.*),(.*),(.*),(.*),(.*),", 100000, 2000,
      [](size_t n) { return std::string(n, 'x') + ",,,,,,,,,,"; }},
     // Start search: threads from every `a` live to the end of the text.
     {"start-search", "a[^Y]*Y|Z", 200000, 10000,
@@ -166,9 +166,9 @@ const Adversary adversaries[] = {
      [](size_t n) { return repeated("abcdefgh", n); }},
     {"word-boundaries", "[[:<:]][a-z]+_[0-9]+[[:>:]]x", 1000000, 0,
      [](size_t n) { return repeated("alpha beta_ gamma_1 ", n); }},
-    // About 100,000 operations.
-    {"large-program", "((a[bc]){255}){100}", 20000, 2000,
-     [](size_t n) { return repeated("abacab", n); }},
+    // About 100,000 operations; every third byte ends the threads.
+    {"large-program", "((a[bc]){255}){100}", 200000, 20000,
+     [](size_t n) { return repeated("abacax", n); }},
 };
 
 double secondsFor(const std::function<void()> &search) {

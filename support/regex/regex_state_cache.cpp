@@ -17,7 +17,7 @@ namespace {
 // count limit keeps small programs' tables small as well.
 constexpr size_t DfaMemoryLimit = size_t(8) << 20;
 constexpr size_t MaxDfaStates = 2048;
-constexpr size_t MaxDfaOperations = 8192;
+constexpr size_t MaxDfaOperations = size_t(1) << 18;
 
 // Splits the bytes into classes that every Char and AnyOf operation, and the
 // context steps, treat alike: bytes with the same signature (own class when
@@ -107,9 +107,10 @@ bool prepareCache(StateCache &c, const Program &g, int eflags) {
   }
   size_t perState = c.words * sizeof(uint64_t) + c.classCount * sizeof(int32_t) + 1;
   c.maxDfaStates = std::min(MaxDfaStates, std::max<size_t>(16, DfaMemoryLimit / perState));
-  // A state of a huge program costs as much to build as the steps it would
-  // save (every byte of a long literal run makes a new one).
-  c.useDfa = g.opCount <= MaxDfaOperations;
+  // While a long literal run matches, every byte makes a new DFA state,
+  // which costs more to build than the step it saves: large programs made
+  // mostly of one literal (a long substituted value) are stepped directly.
+  c.useDfa = g.opCount <= MaxDfaOperations && (g.opCount <= 8192 || g.mustLength * 2 < g.opCount);
   c.hasBackRefEnds = false;
   if (!c.sets.reserve(4 * c.words) || !c.fresh.reserve(c.words) ||
       !c.groups.reserve(g.groupCount + 1) ||
