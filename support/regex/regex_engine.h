@@ -5,10 +5,12 @@
 // A pattern compiles to a flat operation list (64-bit entries: operation code
 // in bits 27 to 31, operand in bits 0 to 26) plus a table of byte sets; the
 // matcher simulates that list as a set of active states, so its cost is
-// bounded by operations times text length (times a polynomial factor for the
-// sub-match dissection), except for the back-tracking pass that
+// bounded by operations times the text scanned (the start search and each
+// dissection span take one pass), except for the back-tracking pass that
 // back-references need: its work budget grows with the text, and running out
-// of it is reported as OutOfMemory, never as "no match".
+// of it is reported as OutOfMemory, never as "no match". The matcher keeps a
+// few per-thread state caches between calls (see regex_matcher_internal.h);
+// they change no result.
 //
 // Resource limits (beyond them compilation fails with OutOfMemory rather than
 // exhausting the machine or the stack): at most MaxOperations operations
