@@ -3,13 +3,25 @@
 // plain memmem. Each pattern matches only at the very end of the text, so
 // every search covers all of it. Both engines are asked for sub-matches, as
 // the check engine does.
+//
+// Linearity/<case>: adversarial patterns and texts, each searched at n and
+// 2n bytes (VETLINE_BENCH_ADVERSARY_SCALE scales n); the counter `growth`
+// is time(2n) / time(n) (linear is 2.0, the guarantee allows 2.2) and
+// `vs_libc` is our time over regexec's on one text of the case, timed in
+// the same run (shorter where regexec is quadratic).
+// BackRefWords: `([a-z]+) \1` over word lines where every adjacent pair is a
+// candidate that only the back-reference rejects, beside regexec.
 #include "support/regex/regex.h"
 
 #include <benchmark/benchmark.h>
 #include <regex.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -113,5 +125,169 @@ void memmemSearch(benchmark::State &state) {
 BENCHMARK(ownSearch)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(libcSearch)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(memmemSearch)->Unit(benchmark::kMillisecond);
+
+std::string repeated(const std::string &unit, size_t bytes) {
+  std::string text;
+  text.reserve(bytes + unit.size());
+  while (text.size() < bytes)
+    text += unit;
+  return text;
+}
+
+struct Adversary {
+  const char *name;
+  const char *pattern;
+  size_t n;
+  // Size of the text both engines search for `vs_libc`: regexec is
+  // quadratic on several of these, so some compare on a shorter text; 0 when
+  // regcomp does not take the pattern.
+  size_t libcN;
+  std::string (*make)(size_t n);
+};
+
+const Adversary adversaries[] = {
+    // Dissection of `.*` pieces: each must take the longest span that lets
+    // the rest match.
+    {"dissect-error-line", "(.*): error: (.*)", 200000, 200000,
+     [](size_t n) { return "file.c: error: " + std::string(n, 'x'); }},
+    {"dissect-ten-pieces", "(.*),(.*),(.*),(.*),(.*),(.*),(.*),(.*),(.*),(.*),", 100000, 2000,
+     [](size_t n) { return std::string(n, 'x') + ",,,,,,,,,,"; }},
+    // Start search: threads from every `a` live to the end of the text.
+    {"start-search", "a[^Y]*Y|Z", 200000, 10000,
+     [](size_t n) { return std::string(n, 'a') + "Z" + std::string(n, 'b'); }},
+    {"nested-repetitions", "((a*)*b*)*[cd]", 1000000, 1000000,
+     [](size_t n) { return repeated("aab", n); }},
+    {"empty-alternatives", "(a*|b*|c?)*[de]", 1000000, 1000000,
+     [](size_t n) { return repeated("abcab", n); }},
+    {"ambiguity", "(a|aa)*[bc]", 1000000, 10000, [](size_t n) { return std::string(n, 'a'); }},
+    {"ambiguity-groups", "((a|aa)*)$", 1000000, 100000,
+     [](size_t n) { return std::string(n, 'a'); }},
+    {"long-line-no-match", "[a-z]+[0-9]x", 1000000, 10000,
+     [](size_t n) { return repeated("abcdefgh", n); }},
+    {"word-boundaries", "[[:<:]][a-z]+_[0-9]+[[:>:]]x", 1000000, 0,
+     [](size_t n) { return repeated("alpha beta_ gamma_1 ", n); }},
+    // About 100,000 operations; every third byte ends the threads.
+    {"large-program", "((a[bc]){255}){100}", 200000, 20000,
+     [](size_t n) { return repeated("abacax", n); }},
+};
+
+double secondsFor(const std::function<void()> &search) {
+  auto start = std::chrono::steady_clock::now();
+  search();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// VETLINE_BENCH_ADVERSARY_SCALE multiplies every n (default 1).
+size_t scaledSize(size_t n) {
+  const char *given = std::getenv("VETLINE_BENCH_ADVERSARY_SCALE");
+  double scale = given != nullptr ? std::atof(given) : 1.0;
+  return std::max<size_t>(1, size_t(double(n) * scale));
+}
+
+void linearity(benchmark::State &state, const Adversary &adversary) {
+  size_t n = scaledSize(adversary.n);
+  std::string small = adversary.make(n);
+  std::string large = adversary.make(2 * n);
+  std::string shared = adversary.libcN > 0 ? adversary.make(scaledSize(adversary.libcN)) : "";
+  vetline::Regex regex(adversary.pattern);
+  if (!regex.isValid()) {
+    state.SkipWithError("pattern does not compile");
+    return;
+  }
+  regex_t compiled;
+  bool withLibc = adversary.libcN > 0 && regcomp(&compiled, adversary.pattern, REG_EXTENDED) == 0;
+  std::vector<std::string_view> matches;
+  std::vector<regmatch_t> libcMatches(withLibc ? compiled.re_nsub + 1 : 1);
+  double timeSmall = 0, timeLarge = 0, timeShared = 0, timeLibc = 0;
+  bool agree = true;
+  for (auto _ : state) {
+    timeSmall += secondsFor([&] { regex.match(small, &matches); });
+    timeLarge += secondsFor([&] { regex.match(large, &matches); });
+    if (!withLibc)
+      continue;
+    bool found = false;
+    timeShared += secondsFor([&] { found = regex.match(shared, &matches); });
+    int code = 0;
+    timeLibc += secondsFor([&] {
+      code = regexec(&compiled, shared.c_str(), libcMatches.size(), libcMatches.data(), 0);
+    });
+    agree = agree && found == (code == 0) &&
+            (!found || (matches[0].data() - shared.data() == libcMatches[0].rm_so &&
+                        matches[0].size() ==
+                            size_t(libcMatches[0].rm_eo - libcMatches[0].rm_so)));
+  }
+  if (withLibc)
+    regfree(&compiled);
+  if (!agree)
+    state.SkipWithError("whole match differs from regexec");
+  state.counters["growth"] = timeSmall > 0 ? timeLarge / timeSmall : 0;
+  if (withLibc)
+    state.counters["vs_libc"] = timeLibc > 0 ? timeShared / timeLibc : 0;
+  state.counters["ms_2n"] = 1e3 * timeLarge / double(state.iterations());
+}
+
+// Lines of four words, whose letters alternate between the two halves of
+// the alphabet, so no word begins with the end of the word before it;
+// VETLINE_BENCH_BACKREF_MB sets the size (default 20).
+const std::string &backRefText() {
+  static std::string text;
+  if (!text.empty())
+    return text;
+  const char *given = std::getenv("VETLINE_BENCH_BACKREF_MB");
+  size_t bytes = size_t(given != nullptr ? std::atof(given) * 1e6 : 20e6);
+  std::mt19937 rng(5);
+  text.reserve(bytes + 64);
+  while (text.size() < bytes) {
+    for (int word = 0; word < 4; ++word) {
+      size_t length = 2 + rng() % 8;
+      for (size_t i = 0; i < length; ++i)
+        text += static_cast<char>((word % 2 == 0 ? 'a' : 'n') + rng() % 13);
+      text += word == 3 ? '\n' : ' ';
+    }
+  }
+  return text;
+}
+
+constexpr const char *BackRefPattern = "([a-z]+) \\1";
+
+void backRefOwn(benchmark::State &state) {
+  const std::string &text = backRefText();
+  vetline::Regex regex(BackRefPattern);
+  std::vector<std::string_view> matches;
+  std::string error;
+  for (auto _ : state)
+    if (regex.match(text, &matches, &error) || !error.empty())
+      state.SkipWithError(error.empty() ? "unexpected match" : error.c_str());
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void backRefLibc(benchmark::State &state) {
+  const std::string &text = backRefText();
+  regex_t compiled;
+  if (regcomp(&compiled, BackRefPattern, REG_EXTENDED) != 0) {
+    state.SkipWithError("regcomp failed");
+    return;
+  }
+  regmatch_t matches[2];
+  for (auto _ : state)
+    if (regexec(&compiled, text.c_str(), 2, matches, 0) != REG_NOMATCH)
+      state.SkipWithError("unexpected match");
+  regfree(&compiled);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+BENCHMARK(backRefOwn)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(backRefLibc)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+[[maybe_unused]] const bool registered = [] {
+  for (const Adversary &adversary : adversaries)
+    benchmark::RegisterBenchmark((std::string("Linearity/") + adversary.name).c_str(),
+                                 [&adversary](benchmark::State &state) {
+                                   linearity(state, adversary);
+                                 })
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
+  return true;
+}();
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "support/regex/regex_engine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -131,6 +132,7 @@ private:
   Instruction *ops = nullptr;
   size_t count = 0;
   size_t capacity = 0;
+  size_t operationLimit = MaxOperations;
   uint8_t *setBits = nullptr;
   uint32_t *setHashes = nullptr;
   size_t setCount = 0;
@@ -214,7 +216,7 @@ private:
 bool Compiler::reserve(size_t extra) {
   if (error != 0)
     return false;
-  if (count + extra > MaxOperations) {
+  if (count + extra > operationLimit) {
     setError(OutOfMemory);
     return false;
   }
@@ -979,6 +981,7 @@ bool Compiler::computeNesting(Program &program) {
 
 int Compiler::run(Handle &handle) {
   size_t length = static_cast<size_t>(end - cur);
+  operationLimit = std::min(MaxTotalOperations, MaxOperations + 2 * length);
   capacity = length / 2 * 3 + 1;
   ops = static_cast<Instruction *>(std::malloc(capacity * sizeof(Instruction)));
   if (ops == nullptr)
@@ -1023,6 +1026,8 @@ int Compiler::run(Handle &handle) {
     program->bolCount += opOf(program->ops[pc]) == Op::Bol;
     program->eolCount += opOf(program->ops[pc]) == Op::Eol;
   }
+  static std::atomic<uint64_t> lastId{0};
+  program->id = ++lastId;
   program->firstState = 1;
   program->lastState = count - 1;
   program->flags = flags;

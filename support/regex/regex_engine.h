@@ -5,16 +5,20 @@
 // A pattern compiles to a flat operation list (64-bit entries: operation code
 // in bits 27 to 31, operand in bits 0 to 26) plus a table of byte sets; the
 // matcher simulates that list as a set of active states, so its cost is
-// bounded by operations times text length (times a polynomial factor for the
-// sub-match dissection), except for the back-tracking pass that
+// bounded by operations times the text scanned (the start search and each
+// dissection span take one pass), except for the back-tracking pass that
 // back-references need: its work budget grows with the text, and running out
-// of it is reported as OutOfMemory, never as "no match".
+// of it is reported as OutOfMemory, never as "no match". The matcher keeps a
+// few per-thread state caches between calls (see regex_matcher_internal.h);
+// they change no result.
 //
 // Resource limits (beyond them compilation fails with OutOfMemory rather than
-// exhausting the machine or the stack): at most MaxOperations operations, so
-// bounded repetitions such as (a{255}){255} still compile but a third level
-// does not, and at most MaxNesting levels of nested parentheses and
-// repetitions.
+// exhausting the machine or the stack): at most MaxOperations operations
+// beyond two per pattern byte (so a long literal, such as a substituted
+// value, costs nothing against the limit, while bounded repetitions such as
+// (a{255}){255} still compile but a third level does not), never more than
+// MaxTotalOperations, and at most MaxNesting levels of nested parentheses
+// and repetitions.
 #pragma once
 
 #include <cstddef>
@@ -62,6 +66,7 @@ enum ErrorCode : int {
 };
 
 constexpr size_t MaxOperations = size_t(1) << 17;
+constexpr size_t MaxTotalOperations = size_t(1) << 24;
 constexpr unsigned MaxNesting = 1000;
 
 // Validity marks: set only on a successfully compiled program.
@@ -115,6 +120,9 @@ constexpr uint32_t operandOf(Instruction instruction) {
 //   a? = AltStart a AltFirst AltNext AltEnd (an alternation with nothing).
 struct Program {
   unsigned magic = 0;
+  // Unique per compilation in this process: the matcher's state caches are
+  // keyed by it, as an address may be reused by a later program.
+  uint64_t id = 0;
   Instruction *ops = nullptr;
   size_t opCount = 0;
   // Membership of byte c in set s: setBits[(s / 8) * 256 + c] & (1 << s % 8).

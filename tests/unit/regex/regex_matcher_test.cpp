@@ -139,6 +139,9 @@ const MatchCase backReferenceCases[] = {
     {"(a+)(b+)\\2\\1", E, "xaabbbbaa", 0, "(1,9)(1,3)(3,5)"},
     {"(.)(.)\\2\\1", E, "abcddcx", 0, "(2,6)(2,3)(3,4)"},
     {"\\(a\\)\\1", 0, "xaa", 0, "(1,3)(1,2)"},
+    // Groups of paths tried and abandoned for a longer end leave nothing
+    // behind: group 3 takes no part in the match.
+    {"(a*)b*|(.){0,3}(\\1)+", E, "\n a", 0, "(0,0)(0,0)(-1,-1)(-1,-1)"},
     // The referenced text matches anywhere, even where the group's own
     // anchors or word boundaries would not hold.
     {"([[:<:]].)\\1", E, "aa", 0, "(0,2)(0,1)"},
@@ -231,6 +234,46 @@ TEST(RegexMatcher, BacktrackingBudgetEndsAsOutOfMemory) {
   std::string text(40, 'a');
   text += "xby";
   EXPECT_EQ(search("(.+)+x\\1y", E, text), "error 12");
+}
+
+TEST(RegexMatcher, BacktrackingBudgetIsSpentOnlyOnExponentialWork) {
+  // Every start in the first line is a candidate that fails after work
+  // linear in its span: quadratic in all, but never exponential, so the
+  // search goes on to the match on the second line.
+  std::string text = std::string(1000, 'a') + "b" + std::string(2000, 'a') + "c\nabac";
+  EXPECT_EQ(search("(a+)b\\1c", E, text), "(3003,3007)(3003,3004)");
+}
+
+// Searches that once rescanned the text from every start or for every
+// shorter span give the same results in one pass each.
+const MatchCase singlePassCases[] = {
+    // The cold position is no start: threads from every 'a' live on.
+    {"a[^Y]*Y|Z", E, "aaaZbbb", 0, "(3,4)"},
+    {"(a[^Y]*Y|Z)", E, "aaaZbbbYa", 0, "(0,8)(0,8)"},
+    {"x*(ab|b)c|(b)", E, "aabcab", 0, "(1,4)(1,3)(-1,-1)"},
+    // Each piece takes the longest span that lets the rest match.
+    {"(.*): error: (.*)", E, "file.c: error: x: error: y", 0, "(0,26)(0,16)(25,26)"},
+    {"(.*),(.*),(.*)", E, "a,b,c,d", 0, "(0,7)(0,3)(4,5)(6,7)"},
+    {"(a*)(a|ab)(b*)c", E, "aabbc", 0, "(0,5)(0,1)(1,3)(3,4)"},
+    // A loop that starts right after the piece: its own jump back does not
+    // leave the piece again.
+    {"(x*)([a-z]+)", E, "aac", 0, "(0,3)(0,0)(0,3)"},
+};
+
+TEST(RegexMatcher, SinglePassStartsAndSpans) { RUN_CASES(singlePassCases); }
+
+TEST(RegexMatcher, LongLiteralRunsCompileAndMatch) {
+  // A long literal costs nothing against the operation limit, with or
+  // without other operations around it.
+  std::mt19937 rng(3);
+  std::string value;
+  for (int i = 0; i < 200000; ++i)
+    value += static_cast<char>('a' + rng() % 8);
+  std::string text = "x\n" + value + "\n";
+  EXPECT_EQ(search(value, E, text), "(2,200002)");
+  EXPECT_EQ(search("^" + value + "y", E | Newline, text), "nomatch");
+  std::string part = value.substr(0, 20000);
+  EXPECT_EQ(search("(" + part + ")[a-z]*$", E | Newline, text), "(2,200002)(2,20002)");
 }
 
 TEST(RegexMatcher, DeepLoopsAndLongTextsDoNotRecurse) {

@@ -1,0 +1,282 @@
+// Regex matcher internals: what the matcher's stages share. The stages live
+// in their own files:
+//   regex_state_cache.cpp  state sets, the cached DFA of the fast scan and the
+//                          tagged scans that find a match's start and the
+//                          spans of the dissection;
+//   regex_dissect.cpp      sub-match dissection (no back-references);
+//   regex_backtrack.cpp    the back-tracking pass (back-references);
+//   regex_matcher.cpp      the search driver behind execute().
+// A StateCache outlives one search: byte classes, the fresh state set and the
+// DFA built so far belong to the program, so repeated searches with the same
+// program (the check-file reader searches for the prefixes thousands of
+// times) pay their set-up once. Caches sit in a small per-thread pool keyed
+// by program identity, so the engine stays reentrant and memory stays
+// bounded however many programs exist.
+#pragma once
+
+#include "support/regex/regex_engine.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace vetline::regex::detail {
+
+// Jump distances and group numbers are operands; every operation index of
+// the largest program must fit, or a jump would wrap silently.
+static_assert(MaxOperations <= OperandMask, "operation count exceeds the operand bits");
+static_assert(MaxTotalOperations <= OperandMask, "operation count exceeds the operand bits");
+// Byte operands (Char) and the 20 operation codes fit their fields.
+static_assert(OperandMask >= 255, "a byte must fit the operand");
+static_assert(static_cast<unsigned>(Op::WordEnd) < 32, "operation codes use 5 bits");
+
+// Pseudo-symbols beside the 256 byte values.
+enum Symbol : int {
+  OutOfText = 256,
+  BeginLine = 257,
+  EndLine = 258,
+  BeginEndLine = 259,
+  Nothing = 260,
+  BeginWord = 261,
+  EndWord = 262,
+};
+
+// DFA state kinds: the kind of the byte before (0 other, 1 line feed, 2 word
+// character, 3 out of text), plus this bit for the states of a scan from one
+// fixed start.
+constexpr int Anchored = 4;
+
+inline bool isWordChar(int c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         c == '_';
+}
+
+// Growable array of trivially copyable values on malloc, freed with its
+// owner; growth failure is reported (OutOfMemory), never an abort.
+template <class T> class ScratchArray {
+public:
+  ScratchArray() = default;
+  ~ScratchArray() { std::free(items); }
+  ScratchArray(const ScratchArray &) = delete;
+  ScratchArray &operator=(const ScratchArray &) = delete;
+
+  // Room for `wanted` items; contents up to the old capacity are kept.
+  bool reserve(size_t wanted) {
+    if (wanted <= capacity)
+      return true;
+    size_t grown = capacity == 0 ? 16 : capacity * 2;
+    if (grown < wanted)
+      grown = wanted;
+    auto *moved = static_cast<T *>(std::realloc(items, grown * sizeof(T)));
+    if (moved == nullptr)
+      return false;
+    items = moved;
+    capacity = grown;
+    return true;
+  }
+  bool push(const T &item) {
+    if (size == capacity && !reserve(size + 1))
+      return false;
+    items[size++] = item;
+    return true;
+  }
+  T pop() { return items[--size]; }
+  T *data() { return items; }
+  const T *data() const { return items; }
+  T &operator[](size_t i) { return items[i]; }
+  const T &operator[](size_t i) const { return items[i]; }
+  // Releases the storage of a cache that held a much larger program.
+  void release() {
+    std::free(items);
+    items = nullptr;
+    capacity = 0;
+    size = 0;
+  }
+  size_t size = 0;
+  size_t capacity = 0;
+
+private:
+  T *items = nullptr;
+};
+
+struct Choice {
+  size_t pc;
+  const char *sp;
+  unsigned level;
+  unsigned emptyRefs;
+  size_t trail;
+};
+
+struct TrailEntry {
+  int64_t *slot;
+  int64_t old;
+};
+
+// Everything a search with one program (and one set of execution flags)
+// can reuse from the previous search.
+struct StateCache {
+  uint64_t programId = 0;
+  int eflags = -1;
+  bool hasContextOps = false;
+  bool hasWordOps = false;
+  // The program is a run of Char operations, possibly with groups around
+  // parts of it: a match is the first occurrence of the must text.
+  bool isLiteral = false;
+  // Bytes a match may consume before its must text; -1 when unbounded or
+  // there is no must text.
+  int64_t mustPrefix = -1;
+  size_t words = 0;
+
+  uint8_t classOf[256] = {};
+  uint8_t representative[256] = {};
+  size_t classCount = 1;
+
+  // The first state and its closure.
+  ScratchArray<uint64_t> fresh;
+  // Lazily built DFA: state sets, transitions (-1 unknown; see fastDfa for
+  // the encoding), the kind of the byte before each state, an open-addressed
+  // hash of the sets.
+  ScratchArray<uint64_t> dfaSets;
+  ScratchArray<int32_t> dfaNext;
+  ScratchArray<uint8_t> dfaKinds;
+  ScratchArray<int32_t> dfaHash;
+  size_t dfaCount = 0;
+  size_t maxDfaStates = 0;
+  bool useDfa = true;
+  // The DFA state of the fresh set after each kind of byte, unanchored and
+  // anchored, -1 unknown.
+  int32_t freshStates[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+
+  // Per-search scratch, reused: four state sets, two tag arrays, groups,
+  // loop positions, back-reference ends, the back-tracking stacks.
+  ScratchArray<uint64_t> sets;
+  ScratchArray<int64_t> tags;
+  ScratchArray<SubMatch> groups;
+  ScratchArray<SubMatch> bestGroups;
+  ScratchArray<int64_t> loopPositions;
+  ScratchArray<size_t> backRefEnds;
+  bool hasBackRefEnds = false;
+  ScratchArray<Choice> choices;
+  ScratchArray<TrailEntry> trail;
+};
+
+// Prepares `cache` for `program` searched with `eflags`: byte classes,
+// fresh set, empty DFA. False when memory runs out.
+bool prepareCache(StateCache &cache, const Program &program, int eflags);
+
+class Matcher {
+public:
+  Matcher(const Program &program, StateCache &cache, int eflags, const char *base,
+          const char *begin, const char *end);
+
+  int run(size_t count, SubMatch *matches);
+  // Fills the cache's fresh set; once per prepareCache().
+  void computeFresh();
+
+private:
+  // The tag arrays of the tagged scans; false when memory runs out.
+  bool reserveTags();
+
+  const Program &g;
+  StateCache &c;
+  const Instruction *ops;
+  int eflags;
+  const char *base;
+  const char *begin;
+  const char *end;
+  size_t words;
+
+  uint64_t *st = nullptr;
+  uint64_t *tmp = nullptr;
+  uint64_t *context = nullptr;
+  uint64_t *saved = nullptr;
+  int64_t *stTags = nullptr;
+  int64_t *tmpTags = nullptr;
+  const char *coldStart = nullptr;
+  const char *nextMust = nullptr;
+  int dfaFlags = 0;
+  int dfaTargetKind = 0;
+
+  // Tagged scans carry one position per active state: the earliest start
+  // (finding a match's start) or the latest position at which the thread
+  // passed `exitOp` (the dissection's spans).
+  bool preferLowTag = true;
+  size_t exitOp = SIZE_MAX;
+
+  SubMatch *groups = nullptr;
+  bool exhausted = false;
+  // Back-tracking steps charged against the budget: only steps beyond a
+  // linear allowance per candidate count.
+  uint64_t charged = 0;
+  uint64_t budget = 0;
+
+  static bool test(const uint64_t *s, size_t i) { return (s[i / 64] >> (i % 64)) & 1; }
+  static void set(uint64_t *s, size_t i) { s[i / 64] |= uint64_t(1) << (i % 64); }
+  static void reset(uint64_t *s, size_t i) { s[i / 64] &= ~(uint64_t(1) << (i % 64)); }
+  void clear(uint64_t *s) const { std::memset(s, 0, words * sizeof(uint64_t)); }
+  void assign(uint64_t *to, const uint64_t *from) const {
+    std::memcpy(to, from, words * sizeof(uint64_t));
+  }
+  bool equal(const uint64_t *a, const uint64_t *b) const {
+    return std::memcmp(a, b, words * sizeof(uint64_t)) == 0;
+  }
+  void merge(uint64_t *to, const uint64_t *from) const {
+    for (size_t i = 0; i < words; ++i)
+      to[i] |= from[i];
+  }
+  bool isEmpty(const uint64_t *s) const {
+    for (size_t i = 0; i < words; ++i)
+      if (s[i] != 0)
+        return false;
+    return true;
+  }
+  int byteAt(const char *p) const { return static_cast<unsigned char>(*p); }
+  bool inRange(size_t set, int ch) const {
+    return g.inSet(set, static_cast<unsigned char>(ch));
+  }
+
+  // regex_state_cache.cpp
+  void step(size_t startOp, size_t stopOp, const uint64_t *before, int symbol,
+            uint64_t *after) const;
+  void applyContext(uint64_t *states, int previous, int current, size_t startOp,
+                    size_t stopOp);
+  const char *fast(const char *start);
+  const char *fastNfa(const char *start);
+  const char *fastDfa(const char *start);
+  const char *anchoredDfa(const char *start);
+  const char *skipCold(const char *p);
+  int32_t dfaState(const uint64_t *states, int kind);
+  int32_t freshState(int kind);
+  int32_t dfaTransition(int32_t from, unsigned byteClass);
+  int previousKind(const char *p) const;
+  const char *slow(const char *start, const char *stop, size_t startOp, size_t stopOp);
+  void stepTagged(size_t startOp, size_t stopOp, const uint64_t *before,
+                  const int64_t *beforeTags, int symbol, uint64_t *after, int64_t *afterTags,
+                  int64_t here) const;
+  void applyContextTagged(int previous, int current, size_t startOp, size_t stopOp,
+                          int64_t here);
+  bool leftmostLongest(const char *from, const char *&matchStart, const char *&matchEnd);
+  const char *latestExit(const char *sp, const char *stop, size_t startOp, size_t endOp,
+                         size_t stopOp);
+
+  // regex_dissect.cpp
+  size_t constructEnd(size_t pc) const;
+  const char *dissect(const char *sp, const char *stop, size_t startOp, size_t stopOp);
+  bool dissectLoop(const char *sp, const char *rest, size_t startOp, size_t endOp);
+  bool dissectAlternation(const char *sp, const char *rest, size_t startOp);
+
+  // regex_backtrack.cpp
+  bool beginsLine(const char *sp) const;
+  bool endsLine(const char *sp) const;
+  bool contextHolds(Op op, const char *sp) const;
+  bool findBackRefEnds();
+  const char *backtrack(const char *start, const char *stop);
+  int verifyBackRefs(size_t count, SubMatch *matches, const char *start,
+                     const char *longest, bool &retry);
+
+  // regex_matcher.cpp
+  int matchLiteral(size_t count, SubMatch *matches);
+  int finish(size_t count, SubMatch *matches, const char *matchStart, const char *matchEnd);
+};
+
+} // namespace vetline::regex::detail
