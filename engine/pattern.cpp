@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
+#include <unordered_map>
 
 namespace vetline {
 
@@ -163,15 +165,41 @@ size_t PatternParser::nextMarker(std::string_view marker, size_t &cached, size_t
   return std::min(cached, whole.size());
 }
 
+// What compiling a piece alone tells: whether it is valid (else the
+// message) and how many groups it has.
+struct PieceCheck {
+  bool isValid = false;
+  std::string error;
+  unsigned groups = 0;
+};
+
+// A piece's check depends on its text alone, and check files repeat the
+// same few pieces ({{[0-9]+}}) on thousands of lines: each distinct piece is
+// compiled once. The memo is dropped when it grows large, so a long run over
+// ever new pieces keeps only a bounded number.
+const PieceCheck &checkPiece(std::string_view piece) {
+  static std::unordered_map<std::string, PieceCheck> checked;
+  constexpr size_t maxRemembered = 4096;
+  auto found = checked.find(std::string(piece));
+  if (found != checked.end())
+    return found->second;
+  if (checked.size() >= maxRemembered)
+    checked.clear();
+  Regex regex(piece);
+  PieceCheck result;
+  result.isValid = regex.isValid(result.error);
+  result.groups = regex.subexpressionCount();
+  return checked.emplace(std::string(piece), std::move(result)).first->second;
+}
+
 // `at` locates errors when `piece` is not in the check text (a numeric
 // block's wildcard, which a large precision can make too long a repetition).
 bool PatternParser::addRegex(std::string_view piece, const char *at) {
-  Regex regex(piece);
-  std::string error;
-  if (!regex.isValid(error))
-    return reportError(at ? at : piece.data(), "invalid regex: " + error);
+  const PieceCheck &check = checkPiece(piece);
+  if (!check.isValid)
+    return reportError(at ? at : piece.data(), "invalid regex: " + check.error);
   pattern.regexText += piece;
-  nextGroup += regex.subexpressionCount();
+  nextGroup += check.groups;
   return false;
 }
 

@@ -333,6 +333,13 @@ private:
 const Regex &RegexCache::regexFor(const CheckPattern &pattern) {
   std::string key = pattern.regexText;
   key += pattern.ignoreCase ? 'i' : 'c';
+  // Most regexes of a long check file are searched once and never again;
+  // keeping every one of them would cost about a kilobyte per directive.
+  // Starting over now and then bounds that, while the few regexes that
+  // really repeat are compiled again only once per round.
+  constexpr size_t maxCompiled = 4096;
+  if (compiled.size() >= maxCompiled && !compiled.contains(key))
+    compiled.clear();
   std::unique_ptr<Regex> &slot = compiled[key];
   if (!slot)
     slot = std::make_unique<Regex>(pattern.regexText, regexOptionsFor(pattern));
