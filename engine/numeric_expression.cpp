@@ -7,6 +7,7 @@
 #include "engine/numeric_expression.h"
 
 #include "engine/engine_errors.h"
+#include "support/format.h"
 #include "engine/pattern.h"
 #include "engine/pattern_context.h"
 
@@ -67,7 +68,7 @@ unsigned senseRadix(std::string_view &text) {
 bool consumeLiteral(std::string_view &text, bool decimalOnly, uint64_t &value) {
   std::string_view rest = text;
   unsigned radix = decimalOnly ? 10 : senseRadix(rest);
-  if (!consumeUnsigned(rest, radix, value))
+  if (!consumeDigits(rest, radix, value))
     return false;
   text = rest;
   return true;
@@ -219,7 +220,7 @@ Fallible<FormatSpec> BlockParser::parseFormatSpec(std::string_view spec) {
     spec.remove_prefix(1);
     std::string_view digits = spec;
     uint64_t number;
-    if (!consumeUnsigned(spec, 10, number) || number > UINT32_MAX)
+    if (!consumeDigits(spec, 10, number) || number > UINT32_MAX)
       return error(digits, "invalid precision in format specifier");
     precision = static_cast<uint32_t>(number);
   }

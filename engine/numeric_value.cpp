@@ -5,6 +5,7 @@
 #include "engine/numeric_value.h"
 
 #include "engine/engine_errors.h"
+#include "support/format.h"
 
 #include <cstdint>
 #include <limits>
@@ -46,19 +47,9 @@ Fallible<ExprValue> negated(Fallible<uint64_t> magnitude) {
   return subMagnitudes(0, *magnitude);
 }
 
-int digitValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'z')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'Z')
-    return c - 'A' + 10;
-  return 99;
-}
-
 // A whole text of digits in `radix`, fitting 64 bits.
 bool readWholeUnsigned(std::string_view text, unsigned radix, uint64_t &result) {
-  return consumeUnsigned(text, radix, result) && text.empty();
+  return consumeDigits(text, radix, result) && text.empty();
 }
 
 Error invalidFormat() {
@@ -259,24 +250,6 @@ Fallible<ExprValue> ValueFormat::valueFromText(std::string_view text,
   if (isPrefixMissing)
     return makeLocatedError(sourceManager, text, "missing alternate form prefix");
   return ExprValue::fromUnsigned(value);
-}
-
-bool consumeUnsigned(std::string_view &text, unsigned radix, uint64_t &result) {
-  uint64_t value = 0;
-  size_t length = 0;
-  for (; length < text.size(); ++length) {
-    int digit = digitValue(text[length]);
-    if (digit >= static_cast<int>(radix))
-      break;
-    if (__builtin_mul_overflow(value, radix, &value) ||
-        __builtin_add_overflow(value, static_cast<uint64_t>(digit), &value))
-      return false;
-  }
-  if (length == 0)
-    return false;
-  result = value;
-  text.remove_prefix(length);
-  return true;
 }
 
 } // namespace vetline

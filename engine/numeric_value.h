@@ -91,10 +91,4 @@ struct ValueFormat {
 // found, so beyond this rendering fails as an overflow.
 inline constexpr uint32_t maxRenderedPrecision = 1u << 20;
 
-// Reads an unsigned integer in `radix` (2 to 16, either letter case) from
-// the front of `text`. True when at least one digit was read and the number
-// fits 64 bits; `text` is then advanced past the digits, otherwise left
-// alone.
-bool consumeUnsigned(std::string_view &text, unsigned radix, uint64_t &result);
-
 } // namespace vetline

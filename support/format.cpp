@@ -16,35 +16,6 @@ std::string_view strip(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-int digitValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'z')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'Z')
-    return c - 'A' + 10;
-  return 99;
-}
-
-// Reads the longest run of digits of `radix` from the front of `text` into
-// `value`; false when there are none or the value overflows 64 bits.
-bool consumeDigits(std::string_view &text, unsigned radix, uint64_t &value) {
-  size_t i = 0;
-  uint64_t result = 0;
-  while (i < text.size() && digitValue(text[i]) < static_cast<int>(radix)) {
-    uint64_t digit = digitValue(text[i]);
-    if (result > (std::numeric_limits<uint64_t>::max() - digit) / radix)
-      return false;
-    result = result * radix + digit;
-    ++i;
-  }
-  if (i == 0)
-    return false;
-  text.remove_prefix(i);
-  value = result;
-  return true;
-}
-
 // Reads an unsigned number with its radix prefix ("0x", "0b", "0o", or a
 // leading '0' before a digit for octal) from the front of `text`. On
 // failure `text` is left as it was.
@@ -195,6 +166,35 @@ void writeAligned(OutputStream &os, const FormatField &field, const FormatArgume
 }
 
 } // namespace
+
+int digitValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'z')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'Z')
+    return c - 'A' + 10;
+  return 99;
+}
+
+// Reads the longest run of digits of `radix` from the front of `text` into
+// `value`; false when there are none or the value overflows 64 bits.
+bool consumeDigits(std::string_view &text, unsigned radix, uint64_t &value) {
+  size_t i = 0;
+  uint64_t result = 0;
+  while (i < text.size() && digitValue(text[i]) < static_cast<int>(radix)) {
+    uint64_t digit = digitValue(text[i]);
+    if (result > (std::numeric_limits<uint64_t>::max() - digit) / radix)
+      return false;
+    result = result * radix + digit;
+    ++i;
+  }
+  if (i == 0)
+    return false;
+  text.remove_prefix(i);
+  value = result;
+  return true;
+}
 
 SmallVector<FormatField, 2> parseFormatFields(std::string_view format) {
   SmallVector<FormatField, 2> fields;

@@ -21,6 +21,17 @@
 
 namespace vetline {
 
+// The value of a digit in radixes up to 36 (either letter case); 99 for a
+// byte that is no digit.
+int digitValue(char c);
+
+// Reads the longest run of digits of `radix` (2 to 16) from the front of
+// `text` into `value`. True when at least one digit was read and the number
+// fits 64 bits; `text` is then advanced past the digits, otherwise left
+// alone. The one overflow-checked digit reader: positional indexes, option
+// values and numeric expressions all use it.
+bool consumeDigits(std::string_view &text, unsigned radix, uint64_t &value);
+
 enum class FieldKind { Empty = 0, Replacement = 1, Literal = 2 };
 
 enum class FieldAlign { Left = 0, Center = 1, Right = 2 };

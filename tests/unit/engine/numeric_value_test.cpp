@@ -1,6 +1,7 @@
 #include "engine/numeric_value.h"
 
 #include "engine/engine_errors.h"
+#include "support/format.h"
 #include "support/output_stream.h"
 #include "support/regex/regex.h"
 #include "support/source_manager.h"
@@ -269,7 +270,7 @@ TEST(NumericValue, ConsumeUnsigned) {
     SCOPED_TRACE(c.text);
     std::string_view text = c.text;
     uint64_t value = 0;
-    bool isRead = consumeUnsigned(text, c.radix, value);
+    bool isRead = consumeDigits(text, c.radix, value);
     EXPECT_EQ(isRead ? std::to_string(value) + "|" + std::string(text) : "fail", c.expected);
     if (!isRead) {
       EXPECT_EQ(text, c.text);
