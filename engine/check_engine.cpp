@@ -1,5 +1,6 @@
 #include "engine/check_engine.h"
 
+#include "engine/check_verifier.h"
 #include "support/output_stream.h"
 
 #include <bit>
@@ -152,6 +153,21 @@ std::string_view CheckEngine::canonicalizeBuffer(const TextBuffer &buffer,
   size_t length = size_t(out - storage.data());
   storage.resize(length + 1);
   return std::string_view(storage.data(), length);
+}
+
+bool CheckEngine::loadDirectives(SourceManager &sourceManager, std::string_view checkText,
+                                 const Regex &prefixRegex,
+                                 ImplicitBufferRange *implicitBufferRange) {
+  // The prefixes are found as plain text; the regex built from them only
+  // proves that they combine.
+  (void)prefixRegex;
+  return readDirectives(req, context, directiveList, sourceManager, checkText, directiveListener,
+                        implicitBufferRange);
+}
+
+bool CheckEngine::verifyInput(SourceManager &sourceManager, std::string_view inputText,
+                              MatchDiagList *diags) {
+  return verifyDirectives(directiveList, context, req, sourceManager, inputText, diags);
 }
 
 } // namespace vetline

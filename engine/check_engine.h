@@ -1,6 +1,8 @@
-// Check engine: the settings a run hands to the engine (CheckRequest), the
-// engine facade the driver calls in a fixed order (CheckEngine), and the
-// records of search results that feed the annotated input dump (MatchDiag).
+// Check engine: the engine facade the driver calls in a fixed order
+// (CheckEngine). Its header also brings the records its callers hand in and
+// get back: the settings of a run (CheckRequest, engine/check_request.h) and
+// the records of search results that feed the annotated input dump
+// (MatchDiag, engine/match_diag.h).
 //
 // The order of calls is fixed: validatePrefixes, buildPrefixRegex,
 // canonicalizeBuffer on the check text, loadDirectives, canonicalizeBuffer on
@@ -11,7 +13,9 @@
 
 #include "engine/check_directive.h"
 #include "engine/check_reader.h"
+#include "engine/check_request.h"
 #include "engine/directive_type.h"
+#include "engine/match_diag.h"
 #include "engine/pattern_context.h"
 #include "support/regex/regex.h"
 #include "support/small_vector.h"
@@ -24,68 +28,6 @@
 #include <vector>
 
 namespace vetline {
-
-// Every setting of one check. The string views point into storage that
-// outlives the engine (the option values, or string literals for defaults).
-struct CheckRequest {
-  // Empty means the default "CHECK".
-  std::vector<std::string_view> checkPrefixes;
-  // Empty means the defaults "COM" and "RUN".
-  std::vector<std::string_view> commentPrefixes;
-  // Leave runs of blanks alone instead of folding them to one space.
-  bool strictWhitespace = false;
-  std::vector<std::string_view> implicitCheckNot;
-  // One "-D" value each: NAME=VALUE, or a numeric definition starting '#'.
-  std::vector<std::string_view> globalDefines;
-  bool allowEmptyInput = false;
-  bool allowUnusedPrefixes = false;
-  bool matchFullLines = false;
-  bool ignoreCase = false;
-  // Set by buildPrefixRegex when it supplied "CHECK" itself.
-  bool isDefaultCheckPrefix = false;
-  bool enableVarScope = false;
-  bool allowDeprecatedDagOverlap = false;
-  bool verbose = false;
-  bool veryVerbose = false;
-};
-
-// Source-manager buffer numbers [first, end) of the buffers that hold the
-// implicit-check-not patterns; {0, 0} when there are none.
-struct ImplicitBufferRange {
-  unsigned first = 0;
-  unsigned end = 0;
-};
-
-// What one reported search found. The numbers are stable: the input dump
-// keys its markers on them.
-enum class MatchKind : uint32_t {
-  ExpectedFound = 0,   // an expected pattern matched
-  ExcludedFound = 1,   // a NOT pattern matched
-  WrongLine = 2,       // matched, but on the wrong line for NEXT, SAME or EMPTY
-  Discarded = 3,       // a DAG match overlapping an earlier one of its group
-  ErrorAfterMatch = 4, // an error found after a match; the note holds it
-  ExcludedAbsent = 5,  // a NOT pattern did not match
-  ExpectedMissing = 6, // an expected pattern did not match
-  InvalidPattern = 7,  // not searched because a substitution failed
-  FuzzyCandidate = 8,  // the likely place of an intended match that failed
-};
-
-// One reported search result, for the input dump. Lines and columns are
-// 1-based; the end of the input range is exclusive.
-struct MatchDiag {
-  DirectiveType directiveType;
-  // Where the reported pattern is written (in the check text or in an
-  // implicit-check-not buffer); all records about one pattern share it.
-  SourceLocation checkLocation;
-  MatchKind matchKind = MatchKind::ExpectedFound;
-  uint32_t startLine = 0;
-  uint32_t startColumn = 0;
-  uint32_t endLine = 0;
-  uint32_t endColumn = 0;
-  std::string note;
-};
-
-using MatchDiagList = std::vector<MatchDiag>;
 
 class CheckEngine {
 public:

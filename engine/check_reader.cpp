@@ -9,7 +9,6 @@
 #include "engine/check_reader.h"
 
 #include "engine/check_directive.h"
-#include "engine/check_engine.h"
 #include "engine/pattern_context.h"
 #include "support/output_stream.h"
 #include "support/text_buffer.h"
@@ -472,13 +471,11 @@ bool CheckReader::acceptEnd() {
 
 } // namespace
 
-bool CheckEngine::loadDirectives(SourceManager &sourceManager, std::string_view checkText,
-                                 const Regex &prefixRegex,
-                                 ImplicitBufferRange *implicitBufferRange) {
-  // The prefixes are found as plain text; the regex built from them only
-  // proves that they combine.
-  (void)prefixRegex;
-  CheckReader reader(req, context, directiveList, sourceManager, checkText, directiveListener);
+bool readDirectives(const CheckRequest &request, PatternContext &context,
+                    std::vector<CheckDirective> &directives, SourceManager &sourceManager,
+                    std::string_view checkText, const DirectiveListener &listener,
+                    ImplicitBufferRange *implicitBufferRange) {
+  CheckReader reader(request, context, directives, sourceManager, checkText, listener);
   return reader.run(implicitBufferRange);
 }
 

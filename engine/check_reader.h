@@ -1,14 +1,18 @@
-// Check-file reader: CheckEngine::loadDirectives turns the canonical check
-// text into the engine's directive list. This header exposes the one step
-// that decides what a prefix occurrence is, so that the directive syntax can
-// be tested without a whole check file.
+// Check-file reader: turns the canonical check text into the engine's
+// directive list (readDirectives, behind CheckEngine::loadDirectives). This
+// header also exposes the one step that decides what a prefix occurrence
+// is, so that the directive syntax can be tested without a whole check file.
 #pragma once
 
+#include "engine/check_directive.h"
+#include "engine/check_request.h"
 #include "engine/directive_type.h"
+#include "engine/match_diag.h"
 
 #include <cstddef>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 namespace vetline {
 
@@ -38,5 +42,18 @@ struct DirectiveSighting {
 };
 
 using DirectiveListener = std::function<void(const DirectiveSighting &)>;
+
+class PatternContext;
+class SourceManager;
+
+// Reads `checkText` (a registered buffer of `sourceManager`) into
+// `directives`, with the prefixes of `request` (defaults installed);
+// `listener`, when set, is told of every directive found, in file order.
+// `implicitBufferRange`, when given, receives the buffers made for the
+// implicit-check-not patterns. Returns true when an error was reported.
+bool readDirectives(const CheckRequest &request, PatternContext &context,
+                    std::vector<CheckDirective> &directives, SourceManager &sourceManager,
+                    std::string_view checkText, const DirectiveListener &listener,
+                    ImplicitBufferRange *implicitBufferRange);
 
 } // namespace vetline

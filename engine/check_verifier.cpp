@@ -8,7 +8,6 @@
 #include "engine/check_verifier.h"
 
 #include "engine/check_directive.h"
-#include "engine/check_engine.h"
 #include "engine/engine_errors.h"
 #include "engine/match_report.h"
 #include "engine/pattern_context.h"
@@ -316,10 +315,10 @@ LineBreaks countLineBreaks(std::string_view text) {
   return result;
 }
 
-bool CheckEngine::verifyInput(SourceManager &sourceManager, std::string_view inputText,
-                              MatchDiagList *diags) {
-  DirectiveChecker checker(sourceManager, req, diags);
-  const std::vector<CheckDirective> &directives = directiveList;
+bool verifyDirectives(const std::vector<CheckDirective> &directives, PatternContext &context,
+                      const CheckRequest &request, SourceManager &sourceManager,
+                      std::string_view inputText, MatchDiagList *diags) {
+  DirectiveChecker checker(sourceManager, request, diags);
   size_t count = directives.size();
   std::string_view rest = inputText;
   size_t first = 0;
@@ -340,7 +339,7 @@ bool CheckEngine::verifyInput(SourceManager &sourceManager, std::string_view inp
       rest = tailFrom(rest, labelPos + labelLength);
       ++blockEnd;
     }
-    if (first != 0 && req.enableVarScope)
+    if (first != 0 && request.enableVarScope)
       context.clearLocalVariables();
     std::string_view region = block;
     for (size_t index = first; index < blockEnd; ++index) {

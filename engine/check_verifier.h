@@ -1,15 +1,21 @@
 // Directive checking: walks the directive list over the canonical input
-// (CheckEngine::verifyInput). The input is cut into blocks at the matches of
-// LABEL directives; within a block each directive searches only after the
-// previous one's match, with the rules of its kind (NEXT, SAME, EMPTY line
-// rules, NOT ranges, DAG groups, COUNT repetitions).
+// (verifyDirectives, behind CheckEngine::verifyInput). The input is cut into
+// blocks at the matches of LABEL directives; within a block each directive
+// searches only after the previous one's match, with the rules of its kind
+// (NEXT, SAME, EMPTY line rules, NOT ranges, DAG groups, COUNT
+// repetitions).
 //
 // Only a LABEL that cannot be found stops checking; any other failure skips
 // the rest of its block and checking goes on with the next one.
 #pragma once
 
+#include "engine/check_directive.h"
+#include "engine/check_request.h"
+#include "engine/match_diag.h"
+
 #include <cstddef>
 #include <string_view>
+#include <vector>
 
 namespace vetline {
 
@@ -18,6 +24,17 @@ struct LineBreaks {
   // Offset just after the first break; meaningful when count > 0.
   size_t afterFirst = 0;
 };
+
+class PatternContext;
+class SourceManager;
+
+// Checks `inputText` (a registered buffer of `sourceManager`) against
+// `directives`, whose patterns share `context`. Returns true when every
+// directive held. With `diags`, good-match reports go into it instead of
+// standard error; failures are printed either way.
+bool verifyDirectives(const std::vector<CheckDirective> &directives, PatternContext &context,
+                      const CheckRequest &request, SourceManager &sourceManager,
+                      std::string_view inputText, MatchDiagList *diags);
 
 // Counts line breaks: a LF, a CR, or a LF CR / CR LF pair counts one.
 LineBreaks countLineBreaks(std::string_view text);

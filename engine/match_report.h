@@ -10,7 +10,8 @@
 // - Substitutions are evaluated again when they are described.
 #pragma once
 
-#include "engine/check_engine.h"
+#include "engine/check_request.h"
+#include "engine/match_diag.h"
 #include "engine/pattern.h"
 #include "engine/pattern_match.h"
 #include "support/error.h"

@@ -5,7 +5,7 @@
 // those of the finished regex. Tested by pattern_test.cpp.
 #include "engine/pattern.h"
 
-#include "engine/check_engine.h"
+#include "engine/check_request.h"
 #include "engine/engine_errors.h"
 #include "engine/pattern_context.h"
 #include "support/output_stream.h"

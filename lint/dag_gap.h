@@ -6,7 +6,7 @@
 // whose following NOT directives do not repeat each implicit pattern.
 #pragma once
 
-#include "engine/check_engine.h"
+#include "engine/check_request.h"
 #include "engine/check_reader.h"
 #include "lint/warning.h"
 

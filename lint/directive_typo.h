@@ -13,7 +13,7 @@
 // in the middle of a sentence is not flagged.
 #pragma once
 
-#include "engine/check_engine.h"
+#include "engine/check_request.h"
 #include "engine/check_reader.h"
 #include "lint/warning.h"
 

@@ -1,5 +1,6 @@
 #include "lint/linter.h"
 
+#include "engine/check_engine.h"
 #include "engine/check_reader.h"
 #include "engine/pattern.h"
 #include "lint/dag_gap.h"

@@ -7,7 +7,7 @@
 // was bad. Every file named is looked at, whatever happened to the others.
 #pragma once
 
-#include "engine/check_engine.h"
+#include "engine/check_request.h"
 #include "lint/warning.h"
 #include "support/small_vector.h"
 #include "support/source_manager.h"

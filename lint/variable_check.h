@@ -10,7 +10,7 @@
 // block its uses come before its definition.
 #pragma once
 
-#include "engine/check_engine.h"
+#include "engine/check_request.h"
 #include "engine/check_reader.h"
 #include "lint/pattern_scan.h"
 #include "lint/warning.h"

@@ -4,7 +4,7 @@
 // arguments, so the option parser can change behind one function.
 #pragma once
 
-#include "tool/driver.h"
+#include "tool/dump_settings.h"
 
 #include <cstdint>
 #include <string_view>

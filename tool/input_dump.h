@@ -9,9 +9,10 @@
 // when that is shorter than the run itself.
 #pragma once
 
-#include "engine/check_engine.h"
+#include "engine/check_request.h"
+#include "engine/match_diag.h"
 #include "support/output_stream.h"
-#include "tool/driver.h"
+#include "tool/dump_settings.h"
 
 #include <cstdint>
 #include <string>

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "support/cmdline/option.h"
-#include "tool/driver.h"
+#include "tool/dump_settings.h"
 
 #include <cstdint>
 #include <string>
