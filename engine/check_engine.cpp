@@ -81,6 +81,22 @@ CheckEngine::CheckEngine(const CheckRequest &request) : req(request) {}
 
 CheckEngine::~CheckEngine() = default;
 
+bool CheckEngine::validateDefines() const {
+  OutputStream &errors = standardError();
+  bool allGood = true;
+  for (std::string_view define : req.globalDefines) {
+    size_t equals = define.find('=');
+    if (equals == std::string_view::npos) {
+      errors << "Missing equal sign in command-line definition '-D" << define << "'\n";
+      allGood = false;
+    } else if (equals == 0) {
+      errors << "Missing variable name in command-line definition '-D" << define << "'\n";
+      allGood = false;
+    }
+  }
+  return allGood;
+}
+
 bool CheckEngine::validatePrefixes() const {
   std::set<std::string_view> seen;
   if (req.checkPrefixes.empty())
@@ -118,6 +134,20 @@ Regex CheckEngine::buildPrefixRegex() {
     text += prefix;
   }
   return Regex(std::string_view(text), RegexOptions::None);
+}
+
+std::optional<Regex> CheckEngine::preparePrefixRegex() {
+  if (!validatePrefixes())
+    return std::nullopt;
+  Regex prefixRegex = buildPrefixRegex();
+  std::string regexError;
+  if (prefixRegex.isValid(regexError))
+    return prefixRegex;
+  standardError() << "Unable to combine check-prefix strings into a prefix regular expression! "
+                     "This is likely a bug in Vetline's verification of the check-prefix "
+                     "strings. Regular expression parsing failed with the following error: "
+                  << regexError << "\n";
+  return std::nullopt;
 }
 
 std::string_view CheckEngine::canonicalizeBuffer(const TextBuffer &buffer,

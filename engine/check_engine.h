@@ -4,8 +4,9 @@
 // the records of search results that feed the annotated input dump
 // (MatchDiag, engine/match_diag.h).
 //
-// The order of calls is fixed: validatePrefixes, buildPrefixRegex,
-// canonicalizeBuffer on the check text, loadDirectives, canonicalizeBuffer on
+// The order of calls is fixed: validateDefines, validatePrefixes,
+// buildPrefixRegex (or preparePrefixRegex for the three), canonicalizeBuffer
+// on the check text, loadDirectives, canonicalizeBuffer on
 // the input, verifyInput; each runs once. buildPrefixRegex installs the
 // default prefixes into the engine's copy of the request, and loadDirectives
 // relies on that.
@@ -23,6 +24,7 @@
 #include "support/text_buffer.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +49,11 @@ public:
   const std::vector<CheckDirective> &directives() const { return directiveList; }
   PatternContext &patternContext() { return context; }
 
+  // True when every "-D" value has the shape NAME=VALUE; loadDirectives
+  // checks the rest. Otherwise prints one message per bad value to standard
+  // error and returns false.
+  bool validateDefines() const;
+
   // True when every check and comment prefix is acceptable. Otherwise prints
   // one message (for the first bad prefix) to standard error and returns
   // false.
@@ -55,6 +62,10 @@ public:
   // Installs the default prefixes where a list is empty and returns the one
   // regex that finds any check or comment prefix. The caller asks isValid.
   Regex buildPrefixRegex();
+
+  // validatePrefixes, then buildPrefixRegex; nothing, after printing why to
+  // standard error, when a prefix is bad or the regex does not compile.
+  std::optional<Regex> preparePrefixRegex();
 
   // Copies `buffer` into `storage` (replacing what it held), dropping the CR
   // of every CR LF and, unless strictWhitespace, folding every run of spaces

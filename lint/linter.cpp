@@ -210,44 +210,17 @@ CheckRequest makeRequest() {
   request.commentPrefixes = views(options::commentPrefixes);
   request.strictWhitespace = options::strictWhitespace;
   request.implicitCheckNot = views(options::implicitCheckNot);
+  request.globalDefines = views(options::globalDefines);
   request.allowUnusedPrefixes = options::allowUnusedPrefixes;
   request.matchFullLines = options::matchFullLines;
   return request;
 }
 
-// The tool's checks of the "-D" values before anything is read, with its
-// messages; every bad value gets one.
-bool collectDefines(CheckRequest &request) {
-  OutputStream &errors = standardError();
-  bool allGood = true;
-  for (std::string_view define : options::globalDefines) {
-    size_t equals = define.find('=');
-    if (equals == std::string_view::npos) {
-      errors << "Missing equal sign in command-line definition '-D" << define << "'\n";
-      allGood = false;
-    } else if (equals == 0) {
-      errors << "Missing variable name in command-line definition '-D" << define << "'\n";
-      allGood = false;
-    } else {
-      request.globalDefines.push_back(define);
-    }
-  }
-  return allGood;
-}
-
-bool checkPrefixes(const CheckRequest &request) {
+// The tool's checks of the "-D" values and the prefixes before anything is
+// read, with its messages.
+bool checkSettings(const CheckRequest &request) {
   CheckEngine engine(request);
-  if (!engine.validatePrefixes())
-    return false;
-  Regex prefixRegex = engine.buildPrefixRegex();
-  std::string regexError;
-  if (prefixRegex.isValid(regexError))
-    return true;
-  standardError() << "Unable to combine check-prefix strings into a prefix regular expression! "
-                     "This is likely a bug in Vetline's verification of the check-prefix "
-                     "strings. Regular expression parsing failed with the following error: "
-                  << regexError << "\n";
-  return false;
+  return engine.validateDefines() && engine.preparePrefixRegex();
 }
 
 // Lints one named file; returns its exit status (0, 1 or 2).
@@ -281,7 +254,7 @@ int runLinter(int argc, char **argv) {
     return 2;
 
   CheckRequest request = makeRequest();
-  if (!collectDefines(request) || !checkPrefixes(request))
+  if (!checkSettings(request))
     return 2;
   WarningSet enabled;
   for (WarningKind kind : options::disabledWarnings)

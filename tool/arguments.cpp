@@ -42,22 +42,23 @@ bool parseArguments(int argc, char **argv, DriverArguments &out) {
 
   out.checkFile = options::checkFileName.getValue();
   out.inputFile = options::inputFileName.getValue();
-  out.checkPrefixes = views(options::checkPrefixes);
-  out.commentPrefixes = views(options::commentPrefixes);
-  out.implicitCheckNot = views(options::implicitCheckNot);
-  out.defines = views(options::globalDefines);
   out.dumpModes = options::dumpInput.getValues();
   out.dumpFilters = options::dumpInputFilter.getValues();
   out.dumpContexts = options::dumpInputContext.getValues();
-  out.strictWhitespace = options::strictWhitespace;
-  out.ignoreCase = options::ignoreCase;
-  out.allowEmpty = options::allowEmpty;
-  out.allowUnusedPrefixes = options::allowUnusedPrefixes;
-  out.matchFullLines = options::matchFullLines;
-  out.enableVarScope = options::enableVarScope;
-  out.allowDeprecatedDagOverlap = options::allowDeprecatedDagOverlap;
-  out.verbose = options::verbose;
-  out.veryVerbose = options::veryVerbose;
+  CheckRequest &request = out.request;
+  request.checkPrefixes = views(options::checkPrefixes);
+  request.commentPrefixes = views(options::commentPrefixes);
+  request.strictWhitespace = options::strictWhitespace;
+  request.implicitCheckNot = views(options::implicitCheckNot);
+  request.globalDefines = views(options::globalDefines);
+  request.allowEmptyInput = options::allowEmpty;
+  request.allowUnusedPrefixes = options::allowUnusedPrefixes;
+  request.matchFullLines = options::matchFullLines;
+  request.ignoreCase = options::ignoreCase;
+  request.enableVarScope = options::enableVarScope;
+  request.allowDeprecatedDagOverlap = options::allowDeprecatedDagOverlap;
+  request.verbose = options::verbose || options::veryVerbose;
+  request.veryVerbose = options::veryVerbose;
   return true;
 }
 

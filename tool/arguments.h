@@ -4,6 +4,7 @@
 // arguments, so the option parser can change behind one function.
 #pragma once
 
+#include "engine/check_request.h"
 #include "tool/dump_settings.h"
 
 #include <cstdint>
@@ -17,24 +18,13 @@ struct DriverArguments {
   std::string_view checkFile;
   // "input-file"; the driver replaces "-" with "<stdin>" once it is read.
   std::string_view inputFile = "-";
-  // "check-prefix" together with its comma-splitting alias "check-prefixes".
-  std::vector<std::string_view> checkPrefixes;
-  std::vector<std::string_view> commentPrefixes;
-  std::vector<std::string_view> implicitCheckNot;
-  // The text after each "-D", unchecked.
-  std::vector<std::string_view> defines;
+  // The engine's settings. "check-prefix" together with its comma-splitting
+  // alias "check-prefixes" gives the check prefixes; the text after each
+  // "-D" is copied unchecked into the global definitions; "vv" implies "v".
+  CheckRequest request;
   std::vector<DumpMode> dumpModes;
   std::vector<DumpFilter> dumpFilters;
   std::vector<uint32_t> dumpContexts;
-  bool strictWhitespace = false;
-  bool ignoreCase = false;
-  bool allowEmpty = false;
-  bool allowUnusedPrefixes = false;
-  bool matchFullLines = false;
-  bool enableVarScope = false;
-  bool allowDeprecatedDagOverlap = false;
-  bool verbose = false;
-  bool veryVerbose = false;
   // A help or version option printed its text and ended the parse; nothing
   // else is set then, apart from `namesCheckFile`.
   bool helpOrVersionPrinted = false;

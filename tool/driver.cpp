@@ -14,7 +14,7 @@
 #include "tool/arguments.h"
 #include "tool/input_dump.h"
 
-#include <algorithm>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <unistd.h>
@@ -44,43 +44,6 @@ public:
 private:
   ProcessSupport processSupport;
 };
-
-CheckRequest makeRequest(const DriverArguments &args) {
-  CheckRequest request;
-  request.checkPrefixes = args.checkPrefixes;
-  request.commentPrefixes = args.commentPrefixes;
-  request.strictWhitespace = args.strictWhitespace;
-  request.implicitCheckNot = args.implicitCheckNot;
-  request.allowEmptyInput = args.allowEmpty;
-  request.allowUnusedPrefixes = args.allowUnusedPrefixes;
-  request.matchFullLines = args.matchFullLines;
-  request.ignoreCase = args.ignoreCase;
-  request.enableVarScope = args.enableVarScope;
-  request.allowDeprecatedDagOverlap = args.allowDeprecatedDagOverlap;
-  request.verbose = args.verbose || args.veryVerbose;
-  request.veryVerbose = args.veryVerbose;
-  return request;
-}
-
-// Checks only the shape NAME=VALUE; the engine validates the rest. Every bad
-// value gets its message before the run ends.
-bool collectDefines(const DriverArguments &args, CheckRequest &request) {
-  OutputStream &errors = standardError();
-  bool allGood = true;
-  for (std::string_view define : args.defines) {
-    size_t equals = define.find('=');
-    if (equals == std::string_view::npos) {
-      errors << "Missing equal sign in command-line definition '-D" << define << "'\n";
-      allGood = false;
-    } else if (equals == 0) {
-      errors << "Missing variable name in command-line definition '-D" << define << "'\n";
-      allGood = false;
-    } else {
-      request.globalDefines.push_back(define);
-    }
-  }
-  return allGood;
-}
 
 void echoCommandLine(int argc, char **argv) {
   OutputStream &errors = standardError();
@@ -126,21 +89,15 @@ void printDumpHeader(std::string_view inputName, std::string_view checkName) {
 
 // The steps from the engine's construction on. `args.inputFile` becomes
 // "<stdin>" once standard input is read.
-int runCheck(int argc, char **argv, DriverArguments &args, const CheckRequest &request,
-             const DumpSettings &dump) {
+int runCheck(int argc, char **argv, DriverArguments &args, const DumpSettings &dump) {
   OutputStream &errors = standardError();
+  const CheckRequest &request = args.request;
   CheckEngine engine(request);
-  if (!engine.validatePrefixes())
+  if (!engine.validateDefines())
     return 2;
-  Regex prefixRegex = engine.buildPrefixRegex();
-  std::string regexError;
-  if (!prefixRegex.isValid(regexError)) {
-    errors << "Unable to combine check-prefix strings into a prefix regular expression! This is "
-              "likely a bug in Vetline's verification of the check-prefix strings. Regular "
-              "expression parsing failed with the following error: "
-           << regexError << "\n";
+  std::optional<Regex> prefixRegex = engine.preparePrefixRegex();
+  if (!prefixRegex)
     return 2;
-  }
 
   SourceManager sourceManager;
   BufferOrError checkFile = readFileOrStdin(args.checkFile, true, true);
@@ -156,7 +113,7 @@ int runCheck(int argc, char **argv, DriverArguments &args, const CheckRequest &r
   // would only add their size to the run's memory.
   checkFile.take().reset();
   ImplicitBufferRange implicitBuffers;
-  if (engine.loadDirectives(sourceManager, checkText, prefixRegex, &implicitBuffers))
+  if (engine.loadDirectives(sourceManager, checkText, *prefixRegex, &implicitBuffers))
     return 2;
 
   BufferOrError inputFile = readFileOrStdin(args.inputFile, true, true);
@@ -213,10 +170,7 @@ int runDriver(int argc, char **argv) {
     standardError() << "<check-file> not specified\n";
     return 2;
   }
-  CheckRequest request = makeRequest(args);
-  if (!collectDefines(args, request))
-    return 2;
-  return runCheck(argc, argv, args, request, dump);
+  return runCheck(argc, argv, args, dump);
 }
 
 } // namespace vetline
