@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <string>
 
@@ -100,11 +101,9 @@ bool CheckEngine::validateDefines() const {
 bool CheckEngine::validatePrefixes() const {
   std::set<std::string_view> seen;
   if (req.checkPrefixes.empty())
-    seen.insert("CHECK");
-  if (req.commentPrefixes.empty()) {
-    seen.insert("COM");
-    seen.insert("RUN");
-  }
+    seen.insert(std::begin(defaultCheckPrefixes), std::end(defaultCheckPrefixes));
+  if (req.commentPrefixes.empty())
+    seen.insert(std::begin(defaultCommentPrefixes), std::end(defaultCommentPrefixes));
   for (std::string_view prefix : req.checkPrefixes)
     if (!isValidPrefix(prefix, "check", seen))
       return false;
@@ -116,13 +115,12 @@ bool CheckEngine::validatePrefixes() const {
 
 Regex CheckEngine::buildPrefixRegex() {
   if (req.checkPrefixes.empty()) {
-    req.checkPrefixes.push_back("CHECK");
+    req.checkPrefixes.assign(std::begin(defaultCheckPrefixes), std::end(defaultCheckPrefixes));
     req.isDefaultCheckPrefix = true;
   }
-  if (req.commentPrefixes.empty()) {
-    req.commentPrefixes.push_back("COM");
-    req.commentPrefixes.push_back("RUN");
-  }
+  if (req.commentPrefixes.empty())
+    req.commentPrefixes.assign(std::begin(defaultCommentPrefixes),
+                               std::end(defaultCommentPrefixes));
   std::string text;
   for (std::string_view prefix : req.checkPrefixes) {
     if (!text.empty())

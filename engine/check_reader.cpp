@@ -50,9 +50,9 @@ DirectiveSuffix parseModifierBlock(std::string_view text, size_t at, DirectiveTy
     ++i; // the '{' or the ','
     while (i < text.size() && isModifierBlank(text[i]))
       ++i;
-    if (text.substr(i, 7) != "LITERAL")
+    if (text.substr(i, literalModifierWord.size()) != literalModifierWord)
       return {};
-    i += 7;
+    i += literalModifierWord.size();
     while (i < text.size() && isModifierBlank(text[i]))
       ++i;
     if (i < text.size() && text[i] == ',')
@@ -76,7 +76,7 @@ DirectiveSuffix parseSuffixEnd(std::string_view text, size_t at, DirectiveType t
 
 // `text` starts with "-COUNT-".
 DirectiveSuffix parseCount(std::string_view text) {
-  constexpr size_t digitsAt = 7;
+  const size_t digitsAt = 1 + countSuffixWord.size() + 1;
   size_t i = digitsAt;
   bool isNegative = i < text.size() && text[i] == '-';
   if (isNegative)
@@ -98,32 +98,29 @@ DirectiveSuffix parseCount(std::string_view text) {
   return parseSuffixEnd(text, i, {DirectiveKind::Plain, static_cast<int32_t>(value), 0});
 }
 
-struct SuffixWord {
-  std::string_view word;
-  DirectiveKind kind;
-};
-
 constexpr std::string_view badNotCombinations[] = {
     "DAG-NOT:", "NOT-DAG:", "NEXT-NOT:", "NOT-NEXT:",
     "SAME-NOT:", "NOT-SAME:", "EMPTY-NOT:", "NOT-EMPTY:",
 };
 
-constexpr SuffixWord suffixWords[] = {
-    {"NEXT", DirectiveKind::Next}, {"SAME", DirectiveKind::Same},   {"NOT", DirectiveKind::Not},
-    {"DAG", DirectiveKind::Dag},   {"LABEL", DirectiveKind::Label}, {"EMPTY", DirectiveKind::Empty},
-};
+// "COUNT-": a count follows.
+bool startsCount(std::string_view suffix) {
+  return suffix.starts_with(countSuffixWord) &&
+         suffix.substr(countSuffixWord.size()).starts_with('-');
+}
 
 // `text` starts with '-'.
 DirectiveSuffix parseDashSuffix(std::string_view text) {
   std::string_view suffix = text.substr(1);
-  if (suffix.starts_with("COUNT-"))
+  if (startsCount(suffix))
     return parseCount(text);
   for (std::string_view combination : badNotCombinations)
     if (suffix.starts_with(combination))
       return {{DirectiveKind::BadNot, 1, 0}, 1};
-  for (const SuffixWord &word : suffixWords)
-    if (suffix.starts_with(word.word))
-      return parseSuffixEnd(text, 1 + word.word.size(), {word.kind, 1, 0});
+  // No suffix word begins another, so the first that fits is the one.
+  for (const DirectiveKindNames &names : directiveKindNames)
+    if (!names.suffixWord.empty() && suffix.starts_with(names.suffixWord))
+      return parseSuffixEnd(text, 1 + names.suffixWord.size(), {names.kind, 1, 0});
   return {};
 }
 
@@ -414,9 +411,7 @@ bool CheckReader::fileDirective(CheckPattern pattern, std::string_view prefix,
   if ((kind == DirectiveKind::Next || kind == DirectiveKind::Same ||
        kind == DirectiveKind::Empty) &&
       directives.empty()) {
-    std::string_view word = kind == DirectiveKind::Next   ? "NEXT"
-                            : kind == DirectiveKind::Same ? "SAME"
-                                                          : "EMPTY";
+    std::string_view word = directiveKindNames[static_cast<size_t>(kind)].suffixWord;
     std::string written(prefix);
     reportError(prefix.data(), "found '" + written + "-" + std::string(word) +
                                    "' without previous '" + written + ": line");
@@ -463,7 +458,8 @@ bool CheckReader::acceptEnd() {
   CheckPattern pattern({DirectiveKind::EndOfFile, 1, 0}, lineNumber + 1, &context);
   pattern.location = end;
   // The prefix lists are never empty once buildPrefixRegex has run.
-  std::string_view prefix = request.checkPrefixes.empty() ? "CHECK" : request.checkPrefixes.front();
+  std::string_view prefix =
+      request.checkPrefixes.empty() ? defaultCheckPrefixes[0] : request.checkPrefixes.front();
   directives.push_back({std::move(pattern), prefix, end, std::move(pendingNotDag)});
   pendingNotDag.clear();
   return true;

@@ -256,7 +256,8 @@ bool DirectiveChecker::verifyNextLine(const CheckDirective &directive, std::stri
   if (kind != DirectiveKind::Next && kind != DirectiveKind::Empty)
     return false;
   std::string name(directive.prefix);
-  name += kind == DirectiveKind::Empty ? "-EMPTY" : "-NEXT";
+  name += '-';
+  name += directiveKindNames[static_cast<size_t>(kind)].suffixWord;
   LineBreaks breaks = countLineBreaks(skipped);
   if (breaks.count == 1)
     return false;

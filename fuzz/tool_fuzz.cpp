@@ -38,6 +38,7 @@
 // original standard error.
 #include "tool/driver.h"
 
+#include "engine/check_request.h"
 #include "fuzz/quiet_output.h"
 
 #include <fcntl.h>
@@ -49,6 +50,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -304,9 +306,15 @@ bool isPlainLine(std::string_view line) {
       return false;
   if (line.find_first_not_of(' ') == std::string_view::npos)
     return false;
-  for (std::string_view word : {"{{", "[[", "CHECK", "COM", "RUN"})
-    if (line.find(word) != std::string_view::npos)
+  for (std::string_view piece : {"{{", "[["})
+    if (line.find(piece) != std::string_view::npos)
       return false;
+  using Prefixes = std::span<const std::string_view>;
+  for (Prefixes prefixes :
+       {Prefixes(vetline::defaultCheckPrefixes), Prefixes(vetline::defaultCommentPrefixes)})
+    for (std::string_view prefix : prefixes)
+      if (line.find(prefix) != std::string_view::npos)
+        return false;
   return true;
 }
 

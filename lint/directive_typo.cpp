@@ -115,17 +115,17 @@ Resemblance resembleCount(std::string_view word, const Spelling &spelling,
 } // namespace
 
 std::vector<Spelling> directiveSpellings(const CheckRequest &request) {
-  constexpr DirectiveKind kinds[] = {DirectiveKind::Plain, DirectiveKind::Next,
-                                     DirectiveKind::Same,  DirectiveKind::Not,
-                                     DirectiveKind::Dag,   DirectiveKind::Label,
-                                     DirectiveKind::Empty};
   std::vector<Spelling> spellings;
   std::set<std::string_view> seen;
   for (std::string_view prefix : request.checkPrefixes) {
     if (!seen.insert(prefix).second)
       continue;
-    for (DirectiveKind kind : kinds)
-      spellings.push_back({directiveDescription(prefix, {kind, 1, 0}), prefix.size(), false});
+    // The kinds written after a check prefix: the bare one and those with
+    // a suffix word.
+    for (const DirectiveKindNames &names : directiveKindNames)
+      if (names.kind == DirectiveKind::Plain || !names.suffixWord.empty())
+        spellings.push_back(
+            {directiveDescription(prefix, {names.kind, 1, 0}), prefix.size(), false});
     // A count above 1 is what makes the description name COUNT.
     spellings.push_back(
         {directiveDescription(prefix, {DirectiveKind::Plain, 2, 0}), prefix.size(), true});

@@ -46,40 +46,16 @@ AnnotationMarker markerFor(MatchKind kind) {
   VETLINE_UNREACHABLE("unexpected match type");
 }
 
-const char *kindAbbreviation(const DirectiveType &type) {
-  switch (type.kind) {
-  case DirectiveKind::Plain:
-    return type.count > 1 ? "count" : "check";
-  case DirectiveKind::Next:
-    return "next";
-  case DirectiveKind::Same:
-    return "same";
-  case DirectiveKind::Not:
-    return "not";
-  case DirectiveKind::Dag:
-    return "dag";
-  case DirectiveKind::Label:
-    return "label";
-  case DirectiveKind::Empty:
-    return "empty";
-  case DirectiveKind::Comment:
-    return "com";
-  case DirectiveKind::EndOfFile:
-    return "eof";
-  case DirectiveKind::BadNot:
-    return "bad-not";
-  case DirectiveKind::BadCount:
-    return "bad-count";
-  case DirectiveKind::None:
-    break;
-  }
-  VETLINE_UNREACHABLE("unknown directive kind in a match record");
+std::string_view kindAbbreviation(const DirectiveType &type) {
+  if (type.kind == DirectiveKind::None)
+    VETLINE_UNREACHABLE("unknown directive kind in a match record");
+  return namesOf(type).dumpAbbreviation;
 }
 
 // The label without its per-location suffix: "next:12" or "not:imp2".
 std::string baseLabel(const SourceManager &sourceManager, unsigned checkBufferNumber,
                       ImplicitBufferRange implicitBuffers, const MatchDiag &diag) {
-  std::string label = kindAbbreviation(diag.directiveType);
+  std::string label(kindAbbreviation(diag.directiveType));
   label += ':';
   unsigned buffer = sourceManager.bufferHolding(diag.checkLocation);
   if (buffer == checkBufferNumber) {
