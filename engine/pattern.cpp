@@ -36,10 +36,6 @@ std::string_view dropTrailingBlanks(std::string_view text) {
   return text;
 }
 
-RegexOptions matchOptions(bool ignoreCase) {
-  return ignoreCase ? RegexOptions::Newline | RegexOptions::IgnoreCase : RegexOptions::Newline;
-}
-
 class PatternParser {
 public:
   PatternParser(CheckPattern &pattern, std::string_view prefix, SourceManager &sourceManager,
@@ -173,6 +169,8 @@ struct PieceCheck {
   unsigned groups = 0;
 };
 
+// A piece alone is compiled for its syntax and its group count only, with
+// no options: the pattern's options apply to the whole (checkWholeRegex).
 // A piece's check depends on its text alone, and check files repeat the
 // same few pieces ({{[0-9]+}}) on thousands of lines: each distinct piece is
 // compiled once. The memo is dropped when it grows large, so a long run over
@@ -216,7 +214,7 @@ bool PatternParser::checkWholeRegex() {
     whole.insert(*index, 1, '0');
   if (whole.empty())
     return false;
-  Regex regex(whole, matchOptions(pattern.ignoreCase));
+  Regex regex(whole, regexOptionsOf(pattern));
   std::string error;
   if (!regex.isValid(error))
     return reportError(pattern.location.pointer(), "invalid regex: " + error);
@@ -355,6 +353,11 @@ bool PatternParser::parseStringUse(std::string_view name) {
 }
 
 } // namespace
+
+RegexOptions regexOptionsOf(const CheckPattern &pattern) {
+  return pattern.ignoreCase ? RegexOptions::Newline | RegexOptions::IgnoreCase
+                            : RegexOptions::Newline;
+}
 
 void setExitOnUnbalancedBracket(bool isEnabled) { exitsOnUnbalancedBracket = isEnabled; }
 

@@ -22,6 +22,7 @@
 #include "engine/numeric_expression.h"
 #include "support/error.h"
 #include "support/name_map.h"
+#include "support/regex/regex.h"
 #include "support/source_manager.h"
 
 #include <cstddef>
@@ -133,6 +134,10 @@ public:
   std::optional<size_t> lineNumber;
   bool ignoreCase = false;
 };
+
+// The options a pattern's regex is compiled with: by the whole-regex check
+// while parsing and by every search, so that both see the same regex.
+RegexOptions regexOptionsOf(const CheckPattern &pattern);
 
 // A ']' without its pair inside [[...]] ends the process with status 1 after
 // its message. A host that runs whole checks in-process (the whole-tool fuzz

@@ -69,11 +69,6 @@ size_t findFolded(std::string_view haystack, std::string_view needle) {
   return std::string_view::npos;
 }
 
-RegexOptions regexOptionsFor(const CheckPattern &pattern) {
-  return pattern.ignoreCase ? RegexOptions::Newline | RegexOptions::IgnoreCase
-                            : RegexOptions::Newline;
-}
-
 // The substitution's failure as errors located in the check file.
 Error locateSubstitutionError(Error error, const Substitution &substitution,
                               const SourceManager &sourceManager) {
@@ -331,8 +326,9 @@ private:
 } // namespace
 
 const Regex &RegexCache::regexFor(const CheckPattern &pattern) {
+  RegexOptions options = regexOptionsOf(pattern);
   std::string key = pattern.regexText;
-  key += pattern.ignoreCase ? 'i' : 'c';
+  key += static_cast<char>('0' + static_cast<unsigned>(options));
   // Most regexes of a long check file are searched once and never again;
   // keeping every one of them would cost about a kilobyte per directive.
   // Starting over now and then bounds that, while the few regexes that
@@ -342,7 +338,7 @@ const Regex &RegexCache::regexFor(const CheckPattern &pattern) {
     compiled.clear();
   std::unique_ptr<Regex> &slot = compiled[key];
   if (!slot)
-    slot = std::make_unique<Regex>(pattern.regexText, regexOptionsFor(pattern));
+    slot = std::make_unique<Regex>(pattern.regexText, options);
   return *slot;
 }
 
@@ -387,12 +383,12 @@ MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text
         return MatchOutcome::failed(newError<NoMatchError>());
       return MatchOutcome::found(position, literal->size());
     }
-    Regex regex(*regexText, regexOptionsFor(pattern));
+    Regex regex(*regexText, regexOptionsOf(pattern));
     return matchRegex(pattern, regex, text, sourceManager);
   }
   if (cache)
     return matchRegex(pattern, cache->regexFor(pattern), text, sourceManager);
-  Regex regex(pattern.regexText, regexOptionsFor(pattern));
+  Regex regex(pattern.regexText, regexOptionsOf(pattern));
   return matchRegex(pattern, regex, text, sourceManager);
 }
 

@@ -53,7 +53,7 @@ struct MatchOutcome {
 
 // Compiled regexes of patterns without substitutions, so each is compiled
 // once per run instead of once per search. Keyed by the regex text and the
-// case flag, so patterns written alike (the same directive repeated for
+// options, so patterns written alike (the same directive repeated for
 // every function) share one compiled regex.
 class RegexCache {
 public:
