@@ -34,8 +34,6 @@ std::string_view cut(std::string_view region, size_t offset, size_t length) {
   return tailFrom(region, offset).substr(0, length);
 }
 
-SourceLocation locationOf(const char *pointer) { return SourceLocation::fromPointer(pointer); }
-
 // True when searching the same text again is bound to find the same match:
 // the pattern's regex cannot change through values its own match defines.
 bool searchRepeatsItself(const CheckPattern &pattern) {
@@ -54,7 +52,7 @@ class DirectiveChecker {
 public:
   DirectiveChecker(const SourceManager &sourceManager, const CheckRequest &request,
                    MatchDiagList *diags)
-      : sourceManager(sourceManager), request(request), diags(diags) {}
+      : sourceManager(sourceManager), request(request), reporter(sourceManager, request, diags) {}
 
   size_t checkDirective(const CheckDirective &directive, std::string_view region, bool labelScan,
                         size_t &matchLength);
@@ -65,12 +63,10 @@ private:
   size_t matchDagGroups(const CheckDirective &directive, std::string_view region, NotList &notList);
   bool matchDag(const CheckDirective &directive, const CheckPattern &dag, std::string_view region,
                 size_t start, std::vector<DagRange> &ranges);
-  bool verifyNextLine(const CheckDirective &directive, std::string_view skipped);
-  bool verifySameLine(const CheckDirective &directive, std::string_view skipped);
+  bool verifyLine(const CheckDirective &directive, std::string_view skipped,
+                  std::string_view region, size_t first, size_t matchLength);
   bool verifyNotPatterns(const CheckDirective &directive, std::string_view region,
                          const NotList &notList);
-  void reportWrongLine(const CheckDirective &directive, std::string_view message,
-                       std::string_view skipped, const LineBreaks *breaks);
 
   MatchOutcome search(const CheckPattern &pattern, std::string_view text) {
     return findPatternMatch(pattern, text, sourceManager, &cache);
@@ -78,7 +74,7 @@ private:
 
   const SourceManager &sourceManager;
   const CheckRequest &request;
-  MatchDiagList *diags;
+  MatchReporter reporter;
   RegexCache cache;
   // For each fixed text of the current DAG group, the end of the match that
   // the last DAG pattern with that text accepted.
@@ -103,7 +99,7 @@ size_t DirectiveChecker::checkDirective(const CheckDirective &directive, std::st
     size_t position = outcome.position;
     size_t length = outcome.length;
     ReportSubject subject{pattern, directive.prefix, directive.location, repetition};
-    if (reportOutcome(true, sourceManager, subject, searched, std::move(outcome), request, diags))
+    if (reporter.reportOutcome(true, subject, searched, std::move(outcome)))
       return none;
     if (repetition == 1)
       first = lastPos + position;
@@ -120,11 +116,8 @@ size_t DirectiveChecker::checkDirective(const CheckDirective &directive, std::st
     return first;
 
   std::string_view skipped = cut(region, lastPos, first > lastPos ? first - lastPos : 0);
-  if (verifyNextLine(directive, skipped) || verifySameLine(directive, skipped)) {
-    recordMatchDiag(MatchKind::WrongLine, directive.location, pattern.type, region, first,
-                    matchLength, sourceManager, diags, request.verbose);
+  if (verifyLine(directive, skipped, region, first, matchLength))
     return none;
-  }
   if (verifyNotPatterns(directive, skipped, notList))
     return none;
   return first;
@@ -193,7 +186,7 @@ bool DirectiveChecker::matchDag(const CheckDirective &directive, const CheckPatt
     size_t position = outcome.position;
     len = outcome.length;
     if (outcome.error || request.veryVerbose) {
-      if (reportOutcome(true, sourceManager, subject, searched, std::move(outcome), request, diags))
+      if (reporter.reportOutcome(true, subject, searched, std::move(outcome)))
         return false;
     }
     pos = static_cast<size_t>(searched.data() - region.data()) + position;
@@ -214,18 +207,9 @@ bool DirectiveChecker::matchDag(const CheckDirective &directive, const CheckPatt
       ranges.insert(ranges.begin() + static_cast<std::ptrdiff_t>(cursor), match);
       break;
     }
-    if (request.veryVerbose) {
-      if (!diags) {
-        const DagRange &earlier = ranges[cursor];
-        sourceManager.emitDiagnostic(
-            locationOf(region.data() + earlier.from), DiagKind::Note,
-            "match discarded, overlaps earlier DAG match here",
-            SourceRange::of(cut(region, earlier.from, earlier.to - earlier.from)));
-      } else {
-        recordMatchDiag(MatchKind::Discarded, dag.location, dag.type, region, pos, len,
-                        sourceManager, diags, true);
-      }
-    }
+    const DagRange &earlier = ranges[cursor];
+    reporter.reportDiscarded(subject, cut(region, earlier.from, earlier.to - earlier.from), region,
+                             pos, len);
     pos = ranges[cursor].to;
     ++cursor;
   }
@@ -233,51 +217,33 @@ bool DirectiveChecker::matchDag(const CheckDirective &directive, const CheckPatt
     fixedDagEnds[dag.fixedText] = pos + len;
   if (!request.veryVerbose) {
     ReportSubject accepted{dag, directive.prefix, dag.location, 1};
-    discardError(reportFound(true, sourceManager, accepted, region, MatchOutcome::found(pos, len),
-                             request, diags));
+    discardError(reporter.reportOutcome(true, accepted, region, MatchOutcome::found(pos, len)));
   }
   return true;
 }
 
-void DirectiveChecker::reportWrongLine(const CheckDirective &directive, std::string_view message,
-                                       std::string_view skipped, const LineBreaks *breaks) {
-  sourceManager.emitDiagnostic(directive.location, DiagKind::Error, message);
-  sourceManager.emitDiagnostic(locationOf(skipped.data() + skipped.size()), DiagKind::Note,
-                               "'next' match was here");
-  sourceManager.emitDiagnostic(locationOf(skipped.data()), DiagKind::Note,
-                               "previous match ended here");
-  if (breaks)
-    sourceManager.emitDiagnostic(locationOf(skipped.data() + breaks->afterFirst), DiagKind::Note,
-                                 "non-matching line after previous match is here");
-}
-
-bool DirectiveChecker::verifyNextLine(const CheckDirective &directive, std::string_view skipped) {
+// True, after reporting it, when the match at `first` in `region` breaks
+// the line rule of a NEXT, SAME or EMPTY directive; `skipped` is the input
+// from the end of the previous match to `first`.
+bool DirectiveChecker::verifyLine(const CheckDirective &directive, std::string_view skipped,
+                                  std::string_view region, size_t first, size_t matchLength) {
   DirectiveKind kind = directive.pattern.type.kind;
-  if (kind != DirectiveKind::Next && kind != DirectiveKind::Empty)
+  if (kind != DirectiveKind::Next && kind != DirectiveKind::Empty && kind != DirectiveKind::Same)
     return false;
-  std::string name(directive.prefix);
-  name += '-';
-  name += directiveKindNames[static_cast<size_t>(kind)].suffixWord;
   LineBreaks breaks = countLineBreaks(skipped);
-  if (breaks.count == 1)
-    return false;
-  if (breaks.count == 0)
-    reportWrongLine(directive, name + ": is on the same line as previous match", skipped, nullptr);
-  else
-    reportWrongLine(directive, name + ": is not on the line after the previous match", skipped,
-                    &breaks);
-  return true;
-}
-
-bool DirectiveChecker::verifySameLine(const CheckDirective &directive, std::string_view skipped) {
-  if (directive.pattern.type.kind != DirectiveKind::Same)
-    return false;
-  if (countLineBreaks(skipped).count == 0)
-    return false;
-  reportWrongLine(directive,
-                  std::string(directive.prefix) +
-                      "-SAME: is not on the same line as the previous match",
-                  skipped, nullptr);
+  WrongLine problem;
+  if (kind == DirectiveKind::Same) {
+    if (breaks.count == 0)
+      return false;
+    problem = WrongLine::NotSameAsPrevious;
+  } else {
+    if (breaks.count == 1)
+      return false;
+    problem = breaks.count == 0 ? WrongLine::SameAsPrevious : WrongLine::NotAfterPrevious;
+  }
+  ReportSubject subject{directive.pattern, directive.prefix, directive.location, 1};
+  reporter.reportWrongLine(subject, problem, skipped, breaks.afterFirst, region, first,
+                           matchLength);
   return true;
 }
 
@@ -288,8 +254,7 @@ bool DirectiveChecker::verifyNotPatterns(const CheckDirective &directive, std::s
   bool failed = false;
   for (const CheckPattern *pattern : notList) {
     ReportSubject subject{*pattern, directive.prefix, pattern->location, 1};
-    if (reportOutcome(false, sourceManager, subject, region, search(*pattern, region), request,
-                      diags))
+    if (reporter.reportOutcome(false, subject, region, search(*pattern, region)))
       failed = true;
   }
   return failed;

@@ -142,11 +142,13 @@ void reportErrorsAfterMatch(Error errors, const ReportSubject &subject,
       });
 }
 
-} // namespace
-
+// Records [text + position, text + position + length) with `kind` and
+// returns that range. With `adjust`, appends nothing but relabels the
+// trailing records that share the last record's check location. Does
+// nothing but compute the range without a list.
 SourceRange recordMatchDiag(MatchKind kind, SourceLocation checkLocation, DirectiveType type,
                             std::string_view text, size_t position, size_t length,
-                            const SourceManager &sourceManager, MatchDiagList *diags, bool adjust) {
+                            const SourceManager &sourceManager, MatchDiagList *diags, bool adjust = false) {
   SourceRange range = rangeIn(text, position, length);
   if (!diags)
     return range;
@@ -163,6 +165,8 @@ SourceRange recordMatchDiag(MatchKind kind, SourceLocation checkLocation, Direct
   return range;
 }
 
+// The two halves of MatchReporter::reportOutcome; reportFound needs a match
+// in `outcome`.
 Error reportFound(bool expected, const SourceManager &sourceManager, const ReportSubject &subject,
                   std::string_view searched, MatchOutcome outcome, const CheckRequest &request,
                   MatchDiagList *diags) {
@@ -252,14 +256,57 @@ Error reportNotFound(bool expected, const SourceManager &sourceManager,
   return isFailure ? newError<FailureReported>() : success();
 }
 
-Error reportOutcome(bool expected, const SourceManager &sourceManager, const ReportSubject &subject,
-                    std::string_view searched, MatchOutcome outcome, const CheckRequest &request,
-                    MatchDiagList *diags) {
+} // namespace
+
+Error MatchReporter::reportOutcome(bool expected, const ReportSubject &subject,
+                                   std::string_view searched, MatchOutcome outcome) {
   if (outcome.hasMatch)
     return reportFound(expected, sourceManager, subject, searched, std::move(outcome), request,
                        diags);
   return reportNotFound(expected, sourceManager, subject, searched, std::move(outcome.error),
                         request.veryVerbose, diags);
+}
+
+void MatchReporter::reportWrongLine(const ReportSubject &subject, WrongLine problem,
+                                    std::string_view skipped, size_t lineAfterPrevious,
+                                    std::string_view region, size_t position, size_t length) {
+  std::string message(subject.prefix);
+  message += '-';
+  message += namesOf(subject.pattern.type).suffixWord;
+  switch (problem) {
+  case WrongLine::SameAsPrevious:
+    message += ": is on the same line as previous match";
+    break;
+  case WrongLine::NotAfterPrevious:
+    message += ": is not on the line after the previous match";
+    break;
+  case WrongLine::NotSameAsPrevious:
+    message += ": is not on the same line as the previous match";
+    break;
+  }
+  sourceManager.emitDiagnostic(subject.checkLocation, DiagKind::Error, message);
+  sourceManager.emitDiagnostic(SourceLocation::fromPointer(skipped.data() + skipped.size()),
+                               DiagKind::Note, "'next' match was here");
+  sourceManager.emitDiagnostic(SourceLocation::fromPointer(skipped.data()), DiagKind::Note,
+                               "previous match ended here");
+  if (problem == WrongLine::NotAfterPrevious)
+    sourceManager.emitDiagnostic(SourceLocation::fromPointer(skipped.data() + lineAfterPrevious),
+                                 DiagKind::Note, "non-matching line after previous match is here");
+  recordMatchDiag(MatchKind::WrongLine, subject.checkLocation, subject.pattern.type, region,
+                  position, length, sourceManager, diags, request.verbose);
+}
+
+void MatchReporter::reportDiscarded(const ReportSubject &subject, std::string_view earlierMatch,
+                                    std::string_view region, size_t position, size_t length) {
+  if (!request.veryVerbose)
+    return;
+  if (diags)
+    recordMatchDiag(MatchKind::Discarded, subject.checkLocation, subject.pattern.type, region,
+                    position, length, sourceManager, diags, true);
+  else
+    sourceManager.emitDiagnostic(SourceLocation::fromPointer(earlierMatch.data()), DiagKind::Note,
+                                 "match discarded, overlaps earlier DAG match here",
+                                 SourceRange::of(earlierMatch));
 }
 
 } // namespace vetline

@@ -1,6 +1,8 @@
-// Match reports: turn the outcome of one search into what the user sees on
-// standard error (the remark or error naming the directive, and notes that
-// point into the input) and into MatchDiag records for the input dump.
+// Match reports: turn what the verifier found about one search (its
+// outcome, a match on the wrong line, a discarded DAG match) into what the
+// user sees on standard error (the remark or error naming the directive,
+// and notes that point into the input) and into MatchDiag records for the
+// input dump.
 //
 // Surprising parts:
 // - With a record list, good matches are recorded instead of printed;
@@ -31,29 +33,53 @@ struct ReportSubject {
   int repetition = 1;
 };
 
-// Reports `outcome` of searching `searched`; `expected` is false for NOT
-// patterns. Returns FailureReported when the outcome is a failure (an
-// expected pattern missing, a NOT pattern found, a pattern that could not
-// be searched), success otherwise.
-Error reportOutcome(bool expected, const SourceManager &sourceManager, const ReportSubject &subject,
-                    std::string_view searched, MatchOutcome outcome, const CheckRequest &request,
-                    MatchDiagList *diags);
+// How a NEXT, SAME or EMPTY match lies on the wrong line; the verifier
+// decides which, the reporter says so.
+enum class WrongLine {
+  SameAsPrevious,    // NEXT or EMPTY on the line of the previous match
+  NotAfterPrevious,  // NEXT or EMPTY more than one line further on
+  NotSameAsPrevious, // SAME on a later line
+};
 
-// The two halves of reportOutcome; reportFound needs a match in `outcome`.
-Error reportFound(bool expected, const SourceManager &sourceManager, const ReportSubject &subject,
-                  std::string_view searched, MatchOutcome outcome, const CheckRequest &request,
-                  MatchDiagList *diags);
-Error reportNotFound(bool expected, const SourceManager &sourceManager,
-                     const ReportSubject &subject, std::string_view searched, Error error,
-                     bool veryVerbose, MatchDiagList *diags);
+// Every report of one check goes through here: the verifier decides what
+// happened, the reporter prints it to standard error or records it in
+// `diags` (or both), by the rules at the top of this header.
+class MatchReporter {
+public:
+  // `diags` may be null: then nothing is recorded and good matches are
+  // printed.
+  MatchReporter(const SourceManager &sourceManager, const CheckRequest &request,
+                MatchDiagList *diags)
+      : sourceManager(sourceManager), request(request), diags(diags) {}
 
-// Records [text + position, text + position + length) with `kind` and
-// returns that range. With `adjust`, appends nothing but relabels the
-// trailing records that share the last record's check location. Does
-// nothing but compute the range without a list.
-SourceRange recordMatchDiag(MatchKind kind, SourceLocation checkLocation, DirectiveType type,
-                            std::string_view text, size_t position, size_t length,
-                            const SourceManager &sourceManager, MatchDiagList *diags,
-                            bool adjust = false);
+  // Reports `outcome` of searching `searched`; `expected` is false for NOT
+  // patterns. Returns FailureReported when the outcome is a failure (an
+  // expected pattern missing, a NOT pattern found, a pattern that could not
+  // be searched), success otherwise.
+  Error reportOutcome(bool expected, const ReportSubject &subject, std::string_view searched,
+                      MatchOutcome outcome);
+
+  // A match of `subject` at `position` (`length` bytes) in `region` that
+  // lies on the wrong line: the error and its notes, and a WrongLine record
+  // (relabelling the records of the match itself when -v recorded them).
+  // `skipped` is the input from the end of the previous match to the start
+  // of this one; for NotAfterPrevious, `lineAfterPrevious` is the offset in
+  // `skipped` of the line that follows the previous match.
+  void reportWrongLine(const ReportSubject &subject, WrongLine problem, std::string_view skipped,
+                       size_t lineAfterPrevious, std::string_view region, size_t position,
+                       size_t length);
+
+  // A DAG match of `subject` at `position` (`length` bytes) in `region`,
+  // discarded because it overlaps `earlierMatch` of its group: under -vv, a
+  // note at the earlier match, or the records of the match relabelled as
+  // Discarded; nothing otherwise.
+  void reportDiscarded(const ReportSubject &subject, std::string_view earlierMatch,
+                       std::string_view region, size_t position, size_t length);
+
+private:
+  const SourceManager &sourceManager;
+  const CheckRequest &request;
+  MatchDiagList *diags;
+};
 
 } // namespace vetline
