@@ -11,6 +11,7 @@
 #include "support/cmdline/help.h"
 #include "support/cmdline/library_options.h"
 #include "support/cmdline/option.h"
+#include "support/edit_distance.h"
 #include "support/output_stream.h"
 
 #include <fcntl.h>
@@ -349,63 +350,6 @@ bool expandResponseFiles(std::vector<std::string> &args, std::string *overLimit,
   }
   args = std::move(result);
   return true;
-}
-
-// ---- Edit distance ----
-
-namespace {
-
-// Bit-parallel distance for a pattern of at most 64 characters: one pass
-// over the text, so a huge misspelt argument stays cheap.
-size_t bitParallelDistance(std::string_view pattern, std::string_view text) {
-  uint64_t peq[256] = {};
-  size_t m = pattern.size();
-  for (size_t j = 0; j < m; ++j)
-    peq[(unsigned char)pattern[j]] |= uint64_t(1) << j;
-  uint64_t pv = ~uint64_t(0), mv = 0;
-  uint64_t last = uint64_t(1) << (m - 1);
-  size_t score = m;
-  for (char c : text) {
-    uint64_t eq = peq[(unsigned char)c];
-    uint64_t xv = eq | mv;
-    uint64_t xh = (((eq & pv) + pv) ^ pv) | eq;
-    uint64_t ph = mv | ~(xh | pv);
-    uint64_t mh = pv & xh;
-    if (ph & last)
-      ++score;
-    else if (mh & last)
-      --score;
-    ph = (ph << 1) | 1;
-    mh <<= 1;
-    pv = mh | ~(xv | ph);
-    mv = ph & xv;
-  }
-  return score;
-}
-
-} // namespace
-
-size_t editDistance(std::string_view a, std::string_view b) {
-  if (a.size() < b.size())
-    std::swap(a, b);
-  if (b.empty())
-    return a.size();
-  if (b.size() <= 64)
-    return bitParallelDistance(b, a);
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j)
-    row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      size_t above = row[j];
-      size_t replace = diagonal + (a[i - 1] == b[j - 1] ? 0 : 1);
-      row[j] = std::min({above + 1, row[j - 1] + 1, replace});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
 }
 
 // ---- Nearest-name bound ----

@@ -85,7 +85,4 @@ OutputStream &programOutput();
 // unless the parse may not exit; then the parse stops after this argument.
 void requestExit(int code);
 
-// Unit-cost edit distance (insertion, deletion, replacement).
-size_t editDistance(std::string_view a, std::string_view b);
-
 } // namespace vetline::cl

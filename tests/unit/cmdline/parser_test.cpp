@@ -2,6 +2,7 @@
 
 #include "support/cmdline/help.h"
 #include "support/cmdline/option.h"
+#include "support/edit_distance.h"
 #include "tests/unit/cmdline/cmdline_test_support.h"
 
 #include <gtest/gtest.h>
@@ -636,38 +637,6 @@ TEST(Utf16, Conversion) {
 }
 
 // ---- Edit distance ----
-
-size_t slowDistance(std::string_view a, std::string_view b) {
-  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-  for (size_t i = 0; i <= a.size(); ++i)
-    d[i][0] = i;
-  for (size_t j = 0; j <= b.size(); ++j)
-    d[0][j] = j;
-  for (size_t i = 1; i <= a.size(); ++i)
-    for (size_t j = 1; j <= b.size(); ++j)
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
-                          d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-  return d[a.size()][b.size()];
-}
-
-TEST(EditDistance, MatchesTheTextbookTable) {
-  EXPECT_EQ(editDistance("kitten", "sitting"), 3u);
-  EXPECT_EQ(editDistance("", "abc"), 3u);
-  EXPECT_EQ(editDistance("dump-inpt", "dump-input"), 1u);
-  std::mt19937 random(12345);
-  for (int round = 0; round < 2000; ++round) {
-    auto make = [&](size_t maxLength) {
-      std::string s(random() % (maxLength + 1), 'a');
-      for (char &c : s)
-        c = char('a' + random() % 4);
-      return s;
-    };
-    size_t limit = round % 10 == 0 ? 150 : 20;
-    std::string a = make(limit), b = make(limit);
-    SCOPED_TRACE(a + " / " + b);
-    ASSERT_EQ(editDistance(a, b), slowDistance(a, b));
-  }
-}
 
 // The suggestion skips candidates by a lower bound; it must still pick the
 // first nearest name in bucket order, as visiting every one would.
