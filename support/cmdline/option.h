@@ -271,9 +271,6 @@ std::string quotedMessage(std::string_view before, std::string_view text, std::s
 
 // Each returns true on error, after the option's error report.
 bool parseFlagValue(Option &option, std::string_view argName, std::string_view text, bool &value);
-// Radix rules: "0x"/"0X" hexadecimal, "0b"/"0B" binary, "0o" or a leading
-// "0" before a digit octal, else decimal; no sign, no spaces.
-bool parseUnsignedText(std::string_view text, uint64_t &value);
 
 struct EnumValueEntry {
   std::string_view name;

@@ -12,6 +12,7 @@
 #include "support/cmdline/library_options.h"
 #include "support/cmdline/option.h"
 #include "support/edit_distance.h"
+#include "support/format.h"
 #include "support/output_stream.h"
 
 #include <fcntl.h>
@@ -42,51 +43,10 @@ bool parseFlagValue(Option &option, std::string_view argName, std::string_view t
                       argName);
 }
 
-bool parseUnsignedText(std::string_view text, uint64_t &value) {
-  unsigned base = 10;
-  if (text.size() >= 2 && text[0] == '0') {
-    char second = text[1];
-    if (second == 'x' || second == 'X') {
-      base = 16;
-      text.remove_prefix(2);
-    } else if (second == 'b' || second == 'B') {
-      base = 2;
-      text.remove_prefix(2);
-    } else if (second == 'o') {
-      base = 8;
-      text.remove_prefix(2);
-    } else if (second >= '0' && second <= '9') {
-      base = 8;
-      text.remove_prefix(1);
-    }
-  }
-  if (text.empty())
-    return false;
-  uint64_t result = 0;
-  for (char c : text) {
-    unsigned digit;
-    if (c >= '0' && c <= '9')
-      digit = unsigned(c - '0');
-    else if (c >= 'a' && c <= 'z')
-      digit = unsigned(c - 'a') + 10;
-    else if (c >= 'A' && c <= 'Z')
-      digit = unsigned(c - 'A') + 10;
-    else
-      return false;
-    if (digit >= base)
-      return false;
-    if (result > (UINT64_MAX - digit) / base)
-      return false;
-    result = result * base + digit;
-  }
-  value = result;
-  return true;
-}
-
 bool parseUnsignedValue(Option &o, std::string_view argName, std::string_view text,
                         uint64_t limit, std::string_view kindName, uint64_t &value) {
   uint64_t result = 0;
-  if (!parseUnsignedText(text, result) || result > limit)
+  if (!parseRadixNumber(text, result) || result > limit)
     return o.error(quotedMessage("'", text, "' value invalid for ").append(kindName).append(
                        " argument!"),
                    argName);
