@@ -111,29 +111,6 @@ Fallible<std::string> substituteValues(const CheckPattern &pattern,
   return working;
 }
 
-bool isEscapable(char c) { return c == '\0' || std::strchr("()^$|*+?.[]\\{}", c) != nullptr; }
-
-// The text matched by a regex made only of escaped literal bytes (as
-// substituted values and escaped pattern text are); none when the regex
-// holds any operator.
-std::optional<std::string> literalOf(std::string_view regex) {
-  std::string literal;
-  literal.reserve(regex.size());
-  for (size_t i = 0; i < regex.size(); ++i) {
-    char c = regex[i];
-    if (c == '\\') {
-      if (i + 1 == regex.size() || !isEscapable(regex[i + 1]))
-        return std::nullopt;
-      literal += regex[++i];
-    } else if (isEscapable(c)) {
-      return std::nullopt;
-    } else {
-      literal += c;
-    }
-  }
-  return literal;
-}
-
 Error regexError(const CheckPattern &pattern, const SourceManager &sourceManager,
                  std::string_view message) {
   return makeLocatedError(sourceManager, pattern.location, message,
@@ -250,7 +227,7 @@ MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text
     // them like fixed text instead of compiling a regex for every search.
     // The first occurrence is what the regex would match; an empty text is
     // left to the regex engine, which refuses it.
-    std::optional<std::string> literal = literalOf(*regexText);
+    std::optional<std::string> literal = Regex::unescape(*regexText);
     if (literal && !literal->empty()) {
       size_t position = findFixedText(text, *literal, pattern.ignoreCase);
       if (position == std::string_view::npos)
