@@ -4,13 +4,12 @@
 #include "support/cmdline/response_file.h"
 
 #include "support/cmdline/tokenizer.h"
+#include "support/system_calls.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <unordered_map>
 
 namespace vetline::cl {
@@ -82,7 +81,7 @@ struct FileIdentity {
 // longer than `maxBytes`; the caller refuses such a file.
 bool readResponseFile(const std::string &path, size_t maxBytes, FileIdentity &identity,
                       std::string &text) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = openReadOnly(path);
   if (fd < 0)
     return false;
   struct stat status;
@@ -94,9 +93,7 @@ bool readResponseFile(const std::string &path, size_t maxBytes, FileIdentity &id
   text.clear();
   char block[65536];
   while (text.size() <= maxBytes) {
-    ssize_t count = ::read(fd, block, sizeof block);
-    if (count < 0 && errno == EINTR)
-      continue;
+    ssize_t count = readRetrying(fd, block, sizeof block);
     if (count < 0) {
       ::close(fd);
       return false;

@@ -1,9 +1,11 @@
 #include "support/cmdline/response_file.h"
 
 #include "tests/unit/cmdline/response_file_fixture.h"
+#include "tests/unit/support/fake_system_calls.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -144,6 +146,33 @@ TEST(Utf16, Conversion) {
     if (c.ok) {
       EXPECT_EQ(out, c.text);
     }
+  }
+}
+
+// Reading the file through each failure the system may report: interrupted
+// calls are retried, short reads joined, and a file that cannot be read
+// stays as the argument it was.
+TEST_F(ResponseFiles, SystemCallFailures) {
+  struct Case {
+    const char *name;
+    std::vector<testing::FakeStep> opens;
+    std::vector<testing::FakeStep> reads;
+    std::vector<std::string> expanded;
+  };
+  std::string file = write("args", "-a 'b c'\n");
+  const Case cases[] = {
+      {"open interrupted", {{EINTR}}, {}, {"prog", "-a", "b c"}},
+      {"read interrupted", {}, {{EINTR}, {EINTR}}, {"prog", "-a", "b c"}},
+      {"short reads", {}, {{0, 3}, {0, 1}}, {"prog", "-a", "b c"}},
+      {"open fails", {{EACCES}}, {}, {"prog", "@" + file}},
+      {"read fails", {}, {{0, 3}, {EIO}}, {"prog", "@" + file}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::FakeSystemCalls fake;
+    fake.opens.assign(c.opens.begin(), c.opens.end());
+    fake.reads.assign(c.reads.begin(), c.reads.end());
+    EXPECT_EQ(expand({"prog", "@" + file}), c.expanded);
   }
 }
 
