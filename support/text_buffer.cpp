@@ -1,6 +1,7 @@
 #include "support/text_buffer.h"
 
 #include "support/error.h"
+#include "support/system_calls.h"
 
 #include <cerrno>
 #include <csetjmp>
@@ -124,36 +125,6 @@ OwnedBuffer *allocateOwned(std::string_view name, size_t size) {
   placement.bytes[size] = '\0';
   return new (placement.storage)
       OwnedBuffer(placement.name, placement.bytes, placement.bytes + size);
-}
-
-int openReadOnly(const std::string &path) {
-  int fd;
-  do
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
-// Some systems refuse reads larger than the largest signed size; one
-// gigabyte at a time is plenty.
-constexpr size_t largestRead = size_t{1} << 30;
-
-ssize_t readRetrying(int fd, char *into, size_t count) {
-  count = count < largestRead ? count : largestRead;
-  ssize_t got;
-  do
-    got = ::read(fd, into, count);
-  while (got < 0 && errno == EINTR);
-  return got;
-}
-
-ssize_t preadRetrying(int fd, char *into, size_t count, off_t offset) {
-  count = count < largestRead ? count : largestRead;
-  ssize_t got;
-  do
-    got = ::pread(fd, into, count, offset);
-  while (got < 0 && errno == EINTR);
-  return got;
 }
 
 // Raw storage laid out like an owned buffer (object, name, bytes, zero),

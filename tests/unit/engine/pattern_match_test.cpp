@@ -4,6 +4,7 @@
 #include "engine/engine_errors.h"
 #include "engine/pattern.h"
 #include "engine/pattern_context.h"
+#include "support/edit_distance.h"
 #include "support/source_manager.h"
 #include "support/text_buffer.h"
 
@@ -17,26 +18,6 @@
 
 namespace vetline {
 namespace {
-
-struct DistanceCase {
-  std::string_view from;
-  std::string_view to;
-  uint32_t distance;
-};
-
-const DistanceCase distanceCases[] = {
-    {"", "", 0},       {"abc", "", 3},           {"", "abcd", 4},
-    {"abc", "abc", 0}, {"kitten", "sitting", 3}, {"flaw", "lawn", 2},
-    {"ab", "ba", 2},   {"a\nb", "ab", 1},
-};
-
-TEST(PatternMatch, EditDistance) {
-  for (const DistanceCase &c : distanceCases) {
-    SCOPED_TRACE(std::string(c.from) + " -> " + std::string(c.to));
-    EXPECT_EQ(editDistance(c.from, c.to), c.distance);
-    EXPECT_EQ(editDistance(c.to, c.from), c.distance);
-  }
-}
 
 // The fuzzy search written the slow, obvious way: every offset gets its full
 // distance. The real one caps distances that cannot win.
