@@ -120,6 +120,10 @@ public:
   // view (into `storage`) excludes it.
   std::string_view canonicalizeBuffer(const TextBuffer &buffer,
                                       SmallVectorImpl<char> &storage) const;
+  // The same rewriting done in place on an owned buffer (writableBytes), which
+  // is shortened to the result; returns its text. Bytes that need no change
+  // are not written, so a text without CRs and runs of blanks costs one scan.
+  std::string_view canonicalizeInPlace(TextBuffer &buffer) const;
 
   // Reads the canonical check text into directives. `checkText` must be a
   // registered buffer of `sourceManager`; `implicitBufferRange`, when given,
