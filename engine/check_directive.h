@@ -6,6 +6,7 @@
 #include "engine/pattern.h"
 #include "support/source_manager.h"
 
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -19,8 +20,11 @@ struct CheckDirective {
   // The first byte of the pattern text; for the end-of-file directive, where
   // reading stopped.
   SourceLocation location;
-  // The implicit-check-not patterns first, then the NOT and DAG patterns
-  // written since the previous positive directive, in file order.
+  // The implicit-check-not patterns, the same for every directive and
+  // checked before notDagPatterns; the engine holds them.
+  std::span<const CheckPattern> implicitNotPatterns;
+  // The NOT and DAG patterns written since the previous positive directive,
+  // in file order.
   std::vector<CheckPattern> notDagPatterns;
 };
 

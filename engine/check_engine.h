@@ -152,6 +152,8 @@ private:
   PatternContext context;
   // Filled by loadDirectives, in check-file order.
   std::vector<CheckDirective> directiveList;
+  // The implicit-check-not patterns, which every directive views.
+  std::vector<CheckPattern> implicitNotList;
   DirectiveListener directiveListener;
 };
 

@@ -218,10 +218,12 @@ private:
 class CheckReader {
 public:
   CheckReader(const CheckRequest &request, PatternContext &context,
-              std::vector<CheckDirective> &directives, SourceManager &sourceManager,
-              std::string_view checkText, const DirectiveListener &listener)
-      : request(request), context(context), directives(directives), sourceManager(sourceManager),
-        text(checkText), prefixFinder(checkText, request), listener(listener) {}
+              std::vector<CheckDirective> &directives, std::vector<CheckPattern> &implicitNotPatterns,
+              SourceManager &sourceManager, std::string_view checkText,
+              const DirectiveListener &listener)
+      : request(request), context(context), directives(directives),
+        implicitNotPatterns(implicitNotPatterns), sourceManager(sourceManager), text(checkText),
+        prefixFinder(checkText, request), listener(listener) {}
 
   bool run(ImplicitBufferRange *implicitBufferRange);
 
@@ -242,6 +244,9 @@ private:
   const CheckRequest &request;
   PatternContext &context;
   std::vector<CheckDirective> &directives;
+  // Filled before the first directive is read, then never changed: every
+  // directive views it.
+  std::vector<CheckPattern> &implicitNotPatterns;
   SourceManager &sourceManager;
   std::string_view text;
   PrefixFinder prefixFinder;
@@ -250,7 +255,6 @@ private:
   // Offset of the reading position in `text`.
   size_t position = 0;
   size_t lineNumber = 1;
-  std::vector<CheckPattern> implicitNotPatterns;
   std::vector<CheckPattern> pendingNotDag;
   // std::string_view orders byte-wise, a prefix of a string before it.
   std::set<std::string_view> unseenPrefixes;
@@ -267,7 +271,6 @@ bool CheckReader::run(ImplicitBufferRange *implicitBufferRange) {
   if (readImplicitPatterns(implicitBufferRange))
     return true;
   unseenPrefixes.insert(request.checkPrefixes.begin(), request.checkPrefixes.end());
-  pendingNotDag = implicitNotPatterns;
   // Room for every directive found and the end-of-file one; a directive
   // that is not filed (comments, NOT and DAG patterns) only leaves unused
   // room, which is never touched.
@@ -433,8 +436,8 @@ bool CheckReader::fileDirective(CheckPattern pattern, std::string_view prefix,
     return true;
   }
   directives.push_back({std::move(pattern), prefix, SourceLocation::fromPointer(patternText.data()),
-                        std::move(pendingNotDag)});
-  pendingNotDag = implicitNotPatterns;
+                        implicitNotPatterns, std::move(pendingNotDag)});
+  pendingNotDag.clear();
   return false;
 }
 
@@ -458,14 +461,14 @@ bool CheckReader::acceptEnd() {
     os << "\n";
     return false;
   }
-  if (pendingNotDag.empty())
+  if (pendingNotDag.empty() && implicitNotPatterns.empty())
     return true;
   SourceLocation end = SourceLocation::fromPointer(text.data() + position);
   CheckPattern pattern({DirectiveKind::EndOfFile, 1, 0}, lineNumber + 1, &context);
   pattern.location = end;
   // The prefix lists are never empty once buildPrefixRegex has run.
   std::string_view prefix = request.checkPrefixes.empty() ? "CHECK" : request.checkPrefixes.front();
-  directives.push_back({std::move(pattern), prefix, end, std::move(pendingNotDag)});
+  directives.push_back({std::move(pattern), prefix, end, implicitNotPatterns, std::move(pendingNotDag)});
   pendingNotDag.clear();
   return true;
 }
@@ -478,7 +481,8 @@ bool CheckEngine::loadDirectives(SourceManager &sourceManager, std::string_view 
   // The prefixes are found as plain text; the regex built from them only
   // proves that they combine.
   (void)prefixRegex;
-  CheckReader reader(req, context, directiveList, sourceManager, checkText, directiveListener);
+  CheckReader reader(req, context, directiveList, implicitNotList, sourceManager, checkText,
+                     directiveListener);
   return reader.run(implicitBufferRange);
 }
 

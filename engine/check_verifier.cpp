@@ -40,9 +40,9 @@ SourceLocation locationOf(const char *pointer) { return SourceLocation::fromPoin
 // True when searching the same text again is bound to find the same match:
 // the pattern's regex cannot change through values its own match defines.
 bool searchRepeatsItself(const CheckPattern &pattern) {
-  return pattern.substitutions.empty() ||
-         (pattern.stringVarDefs.empty() &&
-          (!pattern.numericVarDefs || pattern.numericVarDefs->empty()));
+  return pattern.substitutions().empty() ||
+         (pattern.stringVarDefs().empty() &&
+          (!pattern.numericVarDefs() || pattern.numericVarDefs()->empty()));
 }
 
 // Half-open offsets of an accepted DAG match within the region.
@@ -134,6 +134,8 @@ size_t DirectiveChecker::checkDirective(const CheckDirective &directive, std::st
 size_t DirectiveChecker::matchDagGroups(const CheckDirective &directive, std::string_view region,
                                         NotList &notList) {
   const std::vector<CheckPattern> &patterns = directive.notDagPatterns;
+  for (const CheckPattern &implicitNot : directive.implicitNotPatterns)
+    notList.push_back(&implicitNot);
   size_t start = 0;
   std::vector<DagRange> ranges;
   fixedDagEnds.clear();
