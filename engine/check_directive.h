@@ -6,7 +6,6 @@
 #include "engine/pattern.h"
 #include "support/source_manager.h"
 
-#include <span>
 #include <string_view>
 #include <vector>
 
@@ -20,11 +19,9 @@ struct CheckDirective {
   // The first byte of the pattern text; for the end-of-file directive, where
   // reading stopped.
   SourceLocation location;
-  // The implicit-check-not patterns, the same for every directive and
-  // checked before notDagPatterns; the engine holds them.
-  std::span<const CheckPattern> implicitNotPatterns;
   // The NOT and DAG patterns written since the previous positive directive,
-  // in file order.
+  // in file order. The implicit-check-not patterns, checked before them for
+  // every directive, are held once by the engine.
   std::vector<CheckPattern> notDagPatterns;
 };
 

@@ -103,6 +103,8 @@ public:
   // The directives read by loadDirectives, and the variable store their
   // patterns share.
   const std::vector<CheckDirective> &directives() const { return directiveList; }
+  // The implicit-check-not patterns, which every directive checks first.
+  const std::vector<CheckPattern> &implicitNotPatterns() const { return implicitNotList; }
   PatternContext &patternContext() { return context; }
 
   // True when every check and comment prefix is acceptable. Otherwise prints
@@ -152,7 +154,6 @@ private:
   PatternContext context;
   // Filled by loadDirectives, in check-file order.
   std::vector<CheckDirective> directiveList;
-  // The implicit-check-not patterns, which every directive views.
   std::vector<CheckPattern> implicitNotList;
   DirectiveListener directiveListener;
 };

@@ -244,8 +244,6 @@ private:
   const CheckRequest &request;
   PatternContext &context;
   std::vector<CheckDirective> &directives;
-  // Filled before the first directive is read, then never changed: every
-  // directive views it.
   std::vector<CheckPattern> &implicitNotPatterns;
   SourceManager &sourceManager;
   std::string_view text;
@@ -436,7 +434,7 @@ bool CheckReader::fileDirective(CheckPattern pattern, std::string_view prefix,
     return true;
   }
   directives.push_back({std::move(pattern), prefix, SourceLocation::fromPointer(patternText.data()),
-                        implicitNotPatterns, std::move(pendingNotDag)});
+                        std::move(pendingNotDag)});
   pendingNotDag.clear();
   return false;
 }
@@ -468,7 +466,7 @@ bool CheckReader::acceptEnd() {
   pattern.location = end;
   // The prefix lists are never empty once buildPrefixRegex has run.
   std::string_view prefix = request.checkPrefixes.empty() ? "CHECK" : request.checkPrefixes.front();
-  directives.push_back({std::move(pattern), prefix, end, implicitNotPatterns, std::move(pendingNotDag)});
+  directives.push_back({std::move(pattern), prefix, end, std::move(pendingNotDag)});
   pendingNotDag.clear();
   return true;
 }

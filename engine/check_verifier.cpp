@@ -54,8 +54,8 @@ struct DagRange {
 class DirectiveChecker {
 public:
   DirectiveChecker(const SourceManager &sourceManager, const CheckRequest &request,
-                   MatchDiagList *diags)
-      : sourceManager(sourceManager), request(request), diags(diags) {}
+                   const std::vector<CheckPattern> &implicitNots, MatchDiagList *diags)
+      : sourceManager(sourceManager), request(request), implicitNots(implicitNots), diags(diags) {}
 
   size_t checkDirective(const CheckDirective &directive, std::string_view region, bool labelScan,
                         size_t &matchLength);
@@ -79,6 +79,8 @@ private:
 
   const SourceManager &sourceManager;
   const CheckRequest &request;
+  // Checked before the NOT patterns of every directive.
+  const std::vector<CheckPattern> &implicitNots;
   MatchDiagList *diags;
   RegexCache cache;
   // For each fixed text of the current DAG group, the end of the match that
@@ -134,7 +136,7 @@ size_t DirectiveChecker::checkDirective(const CheckDirective &directive, std::st
 size_t DirectiveChecker::matchDagGroups(const CheckDirective &directive, std::string_view region,
                                         NotList &notList) {
   const std::vector<CheckPattern> &patterns = directive.notDagPatterns;
-  for (const CheckPattern &implicitNot : directive.implicitNotPatterns)
+  for (const CheckPattern &implicitNot : implicitNots)
     notList.push_back(&implicitNot);
   size_t start = 0;
   std::vector<DagRange> ranges;
@@ -320,7 +322,7 @@ LineBreaks countLineBreaks(std::string_view text) {
 
 bool CheckEngine::verifyInput(SourceManager &sourceManager, std::string_view inputText,
                               MatchDiagList *diags) {
-  DirectiveChecker checker(sourceManager, req, diags);
+  DirectiveChecker checker(sourceManager, req, implicitNotList, diags);
   const std::vector<CheckDirective> &directives = directiveList;
   size_t count = directives.size();
   std::string_view rest = inputText;

@@ -379,7 +379,7 @@ const PatternRegex &CheckPattern::noRegex() {
 
 PatternRegex &CheckPattern::regexParts() {
   if (!regex)
-    regex = std::make_shared<PatternRegex>();
+    regex = context->makePatternRegex();
   return *regex;
 }
 

@@ -89,8 +89,8 @@ struct NumericVarDef {
 };
 
 // What only a regex pattern has, apart from the fixed-text patterns that
-// make up most check files. Filled only while parsing, then shared by copies
-// of the pattern.
+// make up most check files. Owned by the PatternContext, filled only while
+// parsing, then shared by copies of the pattern.
 struct PatternRegex {
   // The regular expression.
   std::string text;
@@ -104,8 +104,26 @@ struct PatternRegex {
   NameMap<NumericVarDef> numericVarDefs;
 };
 
+// A directive's line in the check file, or none (implicit-check-not
+// patterns), in one word: there is one per directive.
+class PatternLine {
+public:
+  PatternLine(std::optional<size_t> line) : value(line ? *line : none) {}
+  explicit operator bool() const { return value != none; }
+  size_t operator*() const { return value; }
+  operator std::optional<size_t>() const {
+    return value == none ? std::nullopt : std::optional<size_t>(value);
+  }
+  friend bool operator==(PatternLine line, size_t number) { return line.value == number; }
+
+private:
+  // No check file has this many lines.
+  static constexpr size_t none = SIZE_MAX;
+  size_t value;
+};
+
 // One pattern per directive, so it is kept small: what only regexes need is
-// behind one shared pointer.
+// behind one pointer.
 class CheckPattern {
 public:
   CheckPattern(DirectiveType type, std::optional<size_t> lineNumber, PatternContext *context)
@@ -151,14 +169,14 @@ public:
   std::string_view fixedText;
   PatternContext *context;
   // Line of the directive; absent for implicit-check-not patterns.
-  std::optional<size_t> lineNumber;
+  PatternLine lineNumber;
   DirectiveType type;
   bool ignoreCase = false;
 
 private:
   static const PatternRegex &noRegex();
 
-  std::shared_ptr<PatternRegex> regex;
+  PatternRegex *regex = nullptr;
 };
 
 // A ']' without its pair inside [[...]] ends the process with status 1 after

@@ -76,9 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const CheckPattern &pattern : directive.notDagPatterns)
       if (!isInside(sources, pattern.location))
         std::abort();
-    for (const CheckPattern &pattern : directive.implicitNotPatterns)
-      if (!isInside(sources, pattern.location))
-        std::abort();
   }
+  for (const CheckPattern &pattern : engine.implicitNotPatterns())
+    if (!isInside(sources, pattern.location))
+      std::abort();
   return 0;
 }

@@ -100,7 +100,7 @@ public:
     std::string result;
     for (const CheckDirective &directive : engine.directives()) {
       result += describe(directive.prefix, directive.pattern);
-      for (const CheckPattern &pattern : directive.implicitNotPatterns)
+      for (const CheckPattern &pattern : engine.implicitNotPatterns())
         result += " [" + describe(directive.prefix, pattern) + "]";
       for (const CheckPattern &pattern : directive.notDagPatterns)
         result += " [" + describe(directive.prefix, pattern) + "]";
@@ -283,8 +283,7 @@ TEST(CheckReader, ImplicitCheckNot) {
   EXPECT_EQ(reader.implicitBuffers.end, 4u);
   EXPECT_EQ(reader.sources.buffer(2).identifier(), "command line");
   EXPECT_EQ(reader.sources.buffer(3).text(), "-implicit-check-not='wor{{s}}e'");
-  const CheckDirective &end = reader.engine.directives()[0];
-  EXPECT_EQ(end.implicitNotPatterns[0].location.pointer(),
+  EXPECT_EQ(reader.engine.implicitNotPatterns()[0].location.pointer(),
             reader.sources.buffer(2).bufferStart() + 21);
 }
 
@@ -295,9 +294,6 @@ TEST(CheckReader, ImplicitCheckNotPrecedesEachGroup) {
   EXPECT_EQ(reader.load("CHECK-DAG: a\nCHECK: b\nCHECK: c\n"),
             "CHECK@2 b [CHECK-NOT@- bad] [CHECK-DAG@1 a]\nCHECK@3 c [CHECK-NOT@- bad]\n"
             "implicit EOF@4 [CHECK-NOT@- bad]\n");
-  // One copy of the implicit patterns serves every directive.
-  const std::vector<CheckDirective> &directives = reader.engine.directives();
-  EXPECT_EQ(directives[0].implicitNotPatterns.data(), directives[2].implicitNotPatterns.data());
 }
 
 TEST(CheckReader, ImplicitCheckNotNeedsTheDefaultPrefix) {
