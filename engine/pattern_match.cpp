@@ -87,10 +87,10 @@ Error locateSubstitutionError(Error error, const Substitution &substitution,
 // every substitution error, in pattern order.
 Fallible<std::string> substituteValues(const CheckPattern &pattern,
                                        const SourceManager &sourceManager) {
-  std::string working = pattern.regexText;
+  std::string working = pattern.regexText();
   Error errors;
   size_t shift = 0;
-  for (const Substitution *substitution : pattern.substitutions) {
+  for (const Substitution *substitution : pattern.substitutions()) {
     Fallible<std::string> value = substitution->valueText();
     if (!value) {
       errors =
@@ -123,7 +123,7 @@ std::string_view captureOf(const std::vector<std::string_view> &groups, uint32_t
 void recordStringCaptures(const CheckPattern &pattern,
                           const std::vector<std::string_view> &groups) {
   PatternContext &context = *pattern.context;
-  for (const auto &[name, group] : pattern.stringVarDefs)
+  for (const auto &[name, group] : pattern.stringVarDefs())
     context.setStringValue(name, captureOf(groups, group));
 }
 
@@ -133,10 +133,10 @@ void recordStringCaptures(const CheckPattern &pattern,
 Error convertNumericCaptures(const CheckPattern &pattern,
                              const std::vector<std::string_view> &groups,
                              const SourceManager &sourceManager) {
-  if (!pattern.numericVarDefs)
+  if (!pattern.numericVarDefs())
     return success();
   PatternContext &context = *pattern.context;
-  for (const auto &entry : *pattern.numericVarDefs) {
+  for (const auto &entry : *pattern.numericVarDefs()) {
     NumericVar *variable = entry.value.variable;
     std::string_view text = captureOf(groups, entry.value.group);
     Fallible<ExprValue> value = variable->format.valueFromText(text, sourceManager);
@@ -174,7 +174,7 @@ MatchOutcome matchRegex(const CheckPattern &pattern, const Regex &regex, std::st
 
 const Regex &RegexCache::regexFor(const CheckPattern &pattern) {
   RegexOptions options = regexOptionsOf(pattern);
-  std::string key = pattern.regexText;
+  std::string key = pattern.regexText();
   key += static_cast<char>('0' + static_cast<unsigned>(options));
   // Most regexes of a long check file are searched once and never again;
   // keeping every one of them would cost about a kilobyte per directive.
@@ -185,7 +185,7 @@ const Regex &RegexCache::regexFor(const CheckPattern &pattern) {
     compiled.clear();
   std::unique_ptr<Regex> &slot = compiled[key];
   if (!slot)
-    slot = std::make_unique<Regex>(pattern.regexText, options);
+    slot = std::make_unique<Regex>(pattern.regexText(), options);
   return *slot;
 }
 
@@ -211,7 +211,7 @@ MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text
       return MatchOutcome::failed(newError<NoMatchError>());
     return MatchOutcome::found(position, pattern.fixedText.size());
   }
-  if (!pattern.substitutions.empty()) {
+  if (!pattern.substitutions().empty()) {
     PatternContext &context = *pattern.context;
     if (pattern.lineNumber && context.lineVariable())
       context.setNumericValue(context.lineVariable(), ExprValue::fromUnsigned(*pattern.lineNumber),
@@ -235,7 +235,7 @@ MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text
   }
   if (cache)
     return matchRegex(pattern, cache->regexFor(pattern), text, sourceManager);
-  Regex regex(pattern.regexText, regexOptionsOf(pattern));
+  Regex regex(pattern.regexText(), regexOptionsOf(pattern));
   return matchRegex(pattern, regex, text, sourceManager);
 }
 
@@ -284,7 +284,7 @@ std::optional<size_t> closestCandidateIn(std::string_view text, std::string_view
 }
 
 std::optional<size_t> CheckPattern::closestCandidate(std::string_view text) const {
-  return closestCandidateIn(text, fixedText.empty() ? std::string_view(regexText) : fixedText);
+  return closestCandidateIn(text, fixedText.empty() ? std::string_view(regexText()) : fixedText);
 }
 
 } // namespace vetline

@@ -273,8 +273,8 @@ TEST_F(FindMatch, SubstitutedTextFoundLikeTheRegexWould) {
     request.ignoreCase = c.ignoreCase;
     context.setStringValue("X", c.value);
     CheckPattern pattern = parse(c.pattern);
-    std::string regexText = pattern.regexText;
-    regexText.insert(pattern.substitutions[0]->insertIndex, Regex::escape(c.value));
+    std::string regexText = pattern.regexText();
+    regexText.insert(pattern.substitutions()[0]->insertIndex, Regex::escape(c.value));
     Regex regex(regexText, c.ignoreCase ? RegexOptions::Newline | RegexOptions::IgnoreCase
                                         : RegexOptions::Newline);
     std::vector<std::string_view> groups;
@@ -391,7 +391,7 @@ TEST_F(FindMatch, CacheKeepsCaseSensitiveAndInsensitiveApart) {
   CheckPattern exact = parse("a{{b}}");
   request.ignoreCase = true;
   CheckPattern folded = parse("a{{b}}");
-  ASSERT_EQ(exact.regexText, folded.regexText);
+  ASSERT_EQ(exact.regexText(), folded.regexText());
   std::string_view input = addBuffer("AB ab", "input");
   RegexCache cache;
   EXPECT_EQ(describe(findPatternMatch(exact, input, sourceManager, &cache)), "3+2");
@@ -405,7 +405,7 @@ TEST_F(FindMatch, UncompilableRegexIsAnError) {
   CheckPattern pattern({DirectiveKind::Not, 1, 0}, 1, &context);
   std::string_view text = addBuffer("{{(a}}", "check.txt");
   pattern.location = SourceLocation::fromPointer(text.data());
-  pattern.regexText = "(a";
+  pattern.regexParts().text = "(a";
   std::string_view input = addBuffer("nothing here", "input");
   RegexCache cache;
   for (RegexCache *withCache : {static_cast<RegexCache *>(nullptr), &cache}) {
