@@ -139,7 +139,7 @@ int Matcher::run(size_t count, SubMatch *matches) {
     for (size_t i = 0; i <= g.groupCount; ++i)
       groups[i] = {-1, -1};
     if (dissect(matchStart, matchEnd, g.firstState, g.lastState) != matchEnd)
-      return InternalError;
+      return outOfMemory ? OutOfMemory : InternalError;
     return finish(count, matches, matchStart, matchEnd);
   }
 }

@@ -112,6 +112,7 @@ bool prepareCache(StateCache &c, const Program &g, int eflags) {
   // mostly of one literal (a long substituted value) are stepped directly.
   c.useDfa = g.opCount <= MaxDfaOperations && (g.opCount <= 8192 || g.mustLength * 2 < g.opCount);
   c.hasBackRefEnds = false;
+  c.hasPreds = false;
   if (!c.sets.reserve(4 * c.words) || !c.fresh.reserve(c.words) ||
       !c.groups.reserve(g.groupCount + 1) ||
       !c.loopPositions.reserve(g.plusNesting + 1) || !c.dfaHash.reserve(64))
@@ -526,9 +527,10 @@ int32_t Matcher::dfaTransition(int32_t from, unsigned byteClass) {
 }
 
 // From one fixed start: the end of the longest match of the operations
-// [startOp, stopOp) within [start, stop], or null.
+// [startOp, stopOp) within [start, stop], or null. With `ends`, also sets
+// bit (e - start) for every end e of a match.
 const char *Matcher::slow(const char *start, const char *stop, size_t startOp,
-                          size_t stopOp) {
+                          size_t stopOp, uint64_t *ends) {
   clear(st);
   set(st, startOp);
   step(startOp, stopOp, st, Nothing, st);
@@ -538,8 +540,11 @@ const char *Matcher::slow(const char *start, const char *stop, size_t startOp,
     int previous = current;
     current = p == end ? OutOfText : byteAt(p);
     applyContext(st, previous, current, startOp, stopOp);
-    if (test(st, stopOp))
+    if (test(st, stopOp)) {
       found = p;
+      if (ends != nullptr)
+        set(ends, static_cast<size_t>(p - start));
+    }
     if (p == stop || isEmpty(st))
       return found;
     assign(tmp, st);
@@ -766,39 +771,6 @@ bool Matcher::leftmostLongest(const char *from, const char *&matchStart,
   if (found)
     matchStart = base + bestStart;
   return found;
-}
-
-// The dissection's span of the construct [startOp, endOp) from `sp`: the
-// latest position at which a thread leaves the construct and then matches
-// the operations [endOp, stopOp) exactly up to `stop`, or null. One pass
-// from sp to stop, where trying each end of the construct, longest first,
-// would rescan the rest once per end.
-const char *Matcher::latestExit(const char *sp, const char *stop, size_t startOp,
-                                size_t endOp, size_t stopOp) {
-  preferLowTag = false;
-  exitOp = endOp;
-  clear(st);
-  set(st, startOp);
-  stTags[startOp] = -1;
-  int64_t here = sp - base;
-  stepTagged(startOp, stopOp, st, stTags, Nothing, st, stTags, here);
-  int current = sp == begin ? OutOfText : byteAt(sp - 1);
-  for (const char *p = sp;; ++p) {
-    int previous = current;
-    current = p == end ? OutOfText : byteAt(p);
-    applyContextTagged(previous, current, startOp, stopOp, p - base);
-    if (p == stop) {
-      if (!test(st, stopOp) || stTags[stopOp] < 0)
-        return nullptr;
-      return base + stTags[stopOp];
-    }
-    clear(tmp);
-    stepTagged(startOp, stopOp, st, stTags, current, tmp, tmpTags, p + 1 - base);
-    std::swap(st, tmp);
-    std::swap(stTags, tmpTags);
-    if (isEmpty(st))
-      return nullptr;
-  }
 }
 
 } // namespace vetline::regex::detail
