@@ -44,6 +44,9 @@ bool moveAllowed(Op op, unsigned context) {
   }
 }
 
+// Span-sized scratch beyond this many bytes is not kept for later searches.
+constexpr size_t KeptSpanScratch = size_t(1) << 20;
+
 void setBits(uint64_t *bits, size_t from, size_t to) {
   for (size_t i = from; i <= to; ++i)
     bits[i / 64] |= uint64_t(1) << (i % 64);
@@ -346,6 +349,20 @@ const char *Matcher::latestExit(const char *sp, const char *stop, size_t startOp
   if (!markEnds(sp, stop, startOp, endOp))
     return nullptr;
   return matchesToStop(sp, stop, endOp, stopOp, c.spanBits.data(), false);
+}
+
+// Assigns every group of the match [matchStart, matchEnd).
+int Matcher::dissectMatch(const char *matchStart, const char *matchEnd) {
+  for (size_t i = 0; i <= g.groupCount; ++i)
+    groups[i] = {-1, -1};
+  bool consistent = dissect(matchStart, matchEnd, g.firstState, g.lastState) == matchEnd;
+  if (c.longestEnds.capacity * sizeof(uint32_t) > KeptSpanScratch)
+    c.longestEnds.release();
+  if (c.spanBits.capacity * sizeof(uint64_t) > KeptSpanScratch)
+    c.spanBits.release();
+  if (consistent)
+    return Success;
+  return outOfMemory ? OutOfMemory : InternalError;
 }
 
 // Assigns the groups of the operations [startOp, stopOp), known to match

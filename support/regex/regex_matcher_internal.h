@@ -1,9 +1,9 @@
 // Regex matcher internals: what the matcher's stages share. The stages live
 // in their own files:
 //   regex_state_cache.cpp  state sets, the cached DFA of the fast scan and the
-//                          tagged scans that find a match's start and the
-//                          spans of the dissection;
-//   regex_dissect.cpp      sub-match dissection (no back-references);
+//                          tagged scan that finds a match's start;
+//   regex_dissect.cpp      sub-match dissection (no back-references), with
+//                          backward scans over the empty moves reversed;
 //   regex_backtrack.cpp    the back-tracking pass (back-references);
 //   regex_matcher.cpp      the search driver behind execute().
 // A StateCache outlives one search: byte classes, the fresh state set and the
@@ -85,7 +85,8 @@ public:
   const T *data() const { return items; }
   T &operator[](size_t i) { return items[i]; }
   const T &operator[](size_t i) const { return items[i]; }
-  // Releases the storage of a cache that held a much larger program.
+  // Gives the storage back: a cache that held a much larger program, or
+  // scratch sized by a long match.
   void release() {
     std::free(items);
     items = nullptr;
@@ -209,12 +210,6 @@ private:
   int dfaFlags = 0;
   int dfaTargetKind = 0;
 
-  // Tagged scans carry one position per active state: the earliest start
-  // (finding a match's start) or the latest position at which the thread
-  // passed `exitOp` (the dissection's spans).
-  bool preferLowTag = true;
-  size_t exitOp = SIZE_MAX;
-
   SubMatch *groups = nullptr;
   bool exhausted = false;
   // Dissection ran out of memory: the search reports OutOfMemory.
@@ -266,10 +261,9 @@ private:
   const char *slow(const char *start, const char *stop, size_t startOp, size_t stopOp,
                    uint64_t *ends = nullptr);
   void stepTagged(size_t startOp, size_t stopOp, const uint64_t *before,
-                  const int64_t *beforeTags, int symbol, uint64_t *after, int64_t *afterTags,
-                  int64_t here) const;
-  void applyContextTagged(int previous, int current, size_t startOp, size_t stopOp,
-                          int64_t here);
+                  const int64_t *beforeTags, int symbol, uint64_t *after,
+                  int64_t *afterTags) const;
+  void applyContextTagged(int previous, int current, size_t startOp, size_t stopOp);
   bool leftmostLongest(const char *from, const char *&matchStart, const char *&matchEnd);
 
   // regex_dissect.cpp
@@ -289,6 +283,7 @@ private:
   const char *lastIteration(const char *sp, const char *rest, size_t startOp, size_t endOp);
   const char *latestExit(const char *sp, const char *stop, size_t startOp, size_t endOp,
                          size_t stopOp);
+  int dissectMatch(const char *matchStart, const char *matchEnd);
   const char *dissect(const char *sp, const char *stop, size_t startOp, size_t stopOp);
   bool dissectLoop(const char *sp, const char *rest, size_t startOp, size_t endOp);
   bool dissectAlternation(const char *sp, const char *rest, size_t startOp);
