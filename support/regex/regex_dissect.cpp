@@ -102,7 +102,42 @@ bool Matcher::consumes(size_t pc, int ch) const {
   }
 }
 
-// The empty moves of step(), reversed once per program.
+// The targets of the empty moves that step() takes from operation `u` (the
+// conditional ones of anchors and word boundaries included); returns how
+// many, at most two.
+size_t Matcher::emptyMoves(size_t u, size_t *targets) const {
+  Instruction s = ops[u];
+  size_t operand = operandOf(s);
+  switch (opOf(s)) {
+  case Op::End:
+  case Op::Char:
+  case Op::Any:
+  case Op::AnyOf:
+    return 0;
+  case Op::PlusEnd:
+    targets[0] = u + 1;
+    targets[1] = u - operand;
+    return 2;
+  case Op::QuestStart:
+  case Op::AltStart:
+    targets[0] = u + 1;
+    targets[1] = u + operand;
+    return 2;
+  case Op::AltFirst:
+    targets[0] = u + operand;
+    return 1;
+  case Op::AltNext:
+    targets[0] = u + 1;
+    targets[1] = u + operand;
+    return opOf(ops[u + operand]) != Op::AltEnd ? 2 : 1;
+  default:
+    targets[0] = u + 1;
+    return 1;
+  }
+}
+
+// The empty moves reversed, once per program: preds[predStart[v] ..
+// predStart[v + 1]] are the operations with a move to v.
 bool Matcher::buildPreds() {
   if (c.hasPreds)
     return true;
@@ -111,49 +146,18 @@ bool Matcher::buildPreds() {
     return false;
   uint32_t *start = c.predStart.data();
   std::memset(start, 0, (n + 2) * sizeof(uint32_t));
-  auto forEachMove = [&](size_t u, const std::function<void(size_t)> &move) {
-    Instruction s = ops[u];
-    size_t operand = operandOf(s);
-    switch (opOf(s)) {
-    case Op::End:
-    case Op::Char:
-    case Op::Any:
-    case Op::AnyOf:
-      return;
-    case Op::PlusEnd:
-      move(u + 1);
-      move(u - operand);
-      return;
-    case Op::QuestStart:
-    case Op::AltStart:
-      move(u + 1);
-      move(u + operand);
-      return;
-    case Op::AltFirst:
-      move(u + operand);
-      return;
-    case Op::AltNext:
-      move(u + 1);
-      if (opOf(ops[u + operand]) != Op::AltEnd)
-        move(u + operand);
-      return;
-    default:
-      move(u + 1);
-      return;
-    }
-  };
+  size_t targets[2];
   size_t edges = 0;
   for (size_t u = 0; u < n; ++u)
-    forEachMove(u, [&](size_t v) {
-      ++start[v + 2];
-      ++edges;
-    });
+    for (size_t k = emptyMoves(u, targets); k > 0; --k, ++edges)
+      ++start[targets[k - 1] + 2];
   for (size_t v = 2; v < n + 2; ++v)
     start[v] += start[v - 1];
   if (!c.preds.reserve(edges + 1))
     return false;
   for (size_t u = 0; u < n; ++u)
-    forEachMove(u, [&](size_t v) { c.preds[start[v + 1]++] = static_cast<uint32_t>(u); });
+    for (size_t k = emptyMoves(u, targets); k > 0; --k)
+      c.preds[start[targets[k - 1] + 1]++] = static_cast<uint32_t>(u);
   c.hasPreds = true;
   return true;
 }

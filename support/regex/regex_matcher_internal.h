@@ -162,8 +162,8 @@ struct StateCache {
 
   // Dissection: the empty moves reversed (the operations with a move to
   // operation v are preds[predStart[v] .. predStart[v + 1]]), built on first
-  // use; a work stack, a bit per text position and a longest end per text
-  // position of one span.
+  // use; a work stack, the seeds of a backward step, a bit per text position
+  // and a longest end per text position of one span.
   bool hasPreds = false;
   ScratchArray<uint32_t> predStart;
   ScratchArray<uint32_t> preds;
@@ -269,6 +269,7 @@ private:
   // regex_dissect.cpp
   size_t constructEnd(size_t pc) const;
   int64_t fixedLength(size_t startOp, size_t stopOp) const;
+  size_t emptyMoves(size_t u, size_t *targets) const;
   bool buildPreds();
   unsigned contextMask(const char *p) const;
   bool consumes(size_t pc, int ch) const;
