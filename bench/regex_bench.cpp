@@ -150,13 +150,14 @@ struct Adversary {
 const Adversary adversaries[] = {
     // Dissection of `.*` pieces: each must take the longest span that lets
     // the rest match.
-    {"dissect-error-line", "(.*): error: (.*)", 200000, 200000,
+    {"dissect-error-line", "(.*): error: (.*)", 1000000, 200000,
      [](size_t n) { return "file.c: error: " + std::string(n, 'x'); }},
-    {"dissect-ten-pieces", "(.*),(.*),(.*),(.*),(.*),(.*),(.*),(.*),(.*),(.*),", 100000, 2000,
+    {"dissect-ten-pieces", "(.*),(.*),(.*),(.*),(.*),(.*),(.*),(.*),(.*),(.*),", 1000000, 2000,
      [](size_t n) { return std::string(n, 'x') + ",,,,,,,,,,"; }},
     // Loop splitting: every iteration is one 'y', but the `.*,` threads of
-    // each iteration live to the end of the text.
-    {"dissect-loop", "(.*,|y)*x", 200000, 200000,
+    // each iteration live to the end of the text. Large enough that the
+    // per-position scratch is given back after both sizes alike.
+    {"dissect-loop", "(.*,|y)*x", 1000000, 200000,
      [](size_t n) { return std::string(n, 'y') + "x"; }},
     // Start search: threads from every `a` live to the end of the text.
     {"start-search", "a[^Y]*Y|Z", 200000, 10000,
