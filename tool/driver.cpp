@@ -6,6 +6,7 @@
 
 #include "engine/check_engine.h"
 #include "support/error.h"
+#include "support/format.h"
 #include "support/output_stream.h"
 #include "support/process/crash_report.h"
 #include "support/small_vector.h"
@@ -21,6 +22,23 @@
 
 namespace vetline {
 namespace {
+
+// Every text the run sequence shows. They are interface (test suites
+// compare them byte for byte): never reword them. "{N}" stands for a value
+// filled in by formatPositional.
+namespace text {
+constexpr std::string_view noCheckFile = "<check-file> not specified\n";
+// {0} is kindCheck or kindInput.
+constexpr std::string_view unreadableFile = "Could not open {0} file '{1}': {2}\n";
+constexpr std::string_view kindCheck = "check";
+constexpr std::string_view kindInput = "input";
+constexpr std::string_view standardInputName = "<stdin>";
+constexpr std::string_view emptyInput = "Vetline error: '{0}' is empty.\n";
+// Followed by " ARGUMENT" for each argument, then a line feed.
+constexpr std::string_view commandLineLead = "Vetline command line: ";
+constexpr std::string_view dumpHeader = "\nInput file: {0}\nCheck file: {1}\n\n"
+                                        "-dump-input=help explains the following input dump.\n\n";
+} // namespace text
 
 // Exit status of a run whose output pipe was closed under it.
 constexpr int BrokenPipeStatus = 74;
@@ -47,7 +65,7 @@ private:
 
 void echoCommandLine(int argc, char **argv) {
   OutputStream &errors = standardError();
-  errors << "Vetline command line: ";
+  errors << text::commandLineLead;
   for (int i = 0; i < argc; ++i) {
     errors << " ";
     if (argv[i])
@@ -75,20 +93,18 @@ std::error_code addCanonicalBuffer(const CheckEngine &engine, SourceManager &sou
   return {};
 }
 
-// `kind` is "check" or "input".
+// `kind` is text::kindCheck or text::kindInput.
 int reportUnreadable(std::string_view kind, std::string_view name, std::error_code error) {
-  standardError() << "Could not open " << kind << " file '" << name << "': " << error.message()
-                  << "\n";
+  standardError() << formatPositionalString(text::unreadableFile, kind, name, error.message());
   return 2;
 }
 
 void printDumpHeader(std::string_view inputName, std::string_view checkName) {
-  standardError() << "\nInput file: " << inputName << "\nCheck file: " << checkName
-                  << "\n\n-dump-input=help explains the following input dump.\n\n";
+  standardError() << formatPositionalString(text::dumpHeader, inputName, checkName);
 }
 
 // The steps from the engine's construction on. `args.inputFile` becomes
-// "<stdin>" once standard input is read.
+// text::standardInputName once standard input is read.
 int runCheck(int argc, char **argv, DriverArguments &args, const DumpSettings &dump) {
   OutputStream &errors = standardError();
   const CheckRequest &request = args.request;
@@ -102,13 +118,13 @@ int runCheck(int argc, char **argv, DriverArguments &args, const DumpSettings &d
   SourceManager sourceManager;
   BufferOrError checkFile = readFileOrStdin(args.checkFile, true, true);
   if (!checkFile)
-    return reportUnreadable("check", args.checkFile, checkFile.error());
+    return reportUnreadable(text::kindCheck, args.checkFile, checkFile.error());
   SmallVector<char, 4096> checkStorage;
   unsigned checkBufferNumber = 0;
   std::string_view checkText;
   if (std::error_code changed = addCanonicalBuffer(engine, sourceManager, *checkFile,
                                                    checkStorage, checkText, &checkBufferNumber))
-    return reportUnreadable("check", args.checkFile, changed);
+    return reportUnreadable(text::kindCheck, args.checkFile, changed);
   // Everything from here on reads the canonical copy; the file's own bytes
   // would only add their size to the run's memory.
   checkFile.take().reset();
@@ -118,11 +134,11 @@ int runCheck(int argc, char **argv, DriverArguments &args, const DumpSettings &d
 
   BufferOrError inputFile = readFileOrStdin(args.inputFile, true, true);
   if (args.inputFile == "-")
-    args.inputFile = "<stdin>";
+    args.inputFile = text::standardInputName;
   if (!inputFile)
-    return reportUnreadable("input", args.inputFile, inputFile.error());
+    return reportUnreadable(text::kindInput, args.inputFile, inputFile.error());
   if (inputFile->size() == 0 && !request.allowEmptyInput) {
-    errors << "Vetline error: '" << args.inputFile << "' is empty.\n";
+    errors << formatPositionalString(text::emptyInput, args.inputFile);
     echoCommandLine(argc, argv);
     return 2;
   }
@@ -130,7 +146,7 @@ int runCheck(int argc, char **argv, DriverArguments &args, const DumpSettings &d
   std::string_view inputText;
   if (std::error_code changed =
           addCanonicalBuffer(engine, sourceManager, *inputFile, inputStorage, inputText, nullptr))
-    return reportUnreadable("input", args.inputFile, changed);
+    return reportUnreadable(text::kindInput, args.inputFile, changed);
   inputFile.take().reset();
 
   MatchDiagList diags;
@@ -167,7 +183,7 @@ int runDriver(int argc, char **argv) {
     return explainedStatus;
   }
   if (args.checkFile.empty()) {
-    standardError() << "<check-file> not specified\n";
+    standardError() << text::noCheckFile;
     return 2;
   }
   return runCheck(argc, argv, args, dump);
