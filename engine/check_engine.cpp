@@ -1,6 +1,7 @@
 #include "engine/check_engine.h"
 
 #include "engine/check_verifier.h"
+#include "support/format.h"
 #include "support/output_stream.h"
 
 #include <bit>
@@ -14,6 +15,27 @@
 namespace vetline {
 namespace {
 
+// Every text this file shows. They are interface (test suites compare them
+// byte for byte): never reword them. "{N}" stands for a value filled in by
+// formatPositional; {0} of the prefix texts is "check" or "comment".
+namespace text {
+constexpr std::string_view emptyPrefix =
+    "error: supplied {0} prefix must not be the empty string\n";
+constexpr std::string_view badPrefixCharacter =
+    "error: supplied {0} prefix must start with a letter and contain only alphanumeric "
+    "characters, hyphens, and underscores: '{1}'\n";
+constexpr std::string_view repeatedPrefix =
+    "error: supplied {0} prefix must be unique among check and comment prefixes: '{1}'\n";
+constexpr std::string_view missingEqualSign =
+    "Missing equal sign in command-line definition '-D{0}'\n";
+constexpr std::string_view missingVariableName =
+    "Missing variable name in command-line definition '-D{0}'\n";
+constexpr std::string_view uncombinablePrefixes =
+    "Unable to combine check-prefix strings into a prefix regular expression! This is likely a "
+    "bug in Vetline's verification of the check-prefix strings. Regular expression parsing "
+    "failed with the following error: {0}\n";
+} // namespace text
+
 // Made on first use and kept until the process ends; the regex engine keeps
 // no state between searches, so sharing it is safe.
 const Regex &prefixCharacterRegex() {
@@ -24,19 +46,15 @@ const Regex &prefixCharacterRegex() {
 bool isValidPrefix(std::string_view prefix, const char *kind, std::set<std::string_view> &seen) {
   OutputStream &errors = standardError();
   if (prefix.empty()) {
-    errors << "error: supplied " << kind << " prefix must not be the empty string\n";
+    errors << formatPositionalString(text::emptyPrefix, kind);
     return false;
   }
   if (!prefixCharacterRegex().match(prefix)) {
-    errors << "error: supplied " << kind
-           << " prefix must start with a letter and contain only alphanumeric characters, "
-              "hyphens, and underscores: '"
-           << prefix << "'\n";
+    errors << formatPositionalString(text::badPrefixCharacter, kind, prefix);
     return false;
   }
   if (!seen.insert(prefix).second) {
-    errors << "error: supplied " << kind
-           << " prefix must be unique among check and comment prefixes: '" << prefix << "'\n";
+    errors << formatPositionalString(text::repeatedPrefix, kind, prefix);
     return false;
   }
   return true;
@@ -138,10 +156,10 @@ bool CheckEngine::validateDefines() const {
   for (std::string_view define : req.globalDefines) {
     size_t equals = define.find('=');
     if (equals == std::string_view::npos) {
-      errors << "Missing equal sign in command-line definition '-D" << define << "'\n";
+      errors << formatPositionalString(text::missingEqualSign, define);
       allGood = false;
     } else if (equals == 0) {
-      errors << "Missing variable name in command-line definition '-D" << define << "'\n";
+      errors << formatPositionalString(text::missingVariableName, define);
       allGood = false;
     }
   }
@@ -191,10 +209,7 @@ std::optional<Regex> CheckEngine::preparePrefixRegex() {
   std::string regexError;
   if (prefixRegex.isValid(regexError))
     return prefixRegex;
-  standardError() << "Unable to combine check-prefix strings into a prefix regular expression! "
-                     "This is likely a bug in Vetline's verification of the check-prefix "
-                     "strings. Regular expression parsing failed with the following error: "
-                  << regexError << "\n";
+  standardError() << formatPositionalString(text::uncombinablePrefixes, regexError);
   return std::nullopt;
 }
 

@@ -1,6 +1,4 @@
-// Match reports: what each search outcome prints and records. The message
-// texts below are interface (tests and users compare them byte for byte);
-// do not reword them.
+// Match reports: what each search outcome prints and records.
 #include "engine/match_report.h"
 
 #include "engine/engine_errors.h"
@@ -15,6 +13,31 @@
 namespace vetline {
 
 namespace {
+
+// Every text this file shows. They are interface (tests and users compare
+// them byte for byte): never reword them. "{N}" stands for a value filled
+// in by formatPositional.
+namespace text {
+constexpr std::string_view foundHeadline = "{0}: {1} string found in input";
+constexpr std::string_view notFoundHeadline = "{0}: {1} string not found in input";
+constexpr std::string_view expected = "expected";
+constexpr std::string_view excluded = "excluded";
+constexpr std::string_view repetition = " ({0} out of {1})";
+constexpr std::string_view foundHere = "found here";
+constexpr std::string_view scanningFromHere = "scanning from here";
+constexpr std::string_view substitutedValue = "with \"{0}\" equal to \"{1}\"";
+constexpr std::string_view capturedVariable = "captured var \"{0}\"";
+constexpr std::string_view intendedMatch = "possible intended match here";
+// After "PREFIX-KIND".
+constexpr std::string_view sameLineAsPrevious = ": is on the same line as previous match";
+constexpr std::string_view notLineAfterPrevious = ": is not on the line after the previous match";
+constexpr std::string_view notSameLineAsPrevious =
+    ": is not on the same line as the previous match";
+constexpr std::string_view nextMatchHere = "'next' match was here";
+constexpr std::string_view previousMatchEnd = "previous match ended here";
+constexpr std::string_view lineAfterPrevious = "non-matching line after previous match is here";
+constexpr std::string_view discardedMatch = "match discarded, overlaps earlier DAG match here";
+} // namespace text
 
 MatchDiag makeRecord(const SourceManager &sourceManager, DirectiveType type,
                      SourceLocation checkLocation, MatchKind kind, SourceRange range,
@@ -51,12 +74,11 @@ std::string escaped(std::string_view text) {
 std::string headline(const ReportSubject &subject, bool expected, bool found) {
   std::string result;
   StringOutputStream os(result);
-  formatPositional(os,
-                   found ? "{0}: {1} string found in input" : "{0}: {1} string not found in input",
+  formatPositional(os, found ? text::foundHeadline : text::notFoundHeadline,
                    directiveDescription(subject.prefix, subject.pattern.type),
-                   expected ? "expected" : "excluded");
+                   expected ? text::expected : text::excluded);
   if (subject.pattern.type.count > 1)
-    formatPositional(os, " ({0} out of {1})", subject.repetition, subject.pattern.type.count);
+    formatPositional(os, text::repetition, subject.repetition, subject.pattern.type.count);
   return result;
 }
 
@@ -70,8 +92,8 @@ void describeSubstitutions(const CheckPattern &pattern, SourceLocation at, Match
       discardError(value.extractError());
       continue;
     }
-    std::string message =
-        "with \"" + escaped(substitution->fromText) + "\" equal to \"" + escaped(*value) + "\"";
+    std::string message = formatPositionalString(text::substitutedValue,
+                                                 escaped(substitution->fromText), escaped(*value));
     if (diags)
       diags->push_back(makeRecord(sourceManager, pattern.type, pattern.location, kind,
                                   emptyRangeAt(at), std::move(message)));
@@ -100,7 +122,7 @@ void describeCaptures(const CheckPattern &pattern, MatchKind kind,
     return std::less<const char *>()(a.text.data(), b.text.data());
   });
   for (const Capture &capture : captures) {
-    std::string message = "captured var \"" + std::string(capture.name) + "\"";
+    std::string message = formatPositionalString(text::capturedVariable, capture.name);
     SourceRange range = SourceRange::of(capture.text);
     if (diags)
       diags->push_back(makeRecord(sourceManager, pattern.type, pattern.location, kind, range,
@@ -119,7 +141,7 @@ void reportIntendedMatch(const CheckPattern &pattern, std::string_view searched,
   if (diags)
     diags->push_back(makeRecord(sourceManager, pattern.type, pattern.location,
                                 MatchKind::FuzzyCandidate, emptyRangeAt(at)));
-  sourceManager.emitDiagnostic(at, DiagKind::Note, "possible intended match here");
+  sourceManager.emitDiagnostic(at, DiagKind::Note, text::intendedMatch);
 }
 
 // Errors found after a match (a captured value that did not convert).
@@ -148,7 +170,8 @@ void reportErrorsAfterMatch(Error errors, const ReportSubject &subject,
 // nothing but compute the range without a list.
 SourceRange recordMatchDiag(MatchKind kind, SourceLocation checkLocation, DirectiveType type,
                             std::string_view text, size_t position, size_t length,
-                            const SourceManager &sourceManager, MatchDiagList *diags, bool adjust = false) {
+                            const SourceManager &sourceManager, MatchDiagList *diags,
+                            bool adjust = false) {
   SourceRange range = rangeIn(text, position, length);
   if (!diags)
     return range;
@@ -191,7 +214,7 @@ Error reportFound(bool expected, const SourceManager &sourceManager, const Repor
     return success();
   sourceManager.emitDiagnostic(subject.checkLocation, expected ? DiagKind::Remark : DiagKind::Error,
                                headline(subject, expected, true));
-  sourceManager.emitDiagnostic(range.start, DiagKind::Note, "found here", range);
+  sourceManager.emitDiagnostic(range.start, DiagKind::Note, text::foundHere, range);
   describeSubstitutions(pattern, range.start, kind, sourceManager, nullptr);
   describeCaptures(pattern, kind, sourceManager, nullptr);
   reportErrorsAfterMatch(std::move(outcome.error), subject, sourceManager, diags);
@@ -248,7 +271,7 @@ Error reportNotFound(bool expected, const SourceManager &sourceManager,
     sourceManager.emitDiagnostic(subject.checkLocation,
                                  expected ? DiagKind::Error : DiagKind::Remark,
                                  headline(subject, expected, false));
-    sourceManager.emitDiagnostic(start, DiagKind::Note, "scanning from here");
+    sourceManager.emitDiagnostic(start, DiagKind::Note, text::scanningFromHere);
   }
   describeSubstitutions(pattern, start, kind, sourceManager, nullptr);
   if (expected)
@@ -275,23 +298,23 @@ void MatchReporter::reportWrongLine(const ReportSubject &subject, WrongLine prob
   message += namesOf(subject.pattern.type).suffixWord;
   switch (problem) {
   case WrongLine::SameAsPrevious:
-    message += ": is on the same line as previous match";
+    message += text::sameLineAsPrevious;
     break;
   case WrongLine::NotAfterPrevious:
-    message += ": is not on the line after the previous match";
+    message += text::notLineAfterPrevious;
     break;
   case WrongLine::NotSameAsPrevious:
-    message += ": is not on the same line as the previous match";
+    message += text::notSameLineAsPrevious;
     break;
   }
   sourceManager.emitDiagnostic(subject.checkLocation, DiagKind::Error, message);
   sourceManager.emitDiagnostic(SourceLocation::fromPointer(skipped.data() + skipped.size()),
-                               DiagKind::Note, "'next' match was here");
+                               DiagKind::Note, text::nextMatchHere);
   sourceManager.emitDiagnostic(SourceLocation::fromPointer(skipped.data()), DiagKind::Note,
-                               "previous match ended here");
+                               text::previousMatchEnd);
   if (problem == WrongLine::NotAfterPrevious)
     sourceManager.emitDiagnostic(SourceLocation::fromPointer(skipped.data() + lineAfterPrevious),
-                                 DiagKind::Note, "non-matching line after previous match is here");
+                                 DiagKind::Note, text::lineAfterPrevious);
   recordMatchDiag(MatchKind::WrongLine, subject.checkLocation, subject.pattern.type, region,
                   position, length, sourceManager, diags, request.verbose);
 }
@@ -305,8 +328,7 @@ void MatchReporter::reportDiscarded(const ReportSubject &subject, std::string_vi
                     position, length, sourceManager, diags, true);
   else
     sourceManager.emitDiagnostic(SourceLocation::fromPointer(earlierMatch.data()), DiagKind::Note,
-                                 "match discarded, overlaps earlier DAG match here",
-                                 SourceRange::of(earlierMatch));
+                                 text::discardedMatch, SourceRange::of(earlierMatch));
 }
 
 } // namespace vetline

@@ -224,31 +224,18 @@ bool PatternParser::checkWholeRegex() {
 // `text` starts with "[[" (not "[[["); consumes through the closing "]]".
 bool PatternParser::parseBlock(std::string_view &text) {
   std::string_view inner = text.substr(2);
-  size_t depth = 0;
-  size_t end = std::string_view::npos;
-  for (size_t i = 0; i < inner.size() && end == std::string_view::npos; ++i) {
-    char c = inner[i];
-    if (c == '\\') {
-      ++i;
-    } else if (c == '[') {
-      ++depth;
-    } else if (c == ']') {
-      if (depth > 0) {
-        --depth;
-      } else if (i + 1 < inner.size() && inner[i + 1] == ']') {
-        end = i;
-      } else {
-        reportError(inner.data() + i, "missing closing \"]\" for regex variable");
-        if (!exitsOnUnbalancedBracket)
-          return true;
-        standardError().flush();
-        standardOutput().flush();
-        std::exit(1);
-      }
-    }
+  BlockEnd found = findBlockEnd(inner);
+  if (found.isStray) {
+    reportError(inner.data() + found.offset, "missing closing \"]\" for regex variable");
+    if (!exitsOnUnbalancedBracket)
+      return true;
+    standardError().flush();
+    standardOutput().flush();
+    std::exit(1);
   }
-  if (end == std::string_view::npos)
+  if (found.offset == std::string_view::npos)
     return reportError(text.data(), "Invalid substitution block, no ]] found");
+  size_t end = found.offset;
   std::string_view block = inner.substr(0, end);
   text.remove_prefix(2 + end + 2);
   if (block.starts_with('#'))
@@ -389,6 +376,26 @@ PatternRegex &CheckPattern::regexParts() {
 bool CheckPattern::compilePattern(std::string_view text, std::string_view prefix,
                                   SourceManager &sourceManager, const CheckRequest &request) {
   return PatternParser(*this, prefix, sourceManager, request).parse(text);
+}
+
+BlockEnd findBlockEnd(std::string_view inner) {
+  size_t depth = 0;
+  for (size_t i = 0; i < inner.size(); ++i) {
+    char c = inner[i];
+    if (c == '\\') {
+      ++i;
+    } else if (c == '[') {
+      ++depth;
+    } else if (c == ']') {
+      if (depth > 0)
+        --depth;
+      else if (i + 1 < inner.size() && inner[i + 1] == ']')
+        return {i, false};
+      else
+        return {i, true};
+    }
+  }
+  return {};
 }
 
 Fallible<VariableName> parseVariableName(std::string_view &text,

@@ -190,6 +190,17 @@ RegexOptions regexOptionsOf(const CheckPattern &pattern);
 // one.
 void setExitOnUnbalancedBracket(bool isEnabled);
 
+// Where a "[[" block ends, given `inner`, its text after the "[[": the
+// first "]]" outside brackets, a backslash hiding the byte after it. A ']'
+// that stands alone outside brackets before that makes the block malformed.
+struct BlockEnd {
+  // Offset in `inner` of the closing "]]", or of the stray ']'; npos when
+  // neither comes.
+  size_t offset = std::string_view::npos;
+  bool isStray = false;
+};
+BlockEnd findBlockEnd(std::string_view inner);
+
 struct VariableName {
   std::string_view name;
   // Starts with '@'.

@@ -1,7 +1,7 @@
 // The linter's options, declared as global objects of the option library
 // and registered before the entry point runs. The prefix and reading
-// options carry the tool's names and help texts, so that a test suite can
-// hand both programs the same arguments.
+// options are the tool's own declarations (tool/reading_options.h), so that
+// a test suite can hand both programs the same arguments.
 #pragma once
 
 #include "lint/warning.h"

@@ -1,10 +1,11 @@
 // The split follows the pattern parser: a "{{" piece ends at the first "}}"
-// found from the "{{" itself; a "[[" block (not "[[[") ends at the first
-// "]]" outside brackets, a backslash hiding the byte after it, and a stray
-// ']' makes it malformed; literal text runs to the next "{{" or "[[" found
+// found from the "{{" itself; a "[[" block (not "[[[") ends where the
+// parser's own findBlockEnd says, and a stray ']' makes it malformed; literal text runs to the next "{{" or "[[" found
 // from its second byte. Tested by pattern_scan_test.cpp, which also holds
 // the scan against the parser's own variable tables.
 #include "lint/pattern_scan.h"
+
+#include "engine/pattern.h"
 
 #include <algorithm>
 
@@ -13,28 +14,6 @@ namespace vetline::lint {
 namespace {
 
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-// The offset in `inner` (the text after "[[") of the "]]" that closes the
-// block, or npos when there is none or a ']' stands alone outside brackets.
-size_t findBlockEnd(std::string_view inner) {
-  size_t depth = 0;
-  for (size_t i = 0; i < inner.size(); ++i) {
-    char c = inner[i];
-    if (c == '\\') {
-      ++i;
-    } else if (c == '[') {
-      ++depth;
-    } else if (c == ']') {
-      if (depth > 0)
-        --depth;
-      else if (i + 1 < inner.size() && inner[i + 1] == ']')
-        return i;
-      else
-        return std::string_view::npos;
-    }
-  }
-  return std::string_view::npos;
-}
 
 PatternPiece blockPiece(std::string_view block) {
   if (block.starts_with('#'))
@@ -75,9 +54,10 @@ void scanPattern(std::string_view whole, std::vector<PatternPiece> &pieces) {
       pieces.push_back({PieceKind::Regex, text.substr(2, end - 2), {}});
       at += end + 2;
     } else if (text.starts_with("[[") && (text.size() < 3 || text[2] != '[')) {
-      size_t end = findBlockEnd(text.substr(2));
-      if (end == std::string_view::npos)
+      BlockEnd found = findBlockEnd(text.substr(2));
+      if (found.isStray || found.offset == std::string_view::npos)
         return;
+      size_t end = found.offset;
       pieces.push_back(blockPiece(text.substr(2, end)));
       at += end + 4;
     } else {

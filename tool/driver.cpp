@@ -6,6 +6,7 @@
 
 #include "engine/check_engine.h"
 #include "support/error.h"
+#include "support/format.h"
 #include "support/output_stream.h"
 #include "support/process/crash_report.h"
 #include "support/source_manager.h"
@@ -20,6 +21,23 @@
 
 namespace vetline {
 namespace {
+
+// Every text the run sequence shows. They are interface (test suites
+// compare them byte for byte): never reword them. "{N}" stands for a value
+// filled in by formatPositional.
+namespace text {
+constexpr std::string_view noCheckFile = "<check-file> not specified\n";
+// {0} is kindCheck or kindInput.
+constexpr std::string_view unreadableFile = "Could not open {0} file '{1}': {2}\n";
+constexpr std::string_view kindCheck = "check";
+constexpr std::string_view kindInput = "input";
+constexpr std::string_view standardInputName = "<stdin>";
+constexpr std::string_view emptyInput = "Vetline error: '{0}' is empty.\n";
+// Followed by " ARGUMENT" for each argument, then a line feed.
+constexpr std::string_view commandLineLead = "Vetline command line: ";
+constexpr std::string_view dumpHeader = "\nInput file: {0}\nCheck file: {1}\n\n"
+                                        "-dump-input=help explains the following input dump.\n\n";
+} // namespace text
 
 // Exit status of a run whose output pipe was closed under it.
 constexpr int BrokenPipeStatus = 74;
@@ -46,7 +64,7 @@ private:
 
 void echoCommandLine(int argc, char **argv) {
   OutputStream &errors = standardError();
-  errors << "Vetline command line: ";
+  errors << text::commandLineLead;
   for (int i = 0; i < argc; ++i) {
     errors << " ";
     if (argv[i])
@@ -67,20 +85,18 @@ std::string_view addCanonicalBuffer(const CheckEngine &engine, SourceManager &so
   return text;
 }
 
-// `kind` is "check" or "input".
+// `kind` is text::kindCheck or text::kindInput.
 int reportUnreadable(std::string_view kind, std::string_view name, std::error_code error) {
-  standardError() << "Could not open " << kind << " file '" << name << "': " << error.message()
-                  << "\n";
+  standardError() << formatPositionalString(text::unreadableFile, kind, name, error.message());
   return 2;
 }
 
 void printDumpHeader(std::string_view inputName, std::string_view checkName) {
-  standardError() << "\nInput file: " << inputName << "\nCheck file: " << checkName
-                  << "\n\n-dump-input=help explains the following input dump.\n\n";
+  standardError() << formatPositionalString(text::dumpHeader, inputName, checkName);
 }
 
 // The steps from the engine's construction on. `args.inputFile` becomes
-// "<stdin>" once standard input is read.
+// text::standardInputName once standard input is read.
 int runCheck(int argc, char **argv, DriverArguments &args, const DumpSettings &dump) {
   OutputStream &errors = standardError();
   const CheckRequest &request = args.request;
@@ -94,7 +110,7 @@ int runCheck(int argc, char **argv, DriverArguments &args, const DumpSettings &d
   SourceManager sourceManager;
   BufferOrError checkFile = readWritableFileOrStdin(args.checkFile);
   if (!checkFile)
-    return reportUnreadable("check", args.checkFile, checkFile.error());
+    return reportUnreadable(text::kindCheck, args.checkFile, checkFile.error());
   unsigned checkBufferNumber = 0;
   std::string_view checkText =
       addCanonicalBuffer(engine, sourceManager, checkFile, &checkBufferNumber);
@@ -104,11 +120,11 @@ int runCheck(int argc, char **argv, DriverArguments &args, const DumpSettings &d
 
   BufferOrError inputFile = readWritableFileOrStdin(args.inputFile);
   if (args.inputFile == "-")
-    args.inputFile = "<stdin>";
+    args.inputFile = text::standardInputName;
   if (!inputFile)
-    return reportUnreadable("input", args.inputFile, inputFile.error());
+    return reportUnreadable(text::kindInput, args.inputFile, inputFile.error());
   if (inputFile->size() == 0 && !request.allowEmptyInput) {
-    errors << "Vetline error: '" << args.inputFile << "' is empty.\n";
+    errors << formatPositionalString(text::emptyInput, args.inputFile);
     echoCommandLine(argc, argv);
     return 2;
   }
@@ -148,7 +164,7 @@ int runDriver(int argc, char **argv) {
     return explainedStatus;
   }
   if (args.checkFile.empty()) {
-    standardError() << "<check-file> not specified\n";
+    standardError() << text::noCheckFile;
     return 2;
   }
   return runCheck(argc, argv, args, dump);

@@ -1,5 +1,7 @@
 #include "tool/options.h"
 
+#include "tool/reading_options.h"
+
 namespace vetline::options {
 
 // Declaration order is registration order, which decides the positional
@@ -11,55 +13,28 @@ cl::SingleOption<std::string> inputFileName("input-file",
                                             cl::help("File to check (defaults to stdin)"),
                                             cl::init("-"), cl::valueName("filename"));
 
-cl::ListOption<std::string>
-    checkPrefixes("check-prefix", cl::help("Prefix to use from check file (defaults to 'CHECK')"));
+cl::ListOption<std::string> checkPrefixes = checkPrefixOption();
 
-static cl::alias
-    checkPrefixesAlias("check-prefixes", cl::aliasopt(checkPrefixes), cl::CommaSeparated,
-                       cl::Listed,
-                       cl::help("Alias for -check-prefix permitting multiple comma separated "
-                                "values"));
+static cl::alias checkPrefixesAlias = checkPrefixesAliasOption(checkPrefixes);
 
-cl::ListOption<std::string> commentPrefixes(
-    "comment-prefixes", cl::CommaSeparated, cl::Hidden,
-    cl::help("Comma-separated list of comment prefixes to use from check file\n"
-             "(defaults to 'COM,RUN'). Please avoid using this feature in\n"
-             "Orvane's RUNLET-based test suites, which should be easier to\n"
-             "maintain if they all follow a consistent comment style. This\n"
-             "feature is meant for non-RUNLET test suites using Vetline."));
+cl::ListOption<std::string> commentPrefixes = commentPrefixesOption();
 
-cl::SingleOption<bool>
-    strictWhitespace("strict-whitespace",
-                     cl::help("Do not treat all horizontal whitespace as equivalent"));
+cl::SingleOption<bool> strictWhitespace = strictWhitespaceOption();
 
 cl::SingleOption<bool> ignoreCase("ignore-case", cl::help("Use case-insensitive matching"));
 
-cl::ListOption<std::string> implicitCheckNot(
-    "implicit-check-not",
-    cl::help("Add an implicit negative check with this pattern to every\n"
-             "positive check. This can be used to ensure that no instances of\n"
-             "this pattern occur which are not matched by a positive pattern"),
-    cl::valueName("pattern"));
+cl::ListOption<std::string> implicitCheckNot = implicitCheckNotOption();
 
-cl::ListOption<std::string>
-    globalDefines("D", cl::GluedValueOnly,
-                  cl::help("Define a variable to be used in capture patterns."),
-                  cl::valueName("VAR=VALUE"));
+cl::ListOption<std::string> globalDefines = globalDefinesOption();
 
 cl::SingleOption<bool> allowEmpty(
     "allow-empty", cl::init(false),
     cl::help("Allow the input file to be empty. This is useful when making\n"
              "checks that some error message does not occur, for example."));
 
-cl::SingleOption<bool>
-    allowUnusedPrefixes("allow-unused-prefixes", cl::init(false), cl::ZeroOrMore,
-                        cl::help("Allow prefixes to be specified but not appear in the test."));
+cl::SingleOption<bool> allowUnusedPrefixes = allowUnusedPrefixesOption();
 
-cl::SingleOption<bool> matchFullLines(
-    "match-full-lines", cl::init(false),
-    cl::help("Require all positive matches to cover an entire input line.\n"
-             "Allows leading and trailing whitespace if --strict-whitespace\n"
-             "is not also passed."));
+cl::SingleOption<bool> matchFullLines = matchFullLinesOption();
 
 cl::SingleOption<bool> enableVarScope(
     "enable-var-scope", cl::init(false),

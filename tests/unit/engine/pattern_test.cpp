@@ -298,5 +298,36 @@ TEST(Pattern, ParseVariableName) {
   }
 }
 
+// The text after "[[" -> where the block ends: "end N", "stray N" or
+// "none". The pattern parser and the linter's scan both rely on it.
+struct BlockEndCase {
+  const char *inner;
+  const char *expected;
+};
+
+const BlockEndCase blockEndCases[] = {
+    {"X]]", "end 1"},
+    {"X:[ab]]]", "end 6"},
+    {"X:[[:alpha:]]]]", "end 13"},
+    {"X:\\]]]", "end 4"},
+    {"X]y]]", "stray 1"},
+    {"X:a]b]]", "stray 3"},
+    {"X:[a]", "none"},
+    {"X]", "stray 1"},
+    {"X", "none"},
+    {"", "none"},
+};
+
+TEST(Pattern, FindBlockEnd) {
+  for (const BlockEndCase &c : blockEndCases) {
+    SCOPED_TRACE(c.inner);
+    BlockEnd found = findBlockEnd(c.inner);
+    std::string shown = found.offset == std::string_view::npos
+                            ? "none"
+                            : (found.isStray ? "stray " : "end ") + std::to_string(found.offset);
+    EXPECT_EQ(shown, c.expected);
+  }
+}
+
 } // namespace
 } // namespace vetline
