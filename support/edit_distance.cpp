@@ -78,8 +78,7 @@ uint32_t boundedEditDistance(std::string_view a, std::string_view b, uint32_t li
 
 CappedEditDistance::CappedEditDistance(std::string_view text, std::string_view example,
                                        size_t offsets, uint32_t maxLimit)
-    : text(text), example(example), margin(size_t{maxLimit} + 1),
-      runs(offsets + 2 * margin + 1) {}
+    : text(text), example(example), margin(size_t{maxLimit} + 1), runs(offsets + 2 * margin + 1) {}
 
 uint32_t CappedEditDistance::distance(size_t offset, size_t length, uint32_t limit) {
   size_t m = example.size();

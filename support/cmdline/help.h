@@ -46,8 +46,7 @@ size_t prefixWidth(std::string_view name);
 void writeDashedName(std::string &out, std::string_view name);
 // The description column: spaces up to the global width, " - ", the first
 // line, then every further line indented to the global width.
-void writeDescription(std::string &out, std::string_view help, size_t globalWidth,
-                      size_t ownWidth);
+void writeDescription(std::string &out, std::string_view help, size_t globalWidth, size_t ownWidth);
 size_t flagHelpWidth(const Option &option);
 void printFlagEntry(std::string &out, const Option &option, size_t globalWidth);
 size_t valueHelpWidth(const Option &option, std::string_view kindValueName);

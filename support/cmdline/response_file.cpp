@@ -116,8 +116,8 @@ bool identityOf(const std::string &path, FileIdentity &identity) {
 
 // The tokens of a response file's text, or false when it cannot be used.
 bool responseFileTokens(std::string &text, std::vector<std::string> &tokens) {
-  bool utf16 = text.size() >= 2 && (text.compare(0, 2, "\xFF\xFE") == 0 ||
-                                     text.compare(0, 2, "\xFE\xFF") == 0);
+  bool utf16 = text.size() >= 2 &&
+               (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0);
   if (utf16) {
     std::string converted;
     if (!convertUtf16ToUtf8(text, converted))

@@ -48,8 +48,8 @@ size_t distanceLowerBound(const CharCounts &written, size_t writtenLength,
 std::optional<std::string> nearestOptionName(const SubCommand &sub, std::string_view written) {
   size_t equals = written.find('=');
   std::string_view left = written.substr(0, equals);
-  std::string_view rest = equals == std::string_view::npos ? std::string_view()
-                                                           : written.substr(equals + 1);
+  std::string_view rest =
+      equals == std::string_view::npos ? std::string_view() : written.substr(equals + 1);
   CharCounts leftCounts(left), writtenCounts(written);
   const Option *best = nullptr;
   std::string_view bestName;

@@ -5,8 +5,7 @@
 
 namespace vetline::cl {
 
-bool parseFlagValue(Option &option, std::string_view argName, std::string_view text,
-                    bool &value) {
+bool parseFlagValue(Option &option, std::string_view argName, std::string_view text, bool &value) {
   if (text.empty() || text == "1" || text == "true" || text == "True" || text == "TRUE") {
     value = true;
     return false;
@@ -15,17 +14,17 @@ bool parseFlagValue(Option &option, std::string_view argName, std::string_view t
     value = false;
     return false;
   }
-  return option.error(quotedMessage("'", text, "' is invalid value for boolean argument! Try 0 or 1"),
-                      argName);
+  return option.error(
+      quotedMessage("'", text, "' is invalid value for boolean argument! Try 0 or 1"), argName);
 }
 
-bool parseUnsignedValue(Option &o, std::string_view argName, std::string_view text,
-                        uint64_t limit, std::string_view kindName, uint64_t &value) {
+bool parseUnsignedValue(Option &o, std::string_view argName, std::string_view text, uint64_t limit,
+                        std::string_view kindName, uint64_t &value) {
   uint64_t result = 0;
   if (!parseRadixNumber(text, result) || result > limit)
-    return o.error(quotedMessage("'", text, "' value invalid for ").append(kindName).append(
-                       " argument!"),
-                   argName);
+    return o.error(
+        quotedMessage("'", text, "' value invalid for ").append(kindName).append(" argument!"),
+        argName);
   value = result;
   return false;
 }

@@ -21,8 +21,8 @@ bool parseFlagValue(Option &option, std::string_view argName, std::string_view t
 // A number with the support library's radix prefixes (format.h), no sign,
 // no blanks, at most `limit`; `kindName` ("uint", "ulong") names the kind
 // in the error report.
-bool parseUnsignedValue(Option &o, std::string_view argName, std::string_view text,
-                        uint64_t limit, std::string_view kindName, uint64_t &value);
+bool parseUnsignedValue(Option &o, std::string_view argName, std::string_view text, uint64_t limit,
+                        std::string_view kindName, uint64_t &value);
 
 struct EnumValueEntry {
   std::string_view name;

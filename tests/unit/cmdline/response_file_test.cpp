@@ -42,10 +42,9 @@ TEST_F(ResponseFiles, FinishedFileMayBeUsedAgain) {
 TEST_F(ResponseFiles, UnreadableFilesStay) {
   std::string missing = (dir / "missing").string();
   std::string badUtf16 = write("bad16", std::string("\xFF\xFE\x00\xD8", 4));
-  EXPECT_EQ(expand({"prog", "@" + missing, "@" + dir.string(), "@", "@/dev/zero",
-                    "@" + badUtf16}),
-            (std::vector<std::string>{"prog", "@" + missing, "@" + dir.string(), "@",
-                                      "@/dev/zero", "@" + badUtf16}));
+  EXPECT_EQ(expand({"prog", "@" + missing, "@" + dir.string(), "@", "@/dev/zero", "@" + badUtf16}),
+            (std::vector<std::string>{"prog", "@" + missing, "@" + dir.string(), "@", "@/dev/zero",
+                                      "@" + badUtf16}));
 }
 
 TEST_F(ResponseFiles, ByteOrderMarks) {
@@ -90,6 +89,8 @@ struct LimitCase {
   std::string overLimit;
 };
 
+// One case a line or two, whatever the column limit says.
+// clang-format off
 const LimitCase limitCases[] = {
     {"exactly at both limits", {{"a", "1 2 3 4 5 6 7 8 9 " + std::string(81, 'x')}}, {"@a"}, ""},
     {"one argument too many", {{"a", "1 2 3 4 5 6 7 8 9 10 11"}}, {"@a"},
@@ -105,6 +106,7 @@ const LimitCase limitCases[] = {
     {"a file being expanded stays and costs nothing", {{"a", "1 2 3 4 5 6 7 8 @a"}}, {"@a"},
      ""},
 };
+// clang-format on
 
 TEST_F(ResponseFiles, TotalIsBounded) {
   std::filesystem::path previous = std::filesystem::current_path();
@@ -129,6 +131,8 @@ TEST(Utf16, Conversion) {
     bool ok;
     std::string text;
   };
+  // A literal split after a hex escape stays on its line.
+  // clang-format off
   const Case cases[] = {
       {std::string("\xFF\xFE", 2), true, ""},
       {std::string("\xFF\xFE" "a\0", 4), true, "a"},
@@ -139,6 +143,7 @@ TEST(Utf16, Conversion) {
       {std::string("\xFF\xFE" "a", 3), false, ""},
       {std::string("ab", 2), false, ""},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.bytes));
     std::string out;
