@@ -94,8 +94,8 @@ const char *findChange(const char *from, const char *end, bool foldBlanks) {
       word = __builtin_bswap64(word);
     uint64_t spaces = bytesEqual(word, ones * ' ');
     uint64_t tabs = bytesEqual(word, ones * '\t');
-    uint64_t changes = tabs | bytesEqual(word, ones * '\r') |
-                       (spaces & ((spaces << 8) | spaceBefore));
+    uint64_t changes =
+        tabs | bytesEqual(word, ones * '\r') | (spaces & ((spaces << 8) | spaceBefore));
     if (changes) {
       found = pos + (std::countr_zero(changes) >> 3);
       break;

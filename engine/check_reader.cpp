@@ -214,9 +214,9 @@ private:
 class CheckReader {
 public:
   CheckReader(const CheckRequest &request, PatternContext &context,
-              std::vector<CheckDirective> &directives, std::vector<CheckPattern> &implicitNotPatterns,
-              SourceManager &sourceManager, std::string_view checkText,
-              const DirectiveListener &listener)
+              std::vector<CheckDirective> &directives,
+              std::vector<CheckPattern> &implicitNotPatterns, SourceManager &sourceManager,
+              std::string_view checkText, const DirectiveListener &listener)
       : request(request), context(context), directives(directives),
         implicitNotPatterns(implicitNotPatterns), sourceManager(sourceManager), text(checkText),
         prefixFinder(checkText, request), listener(listener) {}

@@ -145,7 +145,8 @@ char *mapHugePages(size_t length) {
   // Map one huge page more than needed and cut off what lies outside the
   // aligned part.
   size_t mapped = length + hugePageSize;
-  void *mapping = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void *mapping =
+      ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapping == MAP_FAILED)
     return nullptr;
   char *first = static_cast<char *>(mapping);
