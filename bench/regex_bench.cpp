@@ -302,7 +302,7 @@ BENCHMARK(backRefLibc)->Iterations(1)->Unit(benchmark::kMillisecond);
                                    linearity(state, adversary);
                                  })
         ->Unit(benchmark::kMillisecond)
-        ->Iterations(5);
+        ->Iterations(9);
   return true;
 }();
 
