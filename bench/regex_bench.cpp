@@ -155,8 +155,7 @@ const Adversary adversaries[] = {
     {"dissect-ten-pieces", "(.*),(.*),(.*),(.*),(.*),(.*),(.*),(.*),(.*),(.*),", 1000000, 2000,
      [](size_t n) { return std::string(n, 'x') + ",,,,,,,,,,"; }},
     // Loop splitting: every iteration is one 'y', but the `.*,` threads of
-    // each iteration live to the end of the text. Large enough that the
-    // per-position scratch is given back after both sizes alike.
+    // each iteration live to the end of the text.
     {"dissect-loop", "(.*,|y)*x", 1000000, 200000,
      [](size_t n) { return std::string(n, 'y') + "x"; }},
     // Start search: threads from every `a` live to the end of the text.
@@ -303,7 +302,7 @@ BENCHMARK(backRefLibc)->Iterations(1)->Unit(benchmark::kMillisecond);
                                    linearity(state, adversary);
                                  })
         ->Unit(benchmark::kMillisecond)
-        ->Iterations(5);
+        ->Iterations(9);
   return true;
 }();
 

@@ -11,9 +11,9 @@
 // the construct can end, a backward scan of the rest from the end (the
 // operations' empty moves reversed) finds the latest of those marks from
 // which the rest reaches the end. A rest of fixed length needs neither. A
-// loop's iterations come from one backward pass that gives, for every
-// position, the longest end of one iteration starting there. Cost:
-// O(operations x span) per construct and nesting level.
+// loop's iterations come from one forward pass that runs every iteration
+// under way at once. Cost: O(operations x span) per construct and nesting
+// level; memory: a bit per byte of the span.
 // Tested by regex_matcher_test.cpp and regex_differential_test.cpp.
 #include "support/regex/regex_matcher_internal.h"
 
@@ -142,7 +142,7 @@ bool Matcher::buildPreds() {
   if (c.hasPreds)
     return true;
   size_t n = g.opCount;
-  if (!c.predStart.reserve(n + 2) || !c.work.reserve(n + 1) || !c.seeds.reserve(n + 1))
+  if (!c.predStart.reserve(n + 2) || !c.work.reserve(n + 1))
     return false;
   uint32_t *start = c.predStart.data();
   std::memset(start, 0, (n + 2) * sizeof(uint32_t));
@@ -292,54 +292,49 @@ bool Matcher::markEnds(const char *sp, const char *stop, size_t startOp, size_t 
   return true;
 }
 
-// For every x in [lo, stop], the longest end e <= stop of a match of
-// [startOp, stopOp) from x, stored as e - lo + 1 (0: none) in longestEnds.
-// One backward pass in which a match may end at every position: each state
-// keeps the latest end reachable from it.
-bool Matcher::computeLongestEnds(const char *lo, const char *stop, size_t startOp,
-                                 size_t stopOp) {
-  size_t span = static_cast<size_t>(stop - lo);
-  if (span >= UINT32_MAX || !buildPreds() || !c.longestEnds.reserve(span + 1)) {
-    outOfMemory = true;
-    return false;
-  }
-  uint64_t *now = st, *after = tmp;
-  int64_t *nowTags = stTags, *afterTags = tmpTags;
-  uint64_t *seeds = c.seeds.data();
-  clear(now);
-  for (const char *x = stop;; --x) {
-    size_t count = 0;
-    if (x != stop) {
-      int ch = byteAt(x);
-      for (size_t w = 0; w < words; ++w)
-        for (uint64_t bits = after[w]; bits != 0; bits &= bits - 1) {
-          size_t v = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
-          if (v > startOp && v <= stopOp && consumes(v - 1, ch))
-            seeds[count++] = (uint64_t(afterTags[v]) << 32) | (v - 1);
-        }
-      // Latest ends first: a state reached from several keeps the latest.
-      std::sort(seeds, seeds + count, std::greater<uint64_t>());
+// The start of the last iteration when the loop body [bodyStart, bodyEnd)
+// splits [sp, rest) into iterations each as long as possible, or null when
+// they stop short of rest. One forward pass runs every iteration still under
+// way at once, each state tagged with the start of its iteration: an
+// iteration that ends at x starts the next one at x and ends every later
+// one, as a longer iteration supersedes them. A state reached by several
+// iterations keeps the earliest: whatever a later one could still do from
+// there, the earlier one does at the same moment, ending the later.
+const char *Matcher::greedyLastIteration(const char *sp, const char *rest, size_t bodyStart,
+                                         size_t bodyEnd) {
+  const char *top = sp;
+  const char *below = nullptr;
+  // The states of a fresh iteration.
+  uint64_t *fresh = saved;
+  clear(fresh);
+  set(fresh, bodyStart);
+  step(bodyStart, bodyEnd, fresh, Nothing, fresh);
+  clear(st);
+  int current = sp == begin ? OutOfText : byteAt(sp - 1);
+  for (const char *x = sp;; ++x) {
+    int previous = current;
+    current = x == end ? OutOfText : byteAt(x);
+    int64_t here = x - base;
+    if (x == sp)
+      joinTagged(fresh, here);
+    applyContextTagged(previous, current, bodyStart, bodyEnd);
+    if (test(st, bodyEnd) && stTags[bodyEnd] < here) {
+      // The iteration from `ended` reaches further: the next one starts
+      // here instead, and the ones after the old end give way.
+      int64_t ended = stTags[bodyEnd];
+      below = base + ended;
+      top = x;
+      dropTagsAbove(ended);
+      joinTagged(fresh, here);
+      applyContextTagged(previous, current, bodyStart, bodyEnd);
     }
-    seeds[count++] = (uint64_t(x - lo) << 32) | stopOp;
-    unsigned context = contextMask(x);
-    for (size_t i = 0; i < count; ++i) {
-      size_t u = seeds[i] & 0xffffffffu;
-      if (test(now, u))
-        continue;
-      int64_t tag = static_cast<int64_t>(seeds[i] >> 32);
-      set(now, u);
-      nowTags[u] = tag;
-      c.work[0] = static_cast<uint32_t>(u);
-      closeBackward(now, nowTags, startOp, stopOp, context, tag, 1);
-    }
-    c.longestEnds[size_t(x - lo)] =
-        test(now, startOp) ? static_cast<uint32_t>(nowTags[startOp]) + 1 : 0;
-    if (x == lo)
-      return true;
-    std::swap(now, after);
-    std::swap(nowTags, afterTags);
-    clear(now);
+    if (x == rest)
+      break;
+    advanceTagged(bodyStart, bodyEnd, current);
+    if (isEmpty(st))
+      break;
   }
+  return top == rest ? below : nullptr;
 }
 
 // The span of the construct [startOp, endOp) from `sp` in a dissection of
@@ -360,8 +355,6 @@ int Matcher::dissectMatch(const char *matchStart, const char *matchEnd) {
   for (size_t i = 0; i <= g.groupCount; ++i)
     groups[i] = {-1, -1};
   bool consistent = dissect(matchStart, matchEnd, g.firstState, g.lastState) == matchEnd;
-  if (c.longestEnds.capacity * sizeof(uint32_t) > KeptSpanScratch)
-    c.longestEnds.release();
   if (c.spanBits.capacity * sizeof(uint64_t) > KeptSpanScratch)
     c.spanBits.release();
   if (consistent)
@@ -437,19 +430,7 @@ const char *Matcher::lastIteration(const char *sp, const char *rest, size_t star
   int64_t length = fixedLength(bodyStart, bodyEnd);
   if (length > 0)
     return rest - sp >= length ? rest - length : nullptr;
-  if (!computeLongestEnds(sp, rest, bodyStart, bodyEnd))
-    return nullptr;
-  const uint32_t *ends = c.longestEnds.data();
-  const char *last = nullptr;
-  const char *p = sp;
-  while (p < rest) {
-    uint32_t e = ends[p - sp];
-    if (e == 0 || sp + (e - 1) == p)
-      break;
-    last = p;
-    p = sp + (e - 1);
-  }
-  if (p == rest && last != nullptr)
+  if (const char *last = greedyLastIteration(sp, rest, bodyStart, bodyEnd))
     return last;
   if (!markEnds(sp, rest, startOp, endOp))
     return nullptr;

@@ -18,8 +18,7 @@
 // Cost without back-references: O(operations x scanned text) for stages 1
 // and 2, and for stage 3 once per construct over the match's span; memory is
 // bounded by the program size (the DFA cache is flushed at a fixed size),
-// plus, while stage 3 runs, a bit per byte of the span and, for a loop whose
-// iterations vary in length, four bytes per byte of its span.
+// plus, while stage 3 runs, a bit per byte of the match.
 // Programs that are one literal run are found with a substring search.
 // Tested by regex_matcher_test.cpp and regex_differential_test.cpp.
 #include "support/regex/regex_matcher_internal.h"

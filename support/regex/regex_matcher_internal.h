@@ -162,15 +162,12 @@ struct StateCache {
 
   // Dissection: the empty moves reversed (the operations with a move to
   // operation v are preds[predStart[v] .. predStart[v + 1]]), built on first
-  // use; a work stack, the seeds of a backward step, a bit per text position
-  // and a longest end per text position of one span.
+  // use; a work stack and a bit per text position of one span.
   bool hasPreds = false;
   ScratchArray<uint32_t> predStart;
   ScratchArray<uint32_t> preds;
   ScratchArray<uint32_t> work;
-  ScratchArray<uint64_t> seeds;
   ScratchArray<uint64_t> spanBits;
-  ScratchArray<uint32_t> longestEnds;
 };
 
 // Prepares `cache` for `program` searched with `eflags`: byte classes,
@@ -264,6 +261,9 @@ private:
                   const int64_t *beforeTags, int symbol, uint64_t *after,
                   int64_t *afterTags) const;
   void applyContextTagged(int previous, int current, size_t startOp, size_t stopOp);
+  void advanceTagged(size_t startOp, size_t stopOp, int symbol);
+  void dropTagsAbove(int64_t tag);
+  void joinTagged(const uint64_t *states, int64_t tag);
   bool leftmostLongest(const char *from, const char *&matchStart, const char *&matchEnd);
 
   // regex_dissect.cpp
@@ -280,7 +280,8 @@ private:
   bool markEnds(const char *sp, const char *stop, size_t startOp, size_t endOp);
   const char *matchesToStop(const char *lo, const char *stop, size_t startOp, size_t stopOp,
                             const uint64_t *allowed, bool lowest);
-  bool computeLongestEnds(const char *lo, const char *stop, size_t startOp, size_t stopOp);
+  const char *greedyLastIteration(const char *sp, const char *rest, size_t bodyStart,
+                                  size_t bodyEnd);
   const char *lastIteration(const char *sp, const char *rest, size_t startOp, size_t endOp);
   const char *latestExit(const char *sp, const char *stop, size_t startOp, size_t endOp,
                          size_t stopOp);

@@ -691,6 +691,36 @@ void Matcher::applyContextTagged(int previous, int current, size_t startOp, size
   }
 }
 
+// Steps `st` and its tags over `symbol` (a byte), through `tmp`.
+void Matcher::advanceTagged(size_t startOp, size_t stopOp, int symbol) {
+  clear(tmp);
+  stepTagged(startOp, stopOp, st, stTags, symbol, tmp, tmpTags);
+  std::swap(st, tmp);
+  std::swap(stTags, tmpTags);
+}
+
+// Removes from `st` the states tagged above `tag`.
+void Matcher::dropTagsAbove(int64_t tag) {
+  for (size_t w = 0; w < words; ++w)
+    for (uint64_t bits = st[w]; bits != 0; bits &= bits - 1) {
+      size_t i = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+      if (stTags[i] > tag)
+        reset(st, i);
+    }
+}
+
+// Adds the states of `states` that `st` lacks, tagged `tag`. A state that
+// `st` already holds keeps its earlier tag, and so do the states it leads
+// to, as `st` is closed.
+void Matcher::joinTagged(const uint64_t *states, int64_t tag) {
+  for (size_t w = 0; w < words; ++w) {
+    uint64_t joining = states[w] & ~st[w];
+    st[w] |= joining;
+    for (; joining != 0; joining &= joining - 1)
+      stTags[w * 64 + static_cast<size_t>(__builtin_ctzll(joining))] = tag;
+  }
+}
+
 // The leftmost-longest match at or after `from` (a cold position before
 // which no match starts) in one pass: every state carries the earliest start
 // of the threads in it (a later start in the same state can do no better),
@@ -713,15 +743,7 @@ bool Matcher::leftmostLongest(const char *from, const char *&matchStart,
   size_t first = g.firstState, last = g.lastState;
   const uint64_t *fresh = c.fresh.data();
   clear(st);
-  auto joinFresh = [&](int64_t here) {
-    for (size_t w = 0; w < words; ++w) {
-      uint64_t joining = fresh[w] & ~st[w];
-      st[w] |= joining;
-      for (; joining != 0; joining &= joining - 1)
-        stTags[w * 64 + static_cast<size_t>(__builtin_ctzll(joining))] = here;
-    }
-  };
-  joinFresh(from - base);
+  joinTagged(fresh, from - base);
   int current = from == begin ? OutOfText : byteAt(from - 1);
   bool found = false;
   int64_t bestStart = 0;
@@ -740,21 +762,13 @@ bool Matcher::leftmostLongest(const char *from, const char *&matchStart,
     }
     if (p == end)
       break;
-    clear(tmp);
-    stepTagged(first, last, st, stTags, current, tmp, tmpTags);
-    std::swap(st, tmp);
-    std::swap(stTags, tmpTags);
+    advanceTagged(first, last, current);
     if (!found) {
-      joinFresh(p + 1 - base);
+      joinTagged(fresh, p + 1 - base);
       continue;
     }
     // Threads that started after the best start cannot win any more.
-    for (size_t w = 0; w < words; ++w)
-      for (uint64_t bits = st[w]; bits != 0; bits &= bits - 1) {
-        size_t i = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
-        if (stTags[i] > bestStart)
-          reset(st, i);
-      }
+    dropTagsAbove(bestStart);
     if (isEmpty(st))
       break;
   }

@@ -263,9 +263,10 @@ const MatchCase singlePassCases[] = {
 TEST(RegexMatcher, SinglePassStartsAndSpans) { RUN_CASES(singlePassCases); }
 
 // Dissection finds spans with a backward scan of the rest of the pattern
-// and splits loops with a backward pass over their span; both must honour
-// anchors and word boundaries, and a loop whose longest iterations strand a
-// tail still reports the iteration the loop can end with.
+// and splits loops in one pass that runs all their iterations at once; both
+// must honour anchors and word boundaries, and a loop whose longest
+// iterations strand a tail still reports the iteration the loop can end
+// with.
 const MatchCase dissectionCases[] = {
     // The rest after a piece takes a fixed number of bytes, or varies.
     {"([a-c]+)([a-c]+)(c|x)", E, "abcabcx", 0, "(0,7)(0,5)(5,6)(6,7)"},
