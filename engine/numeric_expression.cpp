@@ -2,7 +2,6 @@
 // text, one pass, no lookahead beyond the next non-blank byte. Each
 // function takes the rest of the text by reference and advances it past
 // what it read, so a node's text is the difference of two such views.
-// The messages below are interface; do not reword them.
 // Tested by numeric_expression_test.cpp.
 #include "engine/numeric_expression.h"
 
@@ -17,6 +16,42 @@
 namespace vetline {
 
 namespace {
+
+// Every text this file shows. They are interface (tests and users compare
+// them byte for byte): never reword them. "{N}" stands for a value filled
+// in by formatPositional.
+namespace text {
+constexpr std::string_view tooDeep = "numeric expression nested too deeply";
+constexpr std::string_view emptyWithConstraint =
+    "empty numeric expression should not have a constraint";
+constexpr std::string_view badFormatSpec = "invalid matching format specification in expression";
+constexpr std::string_view badPrecision = "invalid precision in format specifier";
+constexpr std::string_view badFormatSpecifier = "invalid format specifier in expression";
+constexpr std::string_view alternateFormNotHex = "alternate form only supported for hex values";
+constexpr std::string_view trailingCharacters = "unexpected characters at end of expression '{0}'";
+constexpr std::string_view parenthesesNotHere = "parenthesized expression not permitted here";
+constexpr std::string_view unexpectedCall = "unexpected function call";
+constexpr std::string_view badConstraintOrOperand = "invalid matching constraint or operand format";
+constexpr std::string_view badOperand = "invalid operand format";
+constexpr std::string_view unsupportedOperation = "unsupported operation '{0}'";
+constexpr std::string_view missingOperand = "missing operand in expression";
+constexpr std::string_view unclosedNested = "missing ')' at end of nested expression";
+constexpr std::string_view undefinedFunction = "call to undefined function '{0}'";
+constexpr std::string_view missingArgument = "missing argument";
+constexpr std::string_view unclosedCall = "missing ')' at end of call expression";
+constexpr std::string_view argumentCount = "function '{0}' takes 2 arguments but {1} given";
+constexpr std::string_view badPseudoVariable = "invalid pseudo numeric variable '{0}'";
+constexpr std::string_view definedInSameDirective =
+    "numeric variable '{0}' defined earlier in the same CHECK directive";
+constexpr std::string_view pseudoDefinition = "definition of pseudo numeric variable unsupported";
+constexpr std::string_view stringNameTaken = "string variable with name '{0}' already exists";
+constexpr std::string_view afterVariableName = "unexpected characters after numeric variable name";
+constexpr std::string_view formatDiffers = "format different from previous variable definition";
+// {0} and {2} the operands as written, {1} and {3} their format kinds.
+constexpr std::string_view formatConflict =
+    "implicit format conflict between '{0}' ({1}) and '{2}' ({3}), need an explicit format "
+    "specifier";
+} // namespace text
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -115,9 +150,7 @@ private:
     SourceLocation location = SourceLocation::fromPointer(at);
     return makeLocatedError(sourceManager, location, message, SourceRange{location, location});
   }
-  NodeResult tooDeep(std::string_view at) const {
-    return error(at, "numeric expression nested too deeply");
-  }
+  NodeResult tooDeep(std::string_view at) const { return error(at, text::tooDeep); }
 
   bool isLegacy;
   std::optional<size_t> lineNumber;
@@ -148,7 +181,7 @@ Fallible<NumericBlock> BlockParser::parse(std::string_view text) {
   NumericBlock block;
   if (text.empty()) {
     if (hasConstraint)
-      return errorAt(text.data(), "empty numeric expression should not have a constraint");
+      return errorAt(text.data(), text::emptyWithConstraint);
   } else {
     NodeResult ast = parseExpression(text, hasConstraint);
     if (!ast)
@@ -180,9 +213,8 @@ Fallible<NumericBlock> BlockParser::parse(std::string_view text) {
 // `spec` is the text before the block's format comma.
 Fallible<FormatSpec> BlockParser::parseFormatSpec(std::string_view spec) {
   spec = trimBack(trimFront(spec));
-  const char *badSpec = "invalid matching format specification in expression";
   if (!spec.starts_with('%'))
-    return error(spec, badSpec);
+    return error(spec, text::badFormatSpec);
   spec.remove_prefix(1);
   const char *alternateAt = spec.data();
   bool alternateForm = spec.starts_with('#');
@@ -195,7 +227,7 @@ Fallible<FormatSpec> BlockParser::parseFormatSpec(std::string_view spec) {
     std::string_view digits = spec;
     uint64_t number;
     if (!consumeDigits(spec, 10, number) || number > UINT32_MAX)
-      return error(digits, "invalid precision in format specifier");
+      return error(digits, text::badPrecision);
     precision = static_cast<uint32_t>(number);
   }
   FormatKind kind = FormatKind::FormatUnset;
@@ -214,16 +246,16 @@ Fallible<FormatSpec> BlockParser::parseFormatSpec(std::string_view spec) {
       kind = FormatKind::HexUpperCase;
       break;
     default:
-      return errorAt(spec.data(), "invalid format specifier in expression");
+      return errorAt(spec.data(), text::badFormatSpecifier);
     }
     spec.remove_prefix(1);
   }
   bool isHex = kind == FormatKind::HexLowerCase || kind == FormatKind::HexUpperCase;
   if (alternateForm && !isHex)
-    return errorAt(alternateAt, "alternate form only supported for hex values");
+    return errorAt(alternateAt, text::alternateFormNotHex);
   spec = trimFront(spec);
   if (!spec.empty())
-    return error(spec, badSpec);
+    return error(spec, text::badFormatSpec);
   if (kind != FormatKind::FormatUnset)
     result.explicitFormat = ValueFormat{kind, precision, alternateForm};
   result.fallbackPrecision = precision;
@@ -240,7 +272,7 @@ NodeResult BlockParser::parseExpression(std::string_view &expr, bool hasConstrai
     result = parseBinop(whole, expr, std::move(*result), 0);
     // The legacy form allows one operation only.
     if (result && isLegacy && !expr.empty())
-      return error(expr, "unexpected characters at end of expression '" + std::string(expr) + "'");
+      return error(expr, formatPositionalString(text::trailingCharacters, expr));
   }
   return result;
 }
@@ -249,7 +281,7 @@ NodeResult BlockParser::parseOperand(std::string_view &expr, AllowedOperand allo
                                      bool maybeInvalidConstraint, uint32_t nesting) {
   if (expr.starts_with('(')) {
     if (allowed != AllowedOperand::Any)
-      return error(expr, "parenthesized expression not permitted here");
+      return error(expr, text::parenthesesNotHere);
     return parseParenExpr(expr, nesting);
   }
   if (allowed != AllowedOperand::LegacyLiteral) {
@@ -258,7 +290,7 @@ NodeResult BlockParser::parseOperand(std::string_view &expr, AllowedOperand allo
     if (name) {
       if (trimFront(rest).starts_with('(')) {
         if (allowed != AllowedOperand::Any)
-          return error(name->name, "unexpected function call");
+          return error(name->name, text::unexpectedCall);
         expr = rest;
         return parseCall(expr, name->name, nesting);
       }
@@ -278,8 +310,7 @@ NodeResult BlockParser::parseOperand(std::string_view &expr, AllowedOperand allo
   ExprValue negative;
   if (allowed == AllowedOperand::Any && consumeNegativeLiteral(expr, negative))
     return std::make_unique<ExprLiteral>(consumedPart(start, expr), negative);
-  return error(start, maybeInvalidConstraint ? "invalid matching constraint or operand format"
-                                             : "invalid operand format");
+  return error(start, maybeInvalidConstraint ? text::badConstraintOrOperand : text::badOperand);
 }
 
 // Reads an operator and its right operand after `left`. `whole` starts
@@ -305,11 +336,12 @@ NodeResult BlockParser::parseBinop(std::string_view whole, std::string_view &res
     operation = div;
     break;
   default:
-    return errorAt(operatorAt, "unsupported operation '" + std::string(1, rest.front()) + "'");
+    return errorAt(operatorAt,
+                   formatPositionalString(text::unsupportedOperation, rest.substr(0, 1)));
   }
   rest = trimFront(rest.substr(1));
   if (rest.empty())
-    return error(rest, "missing operand in expression");
+    return error(rest, text::missingOperand);
   AllowedOperand allowed = isLegacy ? AllowedOperand::LegacyLiteral : AllowedOperand::Any;
   NodeResult right = parseOperand(rest, allowed, false, nesting);
   if (!right)
@@ -326,7 +358,7 @@ NodeResult BlockParser::parseParenExpr(std::string_view &expr, uint32_t nesting)
     return tooDeep(expr);
   expr = trimFront(expr.substr(1));
   if (expr.empty())
-    return error(expr, "missing operand in expression");
+    return error(expr, text::missingOperand);
   NodeResult result = parseOperand(expr, AllowedOperand::Any, false, nesting + 1);
   expr = trimFront(expr);
   while (result && !expr.empty() && !expr.starts_with(')')) {
@@ -337,7 +369,7 @@ NodeResult BlockParser::parseParenExpr(std::string_view &expr, uint32_t nesting)
   if (!result)
     return result;
   if (!expr.starts_with(')'))
-    return error(expr, "missing ')' at end of nested expression");
+    return error(expr, text::unclosedNested);
   expr.remove_prefix(1);
   return result;
 }
@@ -350,14 +382,14 @@ NodeResult BlockParser::parseCall(std::string_view &expr, std::string_view name,
     if (function.name == name)
       operation = function.operation;
   if (!operation)
-    return error(name, "call to undefined function '" + std::string(name) + "'");
+    return error(name, formatPositionalString(text::undefinedFunction, name));
   if (nesting + 1 >= maxExpressionDepth)
     return tooDeep(expr);
   expr = trimFront(expr.substr(1));
   std::vector<std::unique_ptr<ExprNode>> arguments;
   while (!expr.empty() && !expr.starts_with(')')) {
     if (expr.starts_with(','))
-      return error(expr, "missing argument");
+      return error(expr, text::missingArgument);
     std::string_view argumentStart = expr;
     NodeResult argument = parseOperand(expr, AllowedOperand::Any, false, nesting + 1);
     while (argument && !expr.empty()) {
@@ -374,14 +406,14 @@ NodeResult BlockParser::parseCall(std::string_view &expr, std::string_view name,
       break;
     expr = trimFront(expr.substr(1));
     if (expr.starts_with(')'))
-      return error(expr, "missing argument");
+      return error(expr, text::missingArgument);
   }
   if (!expr.starts_with(')'))
-    return error(expr, "missing ')' at end of call expression");
+    return error(expr, text::unclosedCall);
   expr.remove_prefix(1);
   if (arguments.size() != 2)
-    return error(name, "function '" + std::string(name) + "' takes 2 arguments but " +
-                           std::to_string(arguments.size()) + " given");
+    return error(
+        name, formatPositionalString(text::argumentCount, name, std::to_string(arguments.size())));
   if (std::max(arguments[0]->depth, arguments[1]->depth) >= maxExpressionDepth)
     return tooDeep(name);
   // The node's text is what follows the call, as the operand texts of a
@@ -392,15 +424,14 @@ NodeResult BlockParser::parseCall(std::string_view &expr, std::string_view name,
 
 NodeResult BlockParser::parseVariableUse(std::string_view name, bool isPseudo) {
   if (isPseudo && name != "@LINE")
-    return error(name, "invalid pseudo numeric variable '" + std::string(name) + "'");
+    return error(name, formatPositionalString(text::badPseudoVariable, name));
   NumericVar *variable = context.numericVar(name);
   if (!variable) {
     variable = context.makeNumericVar(name, std::nullopt);
     context.setNumericVar(name, variable);
   }
   if (variable->definitionLine && lineNumber && *variable->definitionLine == *lineNumber)
-    return error(name, "numeric variable '" + std::string(name) +
-                           "' defined earlier in the same CHECK directive");
+    return error(name, formatPositionalString(text::definedInSameDirective, name));
   return std::make_unique<ExprVariableUse>(name, variable);
 }
 
@@ -413,15 +444,15 @@ Fallible<NumericVar *> BlockParser::parseDefinition(std::string_view definition,
     return parsed.extractError();
   std::string_view name = parsed->name;
   if (parsed->isPseudo)
-    return error(name, "definition of pseudo numeric variable unsupported");
+    return error(name, text::pseudoDefinition);
   if (context.isStringVarDefined(name))
-    return error(name, "string variable with name '" + std::string(name) + "' already exists");
+    return error(name, formatPositionalString(text::stringNameTaken, name));
   rest = trimFront(rest);
   if (!rest.empty())
-    return error(rest, "unexpected characters after numeric variable name");
+    return error(rest, text::afterVariableName);
   if (NumericVar *existing = context.numericVar(name)) {
     if (!(existing->format == format))
-      return errorAt(rest.data(), "format different from previous variable definition");
+      return errorAt(rest.data(), text::formatDiffers);
     return existing;
   }
   return context.makeNumericVar(name, lineNumber, format);
@@ -459,11 +490,9 @@ Fallible<ValueFormat> ExprBinaryOp::implicitFormat(const SourceManager &sourceMa
   if (rightFormat->kind == FormatKind::FormatUnset || *rightFormat == *leftFormat)
     return *leftFormat;
   return makeLocatedError(sourceManager, text,
-                          "implicit format conflict between '" + std::string(left->text) + "' (" +
-                              std::string(formatKindName(leftFormat->kind)) + ") and '" +
-                              std::string(right->text) + "' (" +
-                              std::string(formatKindName(rightFormat->kind)) +
-                              "), need an explicit format specifier");
+                          formatPositionalString(text::formatConflict, left->text,
+                                                 formatKindName(leftFormat->kind), right->text,
+                                                 formatKindName(rightFormat->kind)));
 }
 
 Fallible<NumericBlock> parseNumericBlock(std::string_view text, bool isLegacy,

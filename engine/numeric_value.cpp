@@ -15,6 +15,14 @@ namespace vetline {
 
 namespace {
 
+// Every text this file shows. They are interface (tests and users compare
+// them byte for byte): never reword them.
+namespace text {
+constexpr std::string_view invalidFormat = "trying to match value with invalid format";
+constexpr std::string_view unrepresentable = "unable to represent numeric value";
+constexpr std::string_view missingPrefix = "missing alternate form prefix";
+} // namespace text
+
 constexpr uint64_t signedMax = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
 // The magnitude of the most negative value, -2^63.
 constexpr uint64_t negativeLimit = signedMax + 1;
@@ -53,8 +61,7 @@ bool readWholeUnsigned(std::string_view text, unsigned radix, uint64_t &result) 
 }
 
 Error invalidFormat() {
-  return makeMessageError(std::make_error_code(std::errc::invalid_argument),
-                          "trying to match value with invalid format");
+  return makeMessageError(std::make_error_code(std::errc::invalid_argument), text::invalidFormat);
 }
 
 std::string digitsOf(uint64_t magnitude, unsigned radix, bool upperCase) {
@@ -223,7 +230,6 @@ Fallible<std::string> ValueFormat::matchingText(ExprValue value) const {
 
 Fallible<ExprValue> ValueFormat::valueFromText(std::string_view text,
                                                const SourceManager &sourceManager) const {
-  const char *unrepresentable = "unable to represent numeric value";
   if (kind == FormatKind::SignedDecimal) {
     std::string_view digits = text;
     bool isNegative = digits.starts_with('-');
@@ -232,7 +238,7 @@ Fallible<ExprValue> ValueFormat::valueFromText(std::string_view text,
     uint64_t magnitude;
     if (!readWholeUnsigned(digits, 10, magnitude) ||
         magnitude > (isNegative ? negativeLimit : signedMax))
-      return makeLocatedError(sourceManager, text, unrepresentable);
+      return makeLocatedError(sourceManager, text, text::unrepresentable);
     return isNegative ? negated(magnitude) : ExprValue::fromUnsigned(magnitude);
   }
   std::string_view digits = text;
@@ -246,9 +252,9 @@ Fallible<ExprValue> ValueFormat::valueFromText(std::string_view text,
   bool isHex = kind == FormatKind::HexUpperCase || kind == FormatKind::HexLowerCase;
   uint64_t value;
   if (!readWholeUnsigned(digits, isHex ? 16 : 10, value))
-    return makeLocatedError(sourceManager, text, unrepresentable);
+    return makeLocatedError(sourceManager, text, text::unrepresentable);
   if (isPrefixMissing)
-    return makeLocatedError(sourceManager, text, "missing alternate form prefix");
+    return makeLocatedError(sourceManager, text, text::missingPrefix);
   return ExprValue::fromUnsigned(value);
 }
 

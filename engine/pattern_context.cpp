@@ -3,6 +3,7 @@
 #include "engine/engine_errors.h"
 #include "engine/numeric_expression.h"
 #include "engine/pattern.h"
+#include "support/format.h"
 #include "support/source_manager.h"
 #include "support/text_buffer.h"
 
@@ -12,6 +13,22 @@
 namespace vetline {
 
 namespace {
+
+// Every text this file shows. They are interface (tests and users compare
+// them byte for byte): never reword them. "{N}" stands for a value filled
+// in by formatPositional.
+namespace text {
+// The buffer that the "-D" values are parsed from, one line each.
+constexpr std::string_view definesBufferName = "Global defines";
+constexpr std::string_view defineLineLead = "Global define #{0}: ";
+// Around the [[#...]] block a numeric definition is parsed as.
+constexpr std::string_view parsedAsLead = " (parsed as: [[";
+constexpr std::string_view parsedAsTrail = "]])";
+constexpr std::string_view missingEqualSign = "missing equal sign in global definition";
+constexpr std::string_view invalidStringName = "invalid name in string variable definition '{0}'";
+constexpr std::string_view numericNameTaken = "numeric variable with name '{0}' already exists";
+constexpr std::string_view missingExpression = "missing numeric expression in global definition";
+} // namespace text
 
 bool isGlobalName(std::string_view name) { return name.starts_with('$'); }
 
@@ -26,30 +43,30 @@ struct DefinitionPart {
 // block it is parsed as, so that diagnostics point at the [[#...]] form.
 std::string buildGlobalDefines(std::span<const std::string_view> definitions,
                                std::vector<DefinitionPart> &parts) {
-  std::string text;
+  std::string lines;
   size_t number = 0;
   for (std::string_view definition : definitions) {
     ++number;
     size_t equals = definition.find('=');
     if (equals == std::string_view::npos) {
-      parts.push_back({text.size(), 0});
+      parts.push_back({lines.size(), 0});
       continue;
     }
-    text += "Global define #" + std::to_string(number) + ": ";
-    text += definition;
+    lines += formatPositionalString(text::defineLineLead, number);
+    lines += definition;
     if (definition.starts_with('#')) {
-      text += " (parsed as: [[";
-      parts.push_back({text.size(), definition.size()});
-      text += definition.substr(0, equals);
-      text += ':';
-      text += definition.substr(equals + 1);
-      text += "]])";
+      lines += text::parsedAsLead;
+      parts.push_back({lines.size(), definition.size()});
+      lines += definition.substr(0, equals);
+      lines += ':';
+      lines += definition.substr(equals + 1);
+      lines += text::parsedAsTrail;
     } else {
-      parts.push_back({text.size() - definition.size(), definition.size()});
+      parts.push_back({lines.size() - definition.size(), definition.size()});
     }
-    text += '\n';
+    lines += '\n';
   }
-  return text;
+  return lines;
 }
 
 } // namespace
@@ -62,15 +79,15 @@ Error PatternContext::defineCommandLineVariables(std::span<const std::string_vie
   if (definitions.empty())
     return success();
   std::vector<DefinitionPart> parts;
-  std::string text = buildGlobalDefines(definitions, parts);
-  unsigned number = sourceManager.addBuffer(makeTextBufferCopy(text, "Global defines"));
+  std::string lines = buildGlobalDefines(definitions, parts);
+  unsigned number = sourceManager.addBuffer(makeTextBufferCopy(lines, text::definesBufferName));
   std::string_view buffer = sourceManager.buffer(number).text();
   Error errors;
   for (const DefinitionPart &part : parts) {
     std::string_view definition = buffer.substr(part.offset, part.length);
     Error error;
     if (definition.empty())
-      error = makeLocatedError(sourceManager, definition, "missing equal sign in global definition");
+      error = makeLocatedError(sourceManager, definition, text::missingEqualSign);
     else if (definition.starts_with('#'))
       error = defineNumericVariable(definition, sourceManager);
     else
@@ -91,13 +108,11 @@ Error PatternContext::defineStringVariable(std::string_view definition,
     return parsed.extractError();
   if (parsed->isPseudo || !rest.empty())
     return makeLocatedError(sourceManager, nameText,
-                            "invalid name in string variable definition '" +
-                                std::string(nameText) + "'");
+                            formatPositionalString(text::invalidStringName, nameText));
   std::string_view name = parsed->name;
   if (numericVars.contains(name))
     return makeLocatedError(sourceManager, name,
-                            "numeric variable with name '" + std::string(name) +
-                                "' already exists");
+                            formatPositionalString(text::numericNameTaken, name));
   // The first definition of a name wins.
   values.insert(name, definition.substr(equals + 1));
   markStringVarDefined(name);
@@ -119,8 +134,7 @@ Error PatternContext::defineNumericVariable(std::string_view definition,
   // nothing to give the variable a value.
   if (!block->expression.ast) {
     std::string_view expression = definition.substr(definition.find(':') + 1);
-    return makeLocatedError(sourceManager, expression,
-                            "missing numeric expression in global definition");
+    return makeLocatedError(sourceManager, expression, text::missingExpression);
   }
   Fallible<ExprValue> value = block->expression.ast->eval();
   if (!value)

@@ -12,6 +12,7 @@
 #include "engine/engine_errors.h"
 #include "engine/pattern_context.h"
 #include "support/edit_distance.h"
+#include "support/format.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +23,16 @@
 namespace vetline {
 
 namespace {
+
+// Every text this file shows. They are interface (tests and users compare
+// them byte for byte): never reword them. "{N}" stands for a value filled
+// in by formatPositional.
+namespace text {
+constexpr std::string_view substitutionOverflow =
+    "unable to substitute variable or numeric expression: overflow error";
+constexpr std::string_view invalidRegex = "invalid regex: {0}";
+constexpr std::string_view unsearchableRegex = "unable to search for regex: {0}";
+} // namespace text
 
 // Start offsets tried by the fuzzy search; bounds its cost on huge inputs.
 constexpr size_t maxCandidateOffsets = 4096;
@@ -74,9 +85,7 @@ Error locateSubstitutionError(Error error, const Substitution &substitution,
   return dispatchErrors(
       std::move(error),
       [&](const ValueOverflowError &) -> Error {
-        return makeLocatedError(sourceManager, substitution.fromText,
-                                "unable to substitute variable or numeric expression: "
-                                "overflow error");
+        return makeLocatedError(sourceManager, substitution.fromText, text::substitutionOverflow);
       },
       [&](const UndefinedVariableError &undefined) -> Error {
         return makeLocatedError(sourceManager, undefined.variableName(), undefined.message());
@@ -151,12 +160,13 @@ MatchOutcome matchRegex(const CheckPattern &pattern, const Regex &regex, std::st
                         const SourceManager &sourceManager) {
   std::string problem;
   if (!regex.isValid(problem))
-    return MatchOutcome::failed(regexError(pattern, sourceManager, "invalid regex: " + problem));
+    return MatchOutcome::failed(
+        regexError(pattern, sourceManager, formatPositionalString(text::invalidRegex, problem)));
   std::vector<std::string_view> groups;
   if (!regex.match(text, &groups, &problem)) {
     if (!problem.empty())
-      return MatchOutcome::failed(
-          regexError(pattern, sourceManager, "unable to search for regex: " + problem));
+      return MatchOutcome::failed(regexError(
+          pattern, sourceManager, formatPositionalString(text::unsearchableRegex, problem)));
     return MatchOutcome::failed(newError<NoMatchError>());
   }
   recordStringCaptures(pattern, groups);

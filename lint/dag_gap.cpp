@@ -2,6 +2,7 @@
 
 #include "engine/directive_type.h"
 #include "lint/pattern_scan.h"
+#include "support/format.h"
 
 #include <string>
 #include <string_view>
@@ -10,6 +11,25 @@
 namespace vetline::lint {
 
 namespace {
+
+// Every text of the DAG-gap warning. They are interface (tests and users
+// compare them byte for byte): never reword them. "{N}" stands for a value
+// filled in by formatPositional.
+namespace text {
+// {0} the quoted patterns, {1} the DAG directive's name, {2} the quoted
+// NOT directives to add.
+constexpr std::string_view oneMissing =
+    "the implicit-check-not pattern {0} is not searched after the last match of this {1} group; "
+    "add {2} after the group";
+constexpr std::string_view severalMissing =
+    "the implicit-check-not patterns {0} are not searched after the last match of this {1} "
+    "group; add {2} after the group";
+// One item of a list, and what separates two.
+constexpr std::string_view quotedItem = "'{0}'";
+constexpr std::string_view listSeparator = ", ";
+// A suggested directive: {0} its name, {1} its pattern.
+constexpr std::string_view suggestedDirective = "{0}: {1}";
+} // namespace text
 
 std::string_view dropTrailingBlanks(std::string_view text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
@@ -31,8 +51,8 @@ std::string quotedList(const std::vector<std::string> &items) {
   std::string out;
   for (size_t i = 0; i < items.size(); ++i) {
     if (i > 0)
-      out += ", ";
-    out += "'" + items[i] + "'";
+      out += text::listSeparator;
+    out += formatPositionalString(text::quotedItem, items[i]);
   }
   return out;
 }
@@ -63,16 +83,13 @@ void findUnitGaps(std::span<const DirectiveSighting *const> items, const CheckRe
       if (isRepeated)
         continue;
       missing.emplace_back(implicit);
-      suggested.push_back(notName + ": " + std::string(implicit));
+      suggested.push_back(formatPositionalString(text::suggestedDirective, notName, implicit));
     }
     if (!missing.empty()) {
       std::string dagName = directiveDescription(last.prefix, {DirectiveKind::Dag, 1, 0});
       std::string message =
-          std::string(missing.size() == 1 ? "the implicit-check-not pattern "
-                                          : "the implicit-check-not patterns ") +
-          quotedList(missing) + (missing.size() == 1 ? " is" : " are") +
-          " not searched after the last match of this " + dagName + " group; add " +
-          quotedList(suggested) + " after the group";
+          formatPositionalString(missing.size() == 1 ? text::oneMissing : text::severalMissing,
+                                 quotedList(missing), dagName, quotedList(suggested));
       const char *end = last.patternText.data() + last.patternText.size();
       findings.push_back(
           {last.prefix.data(), end, WarningKind::DagImplicitGap, std::move(message)});

@@ -9,6 +9,7 @@
 
 #include "engine/directive_type.h"
 #include "support/edit_distance.h"
+#include "support/format.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,6 +18,26 @@
 namespace vetline::lint {
 
 namespace {
+
+// Every text of the directive-typo warning. They are interface (tests and
+// users compare them byte for byte): never reword them. "{N}" stands for a
+// value filled in by formatPositional.
+namespace text {
+// {0} the word as written.
+constexpr std::string_view gluedPrefix = "'{0}' is not a directive (the '-' before it makes it "
+                                         "part of a longer word); put a blank before it";
+// {0} the word as written, {1} one of the reasons below (or nothing), {2}
+// the directive probably meant.
+constexpr std::string_view notADirective = "'{0}' is not a directive{1}; did you mean '{2}'?";
+constexpr std::string_view modifierReason =
+    " (a modifier block holds only 'LITERAL' and ends with '}:')";
+constexpr std::string_view blankColonReason = " (no blank may stand before the ':')";
+constexpr std::string_view dashReason = " (a suffix is joined to its prefix with '-')";
+constexpr std::string_view noColonReason = " (no ':' follows it)";
+constexpr std::string_view caseReason = " (directive names are case-sensitive)";
+// Suggested for a COUNT written without its number.
+constexpr std::string_view countPlaceholder = "<n>";
+} // namespace text
 
 // The bytes the reader takes as part of a word around a prefix.
 bool isWordByte(char c) {
@@ -106,7 +127,8 @@ Resemblance resembleCount(std::string_view word, const Spelling &spelling,
     separator = base.back();
     base.remove_suffix(1);
   }
-  suggestion = spelling.text + "-" + (digits.empty() ? std::string("<n>") : std::string(digits));
+  suggestion = spelling.text + "-" +
+               (digits.empty() ? std::string(text::countPlaceholder) : std::string(digits));
   Resemblance resemblance = resemble(base, spelling.text, spelling);
   if (resemblance != Resemblance::Exact || (separator == '-' && !digits.empty()))
     return resemblance;
@@ -363,9 +385,7 @@ void TypoFinder::checkCandidate(size_t at, size_t end) {
       // Show the prefix and suffix up to the ':' when it is on this line.
       size_t colon = text.substr(0, end).find(':', wordEnd);
       size_t shownEnd = colon == std::string_view::npos ? wordEnd : colon + 1;
-      report(at, wordEnd, "'" + written(at, shownEnd) +
-                              "' is not a directive (the '-' before it makes it part of a "
-                              "longer word); put a blank before it");
+      report(at, wordEnd, formatPositionalString(text::gluedPrefix, written(at, shownEnd)));
     }
     return;
   }
@@ -413,22 +433,22 @@ void TypoFinder::checkForm(Form form, size_t at, size_t wordEnd, size_t formEnd,
   Guess guess = guessDirective(key, spellings);
   if (guess.resemblance == Resemblance::None)
     return;
-  std::string reason;
+  std::string_view reason;
   switch (guess.resemblance) {
   case Resemblance::Exact:
     // The reader took every exact spelling followed by ':' already.
     if (form == Form::Colon)
       return;
-    reason = form == Form::Modifier     ? " (a modifier block holds only 'LITERAL' and ends with '}:')"
-             : form == Form::BlankColon ? " (no blank may stand before the ':')"
-             : form == Form::Split      ? " (a suffix is joined to its prefix with '-')"
-                                        : " (no ':' follows it)";
+    reason = form == Form::Modifier     ? text::modifierReason
+             : form == Form::BlankColon ? text::blankColonReason
+             : form == Form::Split      ? text::dashReason
+                                        : text::noColonReason;
     break;
   case Resemblance::Separator:
-    reason = " (a suffix is joined to its prefix with '-')";
+    reason = text::dashReason;
     break;
   case Resemblance::Case:
-    reason = " (directive names are case-sensitive)";
+    reason = text::caseReason;
     break;
   case Resemblance::Near:
   case Resemblance::None:
@@ -441,9 +461,15 @@ void TypoFinder::checkForm(Form form, size_t at, size_t wordEnd, size_t formEnd,
       (guess.resemblance != Resemblance::Exact || guess.suggestion.size() < 4))
     return;
   std::string shown = written(at, form == Form::NoColon ? wordEnd : formEnd);
-  std::string meant = guess.suggestion + (form == Form::Modifier ? "{LITERAL}:" : ":");
+  std::string meant = guess.suggestion;
+  if (form == Form::Modifier) {
+    meant += '{';
+    meant += literalModifierWord;
+    meant += '}';
+  }
+  meant += ':';
   report(at, form == Form::NoColon ? wordEnd : formEnd,
-         "'" + shown + "' is not a directive" + reason + "; did you mean '" + meant + "'?");
+         formatPositionalString(text::notADirective, shown, reason, meant));
 }
 
 } // namespace

@@ -1,8 +1,26 @@
 #include "lint/escape_check.h"
 
+#include "support/format.h"
+
 namespace vetline::lint {
 
 namespace {
+
+// Every text of the escape warning, the spellings below included. They are
+// interface (tests and users compare them byte for byte): never reword
+// them. "{N}" stands for a value filled in by formatPositional: the escape
+// as written ("\\d"), its letter, or a spelling.
+namespace text {
+constexpr std::string_view inBracket =
+    "inside a bracket expression '{0}' is the two characters '\\' and '{1}'";
+constexpr std::string_view inBracketSpelling = "; write {0} inside the brackets";
+constexpr std::string_view notAnEscape =
+    "'{0}' is not an escape in POSIX regular expressions: it matches '{1}'";
+constexpr std::string_view spelling = "; write {0}";
+constexpr std::string_view noWordBoundaryNegation =
+    "; POSIX has no way to say 'not at a word boundary'";
+constexpr std::string_view letterAlone = "; write '{0}' alone if that is meant";
+} // namespace text
 
 // What to write instead of each escape outside a bracket expression; empty
 // when POSIX has no equivalent.
@@ -58,23 +76,21 @@ void findRegexEscapes(std::string_view regex, std::vector<SuspectEscape> &escape
 
 std::string escapeMessage(const SuspectEscape &escape) {
   std::string written = std::string("\\") + escape.letter;
+  std::string_view letter(&escape.letter, 1);
   if (escape.isInBracket) {
-    std::string message = "inside a bracket expression '" + written +
-                          "' is the two characters '\\' and '" + escape.letter + "'";
+    std::string message = formatPositionalString(text::inBracket, written, letter);
     std::string_view spelling = bracketSpelling(escape.letter);
     if (!spelling.empty())
-      message += std::string("; write ") + std::string(spelling) + " inside the brackets";
+      message += formatPositionalString(text::inBracketSpelling, spelling);
     return message;
   }
-  std::string message = "'" + written +
-                        "' is not an escape in POSIX regular expressions: it matches '" +
-                        escape.letter + "'";
+  std::string message = formatPositionalString(text::notAnEscape, written, letter);
   std::string_view spelling = posixSpelling(escape.letter);
   if (!spelling.empty())
-    return message + "; write " + std::string(spelling);
+    return message + formatPositionalString(text::spelling, spelling);
   if (escape.letter == 'B')
-    return message + "; POSIX has no way to say 'not at a word boundary'";
-  return message + "; write '" + escape.letter + "' alone if that is meant";
+    return message + std::string(text::noWordBoundaryNegation);
+  return message + formatPositionalString(text::letterAlone, letter);
 }
 
 void findPatternEscapes(std::string_view text, std::vector<PatternPiece> &pieces,

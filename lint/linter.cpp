@@ -10,11 +10,12 @@
 #include "lint/variable_check.h"
 #include "support/cmdline/parser.h"
 #include "support/error.h"
+#include "support/format.h"
 #include "support/output_stream.h"
 
 #include <algorithm>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vetline::lint {
@@ -24,9 +25,33 @@ namespace {
 // Warnings shown for one line before the rest are left out.
 constexpr size_t warningsPerLine = 4;
 
+// Every text the linter's driver shows. They are interface (test suites
+// compare them byte for byte): never reword them. "{N}" stands for a value
+// filled in by formatPositional.
+namespace text {
 constexpr std::string_view overview =
     "finds the places in check files that look like checks but check\n"
     "nothing (see the guide's chapter on the linter)\n";
+constexpr std::string_view unreadableFile = "Could not open check file '{0}': {1}\n";
+// {0} is blankRunTab or blankRunSpaces.
+constexpr std::string_view implicitPatternBlankRun =
+    "implicit-check-not pattern holds {0}, which the input never holds (each run of spaces and "
+    "tabs in it is read as one space), so the pattern never matches";
+// {0} is the variable's name, {1} blankRunTab or blankRunSpaces.
+constexpr std::string_view definitionBlankRun =
+    "the value of '{0}' holds {1}, which the input never holds (each run of spaces and tabs in it "
+    "is read as one space), so a pattern using it never matches";
+constexpr std::string_view blankRunTab = "a tab";
+constexpr std::string_view blankRunSpaces = "a run of blanks";
+// After each warning's message, {0} its short name.
+constexpr std::string_view warningNameSuffix = " [{0}]";
+constexpr std::string_view warningsLeftOut = "further warnings on this line are not shown";
+// The name of the buffers made for option values, and how they are written.
+constexpr std::string_view optionBufferName = "command line";
+constexpr std::string_view implicitPatternLead = "-implicit-check-not='";
+constexpr std::string_view implicitPatternTrail = "'";
+constexpr std::string_view definitionLead = "-D";
+} // namespace text
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -57,18 +82,18 @@ std::string_view firstBlankRun(std::string_view value, bool isPattern) {
   return {};
 }
 
-std::string blankRunWhat(std::string_view run) {
-  return run == "\t" ? "a tab" : "a run of blanks";
+std::string_view blankRunWhat(std::string_view run) {
+  return run == "\t" ? text::blankRunTab : text::blankRunSpaces;
 }
 
 // Registers `lead` + `value` + `trail` as a "command line" buffer and
 // returns the view of `value` inside it.
 std::string_view addOptionBuffer(SourceManager &sourceManager, std::string_view lead,
                                  std::string_view value, std::string_view trail) {
-  std::string text(lead);
-  text += value;
-  text += trail;
-  unsigned number = sourceManager.addBuffer(makeTextBufferCopy(text, "command line"));
+  std::string written(lead);
+  written += value;
+  written += trail;
+  unsigned number = sourceManager.addBuffer(makeTextBufferCopy(written, text::optionBufferName));
   return sourceManager.buffer(number).text().substr(lead.size(), value.size());
 }
 
@@ -77,14 +102,14 @@ void lintImplicitPatterns(const CheckRequest &request, SourceManager &sourceMana
   std::vector<PatternPiece> pieces;
   std::vector<SuspectEscape> escapes;
   for (std::string_view given : request.implicitCheckNot) {
-    std::string_view pattern = addOptionBuffer(sourceManager, "-implicit-check-not='", given, "'");
+    std::string_view pattern = addOptionBuffer(sourceManager, text::implicitPatternLead, given,
+                                               text::implicitPatternTrail);
     std::string_view run =
         request.strictWhitespace ? std::string_view() : firstBlankRun(pattern, true);
     if (!run.empty())
-      findings.push_back({run.data(), run.data() + run.size(), WarningKind::BlankRun,
-                          "implicit-check-not pattern holds " + blankRunWhat(run) +
-                              ", which the input never holds (each run of spaces and tabs in "
-                              "it is read as one space), so the pattern never matches"});
+      findings.push_back(
+          {run.data(), run.data() + run.size(), WarningKind::BlankRun,
+           formatPositionalString(text::implicitPatternBlankRun, blankRunWhat(run))});
     findPatternEscapes(pattern, pieces, escapes, findings);
   }
 }
@@ -100,13 +125,11 @@ void lintDefinitions(const CheckRequest &request, SourceManager &sourceManager,
     std::string_view value = given.substr(given.find('=') + 1);
     if (firstBlankRun(value, false).empty())
       continue;
-    std::string_view definition = addOptionBuffer(sourceManager, "-D", given, "");
+    std::string_view definition = addOptionBuffer(sourceManager, text::definitionLead, given, "");
     std::string_view run = firstBlankRun(definition.substr(definition.find('=') + 1), false);
-    findings.push_back({run.data(), run.data() + run.size(), WarningKind::BlankRun,
-                        "the value of '" + std::string(variable.name) + "' holds " +
-                            blankRunWhat(run) +
-                            ", which the input never holds (each run of spaces and tabs in it "
-                            "is read as one space), so a pattern using it never matches"});
+    findings.push_back(
+        {run.data(), run.data() + run.size(), WarningKind::BlankRun,
+         formatPositionalString(text::definitionBlankRun, variable.name, blankRunWhat(run))});
   }
 }
 
@@ -148,8 +171,7 @@ void sortFindings(FindingList &findings, const SourceManager &sourceManager) {
   std::vector<std::pair<unsigned, size_t>> order;
   order.reserve(findings.size());
   for (size_t i = 0; i < findings.size(); ++i)
-    order.emplace_back(sourceManager.bufferHolding(SourceLocation::fromPointer(findings[i].at)),
-                       i);
+    order.emplace_back(sourceManager.bufferHolding(SourceLocation::fromPointer(findings[i].at)), i);
   std::stable_sort(order.begin(), order.end(), [&findings](const auto &a, const auto &b) {
     if (a.first != b.first)
       return a.first < b.first;
@@ -183,14 +205,14 @@ size_t printFindings(FindingList &findings, const WarningSet &enabled,
     if (++onLine > warningsPerLine) {
       if (onLine == warningsPerLine + 1)
         sourceManager.emitDiagnostic(
-            os, sourceManager.makeDiagnostic(location, DiagKind::Note,
-                                             "further warnings on this line are not shown"));
+            os, sourceManager.makeDiagnostic(location, DiagKind::Note, text::warningsLeftOut));
       continue;
     }
     SourceRange range;
     if (finding.end)
       range = {location, SourceLocation::fromPointer(finding.end)};
-    std::string message = finding.message + " [" + std::string(warningName(finding.kind)) + "]";
+    std::string message = finding.message + formatPositionalString(text::warningNameSuffix,
+                                                                   warningName(finding.kind));
     sourceManager.emitDiagnostic(
         os, sourceManager.makeDiagnostic(location, DiagKind::Warning, message, range));
     ++printed;
@@ -227,8 +249,7 @@ bool checkSettings(const CheckRequest &request) {
 int lintNamedFile(std::string_view name, const CheckRequest &request, const WarningSet &enabled) {
   BufferOrError file = readFileOrStdin(name, true, true);
   if (!file) {
-    standardError() << "Could not open check file '" << name
-                    << "': " << file.error().message() << "\n";
+    standardError() << formatPositionalString(text::unreadableFile, name, file.error().message());
     return 2;
   }
   SourceManager sourceManager;
@@ -248,7 +269,7 @@ int runLinter(int argc, char **argv) {
   for (int i = 0; i < argc; ++i)
     args.emplace_back(argv[i] ? argv[i] : "");
   cl::ParseSettings settings;
-  settings.overview = overview;
+  settings.overview = text::overview;
   settings.errors = &standardError();
   if (!cl::parseArguments(args, settings).ok)
     return 2;

@@ -1,6 +1,7 @@
 #include "lint/variable_check.h"
 
 #include "lint/pattern_scan.h"
+#include "support/format.h"
 
 #include <array>
 #include <string>
@@ -10,6 +11,24 @@
 namespace vetline::lint {
 
 namespace {
+
+// Every text of the variable warnings. They are interface (tests and users
+// compare them byte for byte): never reword them. "{N}" stands for a value
+// filled in by formatPositional: {0} is numericVariable or stringVariable,
+// {1} the name.
+namespace text {
+constexpr std::string_view numericVariable = "numeric variable";
+constexpr std::string_view stringVariable = "variable";
+constexpr std::string_view undefined =
+    "{0} '{1}' is used before any directive defines it, and no -D gives it";
+constexpr std::string_view redefinedUnused =
+    "{0} '{1}' is defined here and defined again before any use of it";
+constexpr std::string_view unused = "{0} '{1}' is defined here but never used";
+} // namespace text
+
+std::string_view variableWhat(VariableKind kind) {
+  return kind == VariableKind::Numeric ? text::numericVariable : text::stringVariable;
+}
 
 bool isNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 
@@ -230,11 +249,9 @@ void VariableTracker::runPattern(const DirectiveSighting &sighting) {
     }
     if (given[k].contains(event.name) || !reported[k].insert(event.name).second)
       continue;
-    std::string what = event.kind == VariableKind::Numeric ? "numeric variable '" : "variable '";
-    findings.push_back({event.name.data(), event.name.data() + event.name.size(),
-                        WarningKind::UndefinedVariable,
-                        what + std::string(event.name) +
-                            "' is used before any directive defines it, and no -D gives it"});
+    findings.push_back(
+        {event.name.data(), event.name.data() + event.name.size(), WarningKind::UndefinedVariable,
+         formatPositionalString(text::undefined, variableWhat(event.kind), event.name)});
   }
 }
 
@@ -242,12 +259,9 @@ void VariableTracker::finish() {
   for (const Definition &definition : definitions) {
     if (definition.isUsed || usedByImplicit[index(definition.kind)].contains(definition.name))
       continue;
-    std::string what =
-        definition.kind == VariableKind::Numeric ? "numeric variable '" : "variable '";
-    std::string message = what + std::string(definition.name) +
-                          (definition.isRedefined
-                               ? "' is defined here and defined again before any use of it"
-                               : "' is defined here but never used");
+    std::string message =
+        formatPositionalString(definition.isRedefined ? text::redefinedUnused : text::unused,
+                               variableWhat(definition.kind), definition.name);
     findings.push_back({definition.name.data(), definition.name.data() + definition.name.size(),
                         WarningKind::UnusedVariable, std::move(message)});
   }

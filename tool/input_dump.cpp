@@ -19,6 +19,73 @@
 namespace vetline {
 namespace {
 
+// Every text the dump shows besides the input and the records' own notes.
+// They are interface (tests and users compare them byte for byte): never
+// reword them. The markers' notes are in markerFor below.
+namespace text {
+constexpr std::string_view frameStart = "Input was:\n<<<<<<\n";
+constexpr std::string_view frameEnd = ">>>>>>\n";
+constexpr std::string_view explanationIntro =
+    "The following description was requested by -dump-input=help to\n"
+    "explain the input dump printed by Vetline.\n"
+    "\n"
+    "Related command-line options:\n"
+    "\n"
+    "  - -dump-input=<value> enables or disables the input dump\n"
+    "  - -dump-input-filter=<value> filters the input lines\n"
+    "  - -dump-input-context=<N> adjusts the context of filtered lines\n"
+    "  - -v and -vv add more annotations\n"
+    "  - -color forces colors to be enabled both in the dump and below\n"
+    "  - -help documents the above options in more detail\n"
+    "\n"
+    "These options can also be set via VETLINE_OPTS.  For example, for\n"
+    "maximum debugging output on failures:\n"
+    "\n"
+    "  $ VETLINE_OPTS='-dump-input-filter=all -vv -color' ninja check\n"
+    "\n"
+    "Input dump annotation format:\n"
+    "\n";
+} // namespace text
+
+struct ExplanationItem {
+  const char *label; // null for a continuation line
+  const char *rest;
+};
+
+const ExplanationItem explanationItems[] = {
+    {"L:", "     labels line number L of the input file"},
+    {nullptr, "           An extra space is added after each input line to represent the"},
+    {nullptr, "           newline character"},
+    {"T:L", "    labels the only match result for either (1) a pattern of type T from"},
+    {nullptr, "           line L of the check file if L is an integer or (2) the I-th implicit"},
+    {nullptr, "           pattern if L is \"imp\" followed by an integer I (index origin one)"},
+    {"T:L'N", "  labels the Nth match result for such a pattern"},
+    {"^~~", "    marks good match (reported if -v)"},
+    {"!~~", "    marks bad match, such as:"},
+    {nullptr, "           - CHECK-NEXT on same line as previous match (error)"},
+    {nullptr, "           - CHECK-NOT found (error)"},
+    {nullptr, "           - CHECK-DAG overlapping match (discarded, reported if -vv)"},
+    {"X~~", "    marks search range when no match is found, such as:"},
+    {nullptr, "           - CHECK-NEXT not found (error)"},
+    {nullptr, "           - CHECK-NOT not found (success, reported if -vv)"},
+    {nullptr, "           - CHECK-DAG not found after discarded matches (error)"},
+    {"?", "      marks fuzzy match when no match is found"},
+    {"...", "    indicates elided input lines and annotations, as specified by"},
+    {nullptr, "           -dump-input-filter and -dump-input-context"},
+};
+
+struct ColorWord {
+  const char *word;
+  TerminalColor color;
+  bool background;
+};
+
+const ColorWord colorWords[] = {
+    {"success", TerminalColor::Green, false},       {"error", TerminalColor::Red, false},
+    {"fuzzy match", TerminalColor::Magenta, false}, {"discarded match", TerminalColor::Cyan, false},
+    {"unmatched input", TerminalColor::Cyan, true},
+};
+
 constexpr uint32_t ToLineEnd = std::numeric_limits<uint32_t>::max();
 constexpr uint32_t NoLineLeft = std::numeric_limits<uint32_t>::max();
 
@@ -440,7 +507,7 @@ void DumpPrinter::flushElidedLines() {
 void printAnnotatedInput(OutputStream &stream, const CheckRequest &request, DumpFilter filter,
                          uint32_t contextLines, std::string_view inputText,
                          DumpAnnotationList &annotations, uint32_t labelWidth) {
-  stream << "Input was:\n<<<<<<\n";
+  stream << text::frameStart;
   std::stable_sort(annotations.begin(), annotations.end(),
                    [](const DumpAnnotation &a, const DumpAnnotation &b) {
                      if (a.line != b.line)
@@ -483,72 +550,11 @@ void printAnnotatedInput(OutputStream &stream, const CheckRequest &request, Dump
     cursor = annotationEnd;
   }
   printer.finish();
-  stream << ">>>>>>\n";
+  stream << text::frameEnd;
 }
 
-namespace {
-
-struct ExplanationItem {
-  const char *label; // null for a continuation line
-  const char *rest;
-};
-
-const ExplanationItem explanationItems[] = {
-    {"L:", "     labels line number L of the input file"},
-    {nullptr, "           An extra space is added after each input line to represent the"},
-    {nullptr, "           newline character"},
-    {"T:L", "    labels the only match result for either (1) a pattern of type T from"},
-    {nullptr, "           line L of the check file if L is an integer or (2) the I-th implicit"},
-    {nullptr, "           pattern if L is \"imp\" followed by an integer I (index origin one)"},
-    {"T:L'N", "  labels the Nth match result for such a pattern"},
-    {"^~~", "    marks good match (reported if -v)"},
-    {"!~~", "    marks bad match, such as:"},
-    {nullptr, "           - CHECK-NEXT on same line as previous match (error)"},
-    {nullptr, "           - CHECK-NOT found (error)"},
-    {nullptr, "           - CHECK-DAG overlapping match (discarded, reported if -vv)"},
-    {"X~~", "    marks search range when no match is found, such as:"},
-    {nullptr, "           - CHECK-NEXT not found (error)"},
-    {nullptr, "           - CHECK-NOT not found (success, reported if -vv)"},
-    {nullptr, "           - CHECK-DAG not found after discarded matches (error)"},
-    {"?", "      marks fuzzy match when no match is found"},
-    {"...", "    indicates elided input lines and annotations, as specified by"},
-    {nullptr, "           -dump-input-filter and -dump-input-context"},
-};
-
-struct ColorWord {
-  const char *word;
-  TerminalColor color;
-  bool background;
-};
-
-const ColorWord colorWords[] = {
-    {"success", TerminalColor::Green, false},       {"error", TerminalColor::Red, false},
-    {"fuzzy match", TerminalColor::Magenta, false}, {"discarded match", TerminalColor::Cyan, false},
-    {"unmatched input", TerminalColor::Cyan, true},
-};
-
-} // namespace
-
 void printDumpExplanation(OutputStream &stream) {
-  stream << "The following description was requested by -dump-input=help to\n"
-            "explain the input dump printed by Vetline.\n"
-            "\n"
-            "Related command-line options:\n"
-            "\n"
-            "  - -dump-input=<value> enables or disables the input dump\n"
-            "  - -dump-input-filter=<value> filters the input lines\n"
-            "  - -dump-input-context=<N> adjusts the context of filtered lines\n"
-            "  - -v and -vv add more annotations\n"
-            "  - -color forces colors to be enabled both in the dump and below\n"
-            "  - -help documents the above options in more detail\n"
-            "\n"
-            "These options can also be set via VETLINE_OPTS.  For example, for\n"
-            "maximum debugging output on failures:\n"
-            "\n"
-            "  $ VETLINE_OPTS='-dump-input-filter=all -vv -color' ninja check\n"
-            "\n"
-            "Input dump annotation format:\n"
-            "\n";
+  stream << text::explanationIntro;
   for (const ExplanationItem &item : explanationItems) {
     if (item.label) {
       stream << "  - ";
