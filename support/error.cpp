@@ -9,6 +9,25 @@
 
 namespace vetline {
 
+// ---- Messages ----
+
+const char allocationFailed[] = "Allocation failed";
+
+namespace {
+
+constexpr const char *categoryName = "Error";
+constexpr const char *multipleErrorsMessage = "Multiple errors";
+constexpr const char *fileErrorMessage = "A file error occurred.";
+constexpr const char *inconvertibleErrorMessage =
+    "Inconvertible error value. An error has occurred that could not be converted to a "
+    "known std::error_code. Please file a bug.";
+constexpr std::string_view errorGroupHeading = "Multiple errors:\n";
+constexpr std::string_view fatalBanner = "ORVANE ERROR: ";
+constexpr std::string_view outOfMemoryBanner = "ORVANE ERROR: out of memory\n";
+constexpr std::string_view unreachableText = "UNREACHABLE executed";
+
+} // namespace
+
 static_assert(sizeof(Error) == sizeof(void *), "passing success must cost one pointer");
 
 char ErrorPayload::id = 0;
@@ -26,17 +45,16 @@ namespace {
 
 class ErrorCategoryImpl final : public std::error_category {
 public:
-  const char *name() const noexcept override { return "Error"; }
+  const char *name() const noexcept override { return categoryName; }
 
   std::string message(int code) const override {
     switch (static_cast<ErrorCategoryCode>(code)) {
     case ErrorCategoryCode::MultipleErrors:
-      return "Multiple errors";
+      return multipleErrorsMessage;
     case ErrorCategoryCode::FileError:
-      return "A file error occurred.";
+      return fileErrorMessage;
     case ErrorCategoryCode::InconvertibleError:
-      return "Inconvertible error value. An error has occurred that could not be converted to a "
-             "known std::error_code. Please file a bug.";
+      return inconvertibleErrorMessage;
     }
     reportUnreachable("unknown code of the Error category");
   }
@@ -66,7 +84,7 @@ std::error_code inconvertibleErrorCode() {
 }
 
 void ErrorGroup::log(OutputStream &os) const {
-  os << "Multiple errors:\n";
+  os << errorGroupHeading;
   for (const std::unique_ptr<ErrorPayload> &payload : list) {
     payload->log(os);
     os << '\n';
@@ -166,8 +184,7 @@ std::error_code toErrorCode(Error error) {
 
 void fatalError(std::string_view message) {
   SmallVector<char, 64> text;
-  static constexpr std::string_view banner = "ORVANE ERROR: ";
-  text.append(banner.begin(), banner.end());
+  text.append(fatalBanner.begin(), fatalBanner.end());
   text.append(message.begin(), message.end());
   text.push_back('\n');
   writeToStandardError(text.data(), text.size());
@@ -179,8 +196,7 @@ void fatalError(const char *message) { fatalError(std::string_view(message ? mes
 void fatalError(const std::string &message) { fatalError(std::string_view(message)); }
 
 void reportOutOfMemory(const char *reason) {
-  static const char banner[] = "ORVANE ERROR: out of memory\n";
-  writeToStandardError(banner, sizeof(banner) - 1);
+  writeToStandardError(outOfMemoryBanner.data(), outOfMemoryBanner.size());
   writeToStandardError(reason, std::strlen(reason));
   writeToStandardError("\n", 1);
   std::abort();
@@ -190,7 +206,7 @@ void reportUnreachable(const char *message, const char *file, unsigned line) {
   OutputStream &os = standardError();
   if (message)
     os << message << '\n';
-  os << "UNREACHABLE executed";
+  os << unreachableText;
   if (file)
     os << " at " << file << ':' << line;
   os << "!\n";
@@ -203,7 +219,7 @@ void reportUnreachable(const char *message, const char *file, unsigned line) {
 void setStackTracePrinter(StackTracePrinter printer) { stackTracePrinter = printer; }
 
 void installOutOfMemoryHandler() {
-  std::set_new_handler([] { reportOutOfMemory("Allocation failed"); });
+  std::set_new_handler([] { reportOutOfMemory(); });
 }
 
 } // namespace vetline

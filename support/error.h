@@ -369,9 +369,12 @@ std::error_code toErrorCode(Error error);
 [[noreturn]] void fatalError(const char *message);
 [[noreturn]] void fatalError(const std::string &message);
 
+// The reason every failed allocation gives: "Allocation failed".
+extern const char allocationFailed[];
+
 // Writes "ORVANE ERROR: out of memory", the reason and newlines to
 // descriptor 2 without allocating, then aborts.
-[[noreturn]] void reportOutOfMemory(const char *reason);
+[[noreturn]] void reportOutOfMemory(const char *reason = allocationFailed);
 
 // Prints the message (if any), "UNREACHABLE executed", " at FILE:LINE" when
 // a file is given, "!" and a stack trace to standard error, then aborts.
@@ -383,8 +386,8 @@ std::error_code toErrorCode(Error error);
 using StackTracePrinter = void (*)(OutputStream &os);
 void setStackTracePrinter(StackTracePrinter printer);
 
-// Makes a failing global operator new call reportOutOfMemory("Allocation
-// failed"), the start-up step of the entry point.
+// Makes a failing global operator new call reportOutOfMemory(), the
+// start-up step of the entry point.
 void installOutOfMemoryHandler();
 
 } // namespace vetline

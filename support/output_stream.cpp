@@ -15,6 +15,14 @@ namespace vetline {
 
 namespace {
 
+// ---- Messages ----
+
+constexpr std::string_view ioFailureMessage = "IO failure on output stream: ";
+constexpr std::string_view errorLabel = "error: ";
+constexpr std::string_view warningLabel = "warning: ";
+constexpr std::string_view noteLabel = "note: ";
+constexpr std::string_view remarkLabel = "remark: ";
+
 // Indexed by background, bold and colour number.
 const char *const colorSequences[2][2][8] = {
     {{"\033[0;30m", "\033[0;31m", "\033[0;32m", "\033[0;33m", "\033[0;34m", "\033[0;35m",
@@ -395,7 +403,7 @@ FdOutputStream::~FdOutputStream() {
     }
   }
   if (hasFailed())
-    fatalError("IO failure on output stream: " + errorState.message());
+    fatalError(std::string(ioFailureMessage) + errorState.message());
 }
 
 bool FdOutputStream::isTerminal() const { return ::isatty(fd) == 1; }
@@ -517,16 +525,16 @@ void printKindLabel(OutputStream &os, HighlightRole kind, std::string_view prefi
   ColorScope scope(os, kind, disableColors ? ColorPolicy::Suppress : ColorPolicy::Detect);
   switch (kind) {
   case HighlightRole::Error:
-    os << "error: ";
+    os << errorLabel;
     break;
   case HighlightRole::Warning:
-    os << "warning: ";
+    os << warningLabel;
     break;
   case HighlightRole::Note:
-    os << "note: ";
+    os << noteLabel;
     break;
   case HighlightRole::Remark:
-    os << "remark: ";
+    os << remarkLabel;
     break;
   }
 }

@@ -25,7 +25,7 @@ void *safeMalloc(size_t size) {
   if (block == nullptr && size == 0)
     block = std::malloc(1);
   if (block == nullptr)
-    reportOutOfMemory("Allocation failed");
+    reportOutOfMemory();
   return block;
 }
 
@@ -34,7 +34,7 @@ void *safeCalloc(size_t count, size_t size) {
   if (block == nullptr && (count == 0 || size == 0))
     block = std::calloc(1, 1);
   if (block == nullptr)
-    reportOutOfMemory("Allocation failed");
+    reportOutOfMemory();
   return block;
 }
 
@@ -43,7 +43,7 @@ void *safeRealloc(void *block, size_t size) {
   if (result == nullptr && size == 0)
     result = std::realloc(block, 1);
   if (result == nullptr)
-    reportOutOfMemory("Allocation failed");
+    reportOutOfMemory();
   return result;
 }
 
@@ -65,7 +65,7 @@ template <typename SizeT>
 void *SmallVectorBase<SizeT>::mallocForGrow(size_t minSize, size_t typeSize, size_t &newCap) {
   newCap = newCapacity(minSize);
   if (newCap > SIZE_MAX / typeSize)
-    reportOutOfMemory("Allocation failed");
+    reportOutOfMemory();
   return safeMalloc(newCap * typeSize);
 }
 
@@ -73,7 +73,7 @@ template <typename SizeT>
 void SmallVectorBase<SizeT>::growTrivial(void *firstEl, size_t minSize, size_t typeSize) {
   size_t newCap = newCapacity(minSize);
   if (newCap > SIZE_MAX / typeSize)
-    reportOutOfMemory("Allocation failed");
+    reportOutOfMemory();
   void *block;
   if (beginX == firstEl) {
     block = safeMalloc(newCap * typeSize);

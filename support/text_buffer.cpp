@@ -30,10 +30,15 @@ constexpr size_t hugePageSize = 2 * 1024 * 1024;
 
 std::error_code errnoCode(int number) { return {number, std::generic_category()}; }
 
+// ---- Messages ----
+
+constexpr const char *categoryName = "text buffer";
+constexpr const char *fileChangedMessage = "the file changed while it was being read";
+
 class TextBufferCategory final : public std::error_category {
 public:
-  const char *name() const noexcept override { return "text buffer"; }
-  std::string message(int) const override { return "the file changed while it was being read"; }
+  const char *name() const noexcept override { return categoryName; }
+  std::string message(int) const override { return fileChangedMessage; }
 };
 
 BeforeBytesReadHook beforeBytesRead = nullptr;
@@ -522,7 +527,7 @@ std::unique_ptr<TextBuffer> makeTextBufferView(std::string_view text, std::strin
   (void)requiresNullTerminator; // The caller's promise; reading past the view to check it is not safe.
   Placement<ViewBuffer> placement = allocatePlacement<ViewBuffer>(name, 0);
   if (!placement.storage)
-    reportOutOfMemory("Allocation failed");
+    reportOutOfMemory();
   return std::unique_ptr<TextBuffer>(new (placement.storage) ViewBuffer(
       placement.name, text.data(), text.data() + text.size()));
 }
@@ -530,7 +535,7 @@ std::unique_ptr<TextBuffer> makeTextBufferView(std::string_view text, std::strin
 std::unique_ptr<TextBuffer> makeTextBufferCopy(std::string_view text, std::string_view name) {
   OwnedBuffer *buffer = allocateOwned(name, text.size());
   if (!buffer)
-    reportOutOfMemory("Allocation failed");
+    reportOutOfMemory();
   if (!text.empty())
     std::memcpy(const_cast<char *>(buffer->bufferStart()), text.data(), text.size());
   return std::unique_ptr<TextBuffer>(buffer);

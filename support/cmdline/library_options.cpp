@@ -1,5 +1,6 @@
 #include "support/cmdline/library_options.h"
 
+#include "support/cmdline/messages.h"
 #include "support/cmdline/option.h"
 #include "support/format.h"
 #include "support/output_stream.h"
@@ -65,9 +66,7 @@ LibraryOptions *libraryOptions = nullptr;
 void writeDebugCounterError(std::string_view subject, std::string_view problem) {
   OutputStream *stream = registry().errorStream;
   OutputStream &os = stream ? *stream : standardError();
-  std::string text = "DebugCounter Error: ";
-  text.append(subject).append(problem).push_back('\n');
-  os << text;
+  os << formatPositionalString(messages::debugCounterError, subject, problem);
 }
 
 bool endsWith(std::string_view text, std::string_view suffix) {
@@ -107,13 +106,13 @@ void checkDebugCounterValue(std::string_view value) {
     return;
   size_t equals = value.find('=');
   if (equals == std::string_view::npos || equals + 1 == value.size()) {
-    writeDebugCounterError(value, " does not have an = in it");
+    writeDebugCounterError(value, messages::debugCounterWithoutEquals);
     return;
   }
   std::string_view number = value.substr(equals + 1);
   int64_t count = 0;
   if (!parseSignedAutoBase(number, count)) {
-    writeDebugCounterError(number, " is not a number");
+    writeDebugCounterError(number, messages::debugCounterNotANumber);
     return;
   }
   std::string_view name = value.substr(0, equals);
@@ -123,12 +122,12 @@ void checkDebugCounterValue(std::string_view value) {
   else if (endsWith(name, "-count"))
     counter = name.substr(0, name.size() - 6);
   else {
-    writeDebugCounterError(name, " does not end with -skip or -count");
+    writeDebugCounterError(name, messages::debugCounterBadSuffix);
     return;
   }
   auto found = debugCounters().find(counter);
   if (found == debugCounters().end()) {
-    writeDebugCounterError(counter, " is not a registered counter");
+    writeDebugCounterError(counter, messages::debugCounterUnknown);
     return;
   }
   found->second = count;

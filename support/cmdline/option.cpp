@@ -1,6 +1,8 @@
 #include "support/cmdline/option.h"
 
+#include "support/cmdline/messages.h"
 #include "support/error.h"
+#include "support/format.h"
 #include "support/name_map.h"
 #include "support/output_stream.h"
 
@@ -44,7 +46,7 @@ OptionCategory::OptionCategory(std::string_view name, std::string_view descripti
 OptionCategory::~OptionCategory() { eraseValue(registry().categories, this); }
 
 OptionCategory &generalCategory() {
-  static OptionCategory *general = new OptionCategory("General options");
+  static OptionCategory *general = new OptionCategory(messages::generalCategory);
   return *general;
 }
 
@@ -129,7 +131,7 @@ void OptionRegistry::registerSubCommand(SubCommand &subcommand) {
   for (Option *o : everyOptions)
     failed |= addToSubCommand(*o, subcommand);
   if (failed)
-    fatalError("inconsistency in registered CommandLine options");
+    fatalError(messages::inconsistentRegistry);
 }
 
 void OptionRegistry::unregisterSubCommand(SubCommand &subcommand) {
@@ -146,8 +148,7 @@ bool OptionRegistry::addToSubCommand(Option &option, SubCommand &sub) {
     if (option.hasExtraFlag(DefaultOption) && sub.find(option.name))
       return false;
     if (!sub.insert(option.name, &option)) {
-      writeError(programName + ": CommandLine Error: Option '" + std::string(option.name) +
-                 "' registered more than once!\n");
+      writeError(formatPositionalString(messages::registeredTwice, programName, option.name));
       failed = true;
     }
   }
@@ -157,7 +158,7 @@ bool OptionRegistry::addToSubCommand(Option &option, SubCommand &sub) {
     sub.sinks.push_back(&option);
   } else if (option.occurrenceRule() == ConsumeAfter) {
     if (sub.consumeAfter) {
-      option.error("Cannot specify more than one option with cl::ConsumeAfter!");
+      option.error(messages::secondConsumeAfter);
       failed = true;
     }
     sub.consumeAfter = &option;
@@ -179,13 +180,13 @@ void OptionRegistry::addOption(Option &option, bool late) {
   for (SubCommand *sub : targets) {
     bool failed = addToSubCommand(option, *sub);
     if (failed)
-      fatalError("inconsistency in registered CommandLine options");
+      fatalError(messages::inconsistentRegistry);
     if (sub == &everySub) {
       for (SubCommand *other : subcommands) {
         if (other == &everySub)
           continue;
         if (addToSubCommand(option, *other))
-          fatalError("inconsistency in registered CommandLine options");
+          fatalError(messages::inconsistentRegistry);
       }
     }
   }
@@ -209,9 +210,8 @@ std::vector<SubCommand *> homesOf(const Option &option) {
 void OptionRegistry::addNameOrDie(Option &option, SubCommand &sub, std::string_view name) {
   if (sub.insert(name, &option))
     return;
-  writeError(programName + ": CommandLine Error: Option '" + std::string(name) +
-             "' registered more than once!\n");
-  fatalError("inconsistency in registered CommandLine options");
+  writeError(formatPositionalString(messages::registeredTwice, programName, name));
+  fatalError(messages::inconsistentRegistry);
 }
 
 void OptionRegistry::addLiteralName(Option &option, std::string_view name) {
@@ -288,19 +288,11 @@ bool Option::isInSubCommand(const SubCommand &sub) const {
 
 bool Option::error(std::string_view message, std::string_view reportName) {
   std::string_view shown = reportName.empty() ? name : reportName;
-  std::string text;
-  if (shown.empty()) {
-    text.append(helpText);
-  } else {
-    text.append(registry().programName);
-    text.append(": for the ");
-    text.append(dashesFor(shown));
-    text.append(shown);
-  }
-  text.append(" option: ");
-  text.append(message);
-  text.push_back('\n');
-  writeError(text);
+  if (shown.empty())
+    writeError(formatPositionalString(messages::namelessOptionError, helpText, message));
+  else
+    writeError(formatPositionalString(messages::optionError, registry().programName,
+                                      dashesFor(shown), shown, message));
   ++registry().errorCount;
   return true;
 }
@@ -312,13 +304,6 @@ bool Option::recordOccurrence(unsigned argIndex, std::string_view argName, std::
   if (!multiValue && occurrences != 0xFFFF)
     ++occurrences;
   return parseOccurrence(argIndex, argName, value);
-}
-
-std::string quotedMessage(std::string_view before, std::string_view text, std::string_view after) {
-  std::string message;
-  message.reserve(before.size() + text.size() + after.size());
-  message.append(before).append(text).append(after);
-  return message;
 }
 
 // ---- Modifiers ----
@@ -339,7 +324,7 @@ void applyCommon(Option &o, SubCommandModifier m) { o.addSubCommand(m.sub); }
 
 void alias::apply(const AliasTargetModifier &m) {
   if (aliased) {
-    error("cl::alias must only have one cl::aliasopt(...) specified!");
+    error(messages::secondAliasTarget);
     return;
   }
   aliased = &m.target;
@@ -347,11 +332,11 @@ void alias::apply(const AliasTargetModifier &m) {
 
 void alias::complete() {
   if (name.empty())
-    error("cl::alias must have argument name specified!");
+    error(messages::aliasWithoutName);
   if (!aliased)
-    error("cl::alias must have an cl::aliasopt(option) specified!");
+    error(messages::aliasWithoutTarget);
   if (!subcommands.empty())
-    error("cl::alias must not have cl::sub(), aliased option's cl::sub() will be used!");
+    error(messages::aliasWithSubCommand);
   // Without a target there is nothing to forward to; registering it would
   // only turn its first use into a crash.
   if (!aliased)

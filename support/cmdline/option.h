@@ -15,6 +15,7 @@
 #pragma once
 
 #include "support/cmdline/help.h"
+#include "support/cmdline/messages.h"
 #include "support/cmdline/value_parsers.h"
 
 #include <cstddef>
@@ -246,10 +247,6 @@ private:
   bool registered = false;
   friend class OptionRegistry;
 };
-
-// before + text + after, built by appending (concatenating temporaries trips
-// a false -Wrestrict in g++ 12 at -O3).
-std::string quotedMessage(std::string_view before, std::string_view text, std::string_view after);
 
 template <typename E> EnumValueEntry enumValue(E value, std::string_view name, std::string_view help) {
   return EnumValueEntry{name, static_cast<int>(value), help};
@@ -499,7 +496,7 @@ private:
   }
   void apply(const LocationModifier<T> &m) {
     if (storage != &ownValue) {
-      error("cl::location(x) specified more than once!");
+      error(messages::secondLocation);
       return;
     }
     storage = &m.variable;

@@ -9,10 +9,12 @@
 
 #include "support/cmdline/help.h"
 #include "support/cmdline/library_options.h"
+#include "support/cmdline/messages.h"
 #include "support/cmdline/option.h"
 #include "support/cmdline/response_file.h"
 #include "support/cmdline/suggestion.h"
 #include "support/cmdline/tokenizer.h"
+#include "support/format.h"
 #include "support/output_stream.h"
 
 #include <algorithm>
@@ -113,17 +115,13 @@ void ArgumentParser::checkPositionals() {
       ++requiredPositionals;
     } else if (sub->consumeAfter && sub->positionals.size() > 1) {
       if (!settings.errors)
-        o->error("error - this positional option will never be matched, because it does not "
-                 "Require a value, and a cl::ConsumeAfter option is active!");
+        o->error(messages::neverMatchedAfterConsumeAfter);
       failed = true;
     } else if (hasUnbounded && o->name.empty()) {
       if (!settings.errors)
-        o->error("error - option can never match, because another positional argument will "
-                 "match an unbounded number of values, and this option does not require a "
-                 "value!");
-      err << programName << ": CommandLine Error: Option '" << o->name
-          << "' is all messed up!\n"
-          << std::to_string(sub->positionals.size());
+        o->error(messages::neverMatchedAfterUnbounded);
+      err << formatPositionalString(messages::positionalMessedUp, programName, o->name,
+                                    sub->positionals.size());
       failed = true;
     }
     if (rule == ZeroOrMore || rule == OneOrMore)
@@ -213,9 +211,7 @@ void ArgumentParser::parseArgument() {
       OutputStream *saved = r.errorStream;
       if (settings.errors)
         r.errorStream = settings.errors;
-      o->error("This argument does not take a value.\n\tInstead, it consumes any positional "
-               "arguments until the next recognized option.",
-               argName);
+      o->error(messages::consumesPositionals, argName);
       r.errorStream = saved;
     }
     return;
@@ -287,7 +283,7 @@ Option *ArgumentParser::prefixOrGroup(std::string_view name, std::string_view &a
     }
     if (o->valueExpectation() == ValueRequired) {
       if (acting)
-        o->error("may not occur within a group!", argName);
+        o->error(messages::withinGroup, argName);
       return nullptr;
     }
     if (acting)
@@ -359,13 +355,10 @@ void ArgumentParser::unrecognised(std::string_view arg,
       sink->recordOccurrence(unsigned(index), "", arg, false);
     return;
   }
-  std::string text;
-  text.append(programName).append(": Unknown command line argument '").append(arg);
-  text.append("'.  Try: '").append(args[0]).append(" --help'\n");
-  if (suggestion) {
-    text.append(programName).append(": Did you mean '").append(dashesFor(*suggestion));
-    text.append(*suggestion).append("'?\n");
-  }
+  std::string text = formatPositionalString(messages::unknownArgument, programName, arg, args[0]);
+  if (suggestion)
+    text += formatPositionalString(messages::didYouMean, programName, dashesFor(*suggestion),
+                                   *suggestion);
   err << text;
   failed = true;
 }
@@ -395,7 +388,7 @@ void ArgumentParser::giveValue(Option &o, unsigned argIndex, std::string_view ar
   case ValueRequired:
     if (!value) {
       if (index + 1 >= args.size() || o.formatting() == GluedValueOnly) {
-        o.error("requires a value!", argName);
+        o.error(messages::requiresValue, argName);
         failed = true;
         return;
       }
@@ -404,12 +397,12 @@ void ArgumentParser::giveValue(Option &o, unsigned argIndex, std::string_view ar
     break;
   case ValueDisallowed:
     if (o.additionalValues > 0) {
-      o.error("multi-valued option specified with ValueDisallowed modifier!", argName);
+      o.error(messages::valueDisallowedWithValues, argName);
       failed = true;
       return;
     }
     if (value) {
-      o.error(quotedMessage("does not allow a value! '", *value, "' specified."), argName);
+      o.error(formatPositionalString(messages::valueNotAllowed, *value), argName);
       failed = true;
       return;
     }
@@ -430,7 +423,7 @@ void ArgumentParser::giveValue(Option &o, unsigned argIndex, std::string_view ar
   }
   while (remaining > 0) {
     if (index + 1 >= args.size()) {
-      o.error("not enough values!", argName);
+      o.error(messages::notEnoughValues, argName);
       failed = true;
       return;
     }
@@ -443,17 +436,14 @@ void ArgumentParser::giveValue(Option &o, unsigned argIndex, std::string_view ar
 void ArgumentParser::handOutPositionals() {
   size_t count = positionalValues.size();
   if (count < requiredPositionals) {
-    err << programName << ": Not enough positional command line arguments specified!\n"
-        << "Must specify at least " << std::to_string(requiredPositionals)
-        << " positional argument" << (requiredPositionals >= 2 ? "s" : "") << ": See: "
-        << args[0] << " --help\n";
+    err << formatPositionalString(messages::notEnoughPositionals, programName, requiredPositionals,
+                                  requiredPositionals >= 2 ? "s" : "", args[0]);
     failed = true;
     return;
   }
   if (!unbounded && !sub->consumeAfter && count > sub->positionals.size()) {
-    err << programName << ": Too many positional arguments specified!\n"
-        << "Can specify at most " << std::to_string(sub->positionals.size())
-        << " positional arguments: See: " << args[0] << " --help\n";
+    err << formatPositionalString(messages::tooManyPositionals, programName,
+                                  sub->positionals.size(), args[0]);
     failed = true;
     return;
   }
@@ -510,7 +500,7 @@ void ArgumentParser::finalChecks() {
       missing.push_back(o);
   });
   for (Option *o : missing) {
-    o->error("must be specified at least once!");
+    o->error(messages::mustBeSpecified);
     failed = true;
   }
 }
@@ -572,7 +562,7 @@ ParseResult parseArguments(const std::vector<std::string> &processArgs,
   if (!expanded) {
     // What was expanded is cut off somewhere: none of it is parsed.
     OutputStream &err = settings.errors ? *settings.errors : standardError();
-    err << r.programName << ": " << overLimit << "\n";
+    err << formatPositionalString(messages::commandLineError, r.programName, overLimit);
     return finishParse(ParseResult{false, -1}, settings);
   }
 

@@ -3,7 +3,9 @@
 // response_file_test.cpp.
 #include "support/cmdline/response_file.h"
 
+#include "support/cmdline/messages.h"
 #include "support/cmdline/tokenizer.h"
+#include "support/format.h"
 #include "support/system_calls.h"
 
 #include <sys/stat.h>
@@ -207,9 +209,9 @@ bool expandResponseFiles(std::vector<std::string> &args, std::string *overLimit,
     bool tooManyBytes = file.bytes > limits.bytes - bytes;
     if (tooManyBytes || file.tokens.size() > limits.arguments - arguments) {
       if (overLimit)
-        *overLimit = "Response file '" + path + "' expands the command line past " +
-                     (tooManyBytes ? std::to_string(limits.bytes) + " bytes"
-                                   : std::to_string(limits.arguments) + " arguments");
+        *overLimit = formatPositionalString(
+            messages::responseFileTooLarge, path, tooManyBytes ? limits.bytes : limits.arguments,
+            tooManyBytes ? messages::bytesUnit : messages::argumentsUnit);
       result.push_back(std::move(arg));
       args = std::move(result);
       return false;

@@ -1,5 +1,6 @@
 #include "support/cmdline/value_parsers.h"
 
+#include "support/cmdline/messages.h"
 #include "support/cmdline/option.h"
 #include "support/format.h"
 
@@ -14,17 +15,14 @@ bool parseFlagValue(Option &option, std::string_view argName, std::string_view t
     value = false;
     return false;
   }
-  return option.error(
-      quotedMessage("'", text, "' is invalid value for boolean argument! Try 0 or 1"), argName);
+  return option.error(formatPositionalString(messages::invalidBoolean, text), argName);
 }
 
 bool parseUnsignedValue(Option &o, std::string_view argName, std::string_view text, uint64_t limit,
                         std::string_view kindName, uint64_t &value) {
   uint64_t result = 0;
   if (!parseRadixNumber(text, result) || result > limit)
-    return o.error(
-        quotedMessage("'", text, "' value invalid for ").append(kindName).append(" argument!"),
-        argName);
+    return o.error(formatPositionalString(messages::invalidNumber, text, kindName), argName);
   value = result;
   return false;
 }
@@ -47,7 +45,7 @@ bool EnumTable::parseNumber(Option &o, std::string_view argName, std::string_vie
                             int &number) const {
   const EnumValueEntry *entry = find(text);
   if (!entry)
-    return o.error(quotedMessage("Cannot find option named '", text, "'!"), argName);
+    return o.error(formatPositionalString(messages::unknownEnumValue, text), argName);
   number = entry->number;
   return false;
 }

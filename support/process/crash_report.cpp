@@ -31,10 +31,20 @@
 
 namespace vetline {
 
+// ---- Messages ----
+
 const char issueReportMessage[] = "PLEASE submit a bug report to https://vetline.dev/issues and "
                                   "include the crash backtrace.\n";
 
 namespace {
+
+constexpr std::string_view unknownModule = "<unknown>";
+constexpr std::string_view argumentsHeading = "Program arguments: ";
+constexpr std::string_view stackDumpHeading = "Stack dump:\n";
+constexpr std::string_view rawListingHeading =
+    "Stack dump without symbol names (ensure you have orvane-symbolizer in your PATH or set "
+    "the environment var `ORVANE_SYMBOLIZER_PATH` to point to it):\n";
+constexpr const char *tooManyCallbacksMessage = "too many signal callbacks already registered";
 
 // The alternate stack: a page for the kernel's signal frame and 64 KiB for
 // the report.
@@ -163,7 +173,7 @@ void installAlternateStack() {
   if (!block)
     block = std::malloc(alternateStackSize);
   if (!block)
-    reportOutOfMemory("Allocation failed");
+    reportOutOfMemory();
   stack_t replacement = {};
   replacement.ss_sp = block;
   replacement.ss_size = alternateStackSize;
@@ -220,7 +230,7 @@ Dl_info frameInfo[maxBacktraceDepth];
 
 std::string_view moduleNameOf(const Dl_info &info) {
   if (!info.dli_fname)
-    return "<unknown>";
+    return unknownModule;
   std::string_view path = info.dli_fname;
   size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
@@ -266,7 +276,7 @@ CrashContextEntry::CrashContextEntry() : older(newestContextEntry) { newestConte
 CrashContextEntry::~CrashContextEntry() { newestContextEntry = older; }
 
 void ProgramArgumentsEntry::print(OutputStream &os) const {
-  os << "Program arguments: ";
+  os << argumentsHeading;
   for (int i = 0; i < argc; ++i) {
     if (i > 0)
       os << ' ';
@@ -294,7 +304,7 @@ void addCrashCallback(CrashCallback callback, void *argument) {
     break;
   }
   if (!claimed)
-    fatalError("too many signal callbacks already registered");
+    fatalError(tooManyCallbacksMessage);
   installSignalHandlers();
 }
 
@@ -328,7 +338,7 @@ void setPipeHandler(void (*handler)()) { pipeHandler.store(handler); }
 void printCrashContext(OutputStream &os) {
   os << issueReportMessage;
   if (newestContextEntry) {
-    os << "Stack dump:\n";
+    os << stackDumpHeading;
     // Reverse the list for an oldest-first walk without recursion (the
     // stack may be nearly spent), then put it back.
     CrashContextEntry *reversed = nullptr;
@@ -376,8 +386,7 @@ void writeBacktrace(OutputStream &os) {
     return;
   if (symbolizeStackTrace(os, backtraceAddresses, depth))
     return;
-  os << "Stack dump without symbol names (ensure you have orvane-symbolizer in your PATH or set "
-        "the environment var `ORVANE_SYMBOLIZER_PATH` to point to it):\n";
+  os << rawListingHeading;
   writeRawListing(os, backtraceAddresses, depth);
 }
 
