@@ -1,7 +1,9 @@
 #include "support/cmdline/help.h"
 
+#include "support/cmdline/messages.h"
 #include "support/cmdline/option.h"
 #include "support/cmdline/parser.h"
+#include "support/format.h"
 #include "support/output_stream.h"
 
 #include <algorithm>
@@ -100,7 +102,7 @@ void printValueLine(std::string &out, const Option &option, std::string_view val
   out.append("= ").append(value);
   spaces(out, gap(8, value.size()));
   out.append(" (default: ");
-  out.append(defaultText ? std::string_view(*defaultText) : std::string_view("*no default*"));
+  out.append(defaultText ? std::string_view(*defaultText) : messages::noDefault);
   out.append(")\n");
 }
 
@@ -157,7 +159,7 @@ void EnumTable::printHelpEntry(std::string &out, const Option &o, size_t globalW
     if (optional && entry.name.empty() && entry.help.empty())
       continue;
     out.append("    =");
-    out.append(entry.name.empty() ? std::string_view("<empty>") : entry.name);
+    out.append(entry.name.empty() ? messages::emptyValueName : entry.name);
     if (entry.help.empty()) {
       out.push_back('\n');
       continue;
@@ -177,7 +179,7 @@ void EnumTable::printEnumValue(std::string &out, const Option &o, int value, boo
   spaces(out, gap(globalWidth, o.name.size()));
   const EnumValueEntry *current = findNumber(value);
   if (!current) {
-    out.append("= *unknown option value*\n");
+    out.append(messages::unknownValue);
     return;
   }
   out.append("= ").append(current->name);
@@ -215,15 +217,14 @@ void formatUsage(std::string &out, const SubCommand &sub,
                  const std::vector<SubCommand *> &named) {
   OptionRegistry &r = registry();
   if (&sub == &r.mainSub) {
-    out.append("USAGE: ").append(r.programName);
+    out.append(formatPositionalString(messages::usage, r.programName));
     if (named.size() >= 3)
-      out.append(" [subcommand]");
-    out.append(" [options]");
+      out.append(messages::usageSubCommand);
+    out.append(messages::usageOptions);
   } else {
     if (!sub.description.empty())
-      out.append("SUBCOMMAND '").append(sub.name).append("': ").append(sub.description).append(
-          "\n\n");
-    out.append("USAGE: ").append(r.programName).append(" ").append(sub.name).append(" [options]");
+      out.append(formatPositionalString(messages::subCommandHeading, sub.name, sub.description));
+    out.append(formatPositionalString(messages::subCommandUsage, r.programName, sub.name));
   }
   for (const Option *o : sub.positionals) {
     if (!o->name.empty())
@@ -234,7 +235,7 @@ void formatUsage(std::string &out, const SubCommand &sub,
     out.append(" ").append(sub.consumeAfter->helpText);
   if (&sub != &r.mainSub || named.empty())
     return;
-  out.append("\n\nSUBCOMMANDS:\n\n");
+  out.append(messages::subCommandsHeading);
   size_t longest = 0;
   for (const SubCommand *s : named)
     longest = std::max(longest, s->name.size());
@@ -246,8 +247,7 @@ void formatUsage(std::string &out, const SubCommand &sub,
     }
     out.push_back('\n');
   }
-  out.append("\n  Type \"").append(r.programName);
-  out.append(" <subcommand> --help\" to get more help on a specific subcommand");
+  out.append(formatPositionalString(messages::subCommandHint, r.programName));
 }
 
 void formatCategorized(std::string &out, const std::vector<NamedOption> &listed,
@@ -271,7 +271,7 @@ void formatCategorized(std::string &out, const std::vector<NamedOption> &listed,
     else
       out.append("\n");
     if (empty) {
-      out.append("  This option category has no options.\n");
+      out.append(messages::emptyCategory);
       continue;
     }
     for (const Option *o : found->second)
@@ -294,9 +294,9 @@ std::string formatHelp(bool showHidden, bool categorized) {
 
   std::string out;
   if (!r.overview.empty())
-    out.append("OVERVIEW: ").append(r.overview).append("\n");
+    out.append(formatPositionalString(messages::overview, r.overview));
   formatUsage(out, sub, named);
-  out.append("\n\nOPTIONS:\n");
+  out.append(messages::optionsHeading);
   size_t globalWidth = 0;
   for (const NamedOption &entry : listed)
     globalWidth = std::max(globalWidth, entry.second->helpWidth());
@@ -356,15 +356,9 @@ void addExtraVersionPrinter(std::function<void(OutputStream &)> printer) {
 }
 
 std::string formatVersion() {
-  std::string out;
-  out.append("Orvane (").append(homePage).append("):\n");
-  out.append("  Orvane version 14.0.0git\n");
-  out.append("  Optimized build.\n");
-  out.append("  Default target: ").append(defaultTargetName).append("\n");
   std::string_view cpu = hostCpuName();
-  out.append("  Host CPU: ").append(cpu == "generic" ? std::string_view("(unknown)") : cpu);
-  out.append("\n");
-  return out;
+  return formatPositionalString(messages::versionBanner, homePage, defaultTargetName,
+                                cpu == "generic" ? messages::unknownCpu : cpu);
 }
 
 namespace {

@@ -96,4 +96,32 @@ constexpr std::string_view debugCounterNotANumber = " is not a number";
 constexpr std::string_view debugCounterBadSuffix = " does not end with -skip or -count";
 constexpr std::string_view debugCounterUnknown = " is not a registered counter";
 
+// ---- Help and version (the layout of the entries is help.cpp's) ----
+// The overview given to the parse.
+constexpr std::string_view overview = "OVERVIEW: {0}\n";
+// Program name.
+constexpr std::string_view usage = "USAGE: {0}";
+constexpr std::string_view usageSubCommand = " [subcommand]";
+constexpr std::string_view usageOptions = " [options]";
+// Subcommand name, description.
+constexpr std::string_view subCommandHeading = "SUBCOMMAND '{0}': {1}\n\n";
+// Program name, subcommand name.
+constexpr std::string_view subCommandUsage = "USAGE: {0} {1} [options]";
+constexpr std::string_view subCommandsHeading = "\n\nSUBCOMMANDS:\n\n";
+// Program name.
+constexpr std::string_view subCommandHint =
+    "\n  Type \"{0} <subcommand> --help\" to get more help on a specific subcommand";
+constexpr std::string_view optionsHeading = "\n\nOPTIONS:\n";
+constexpr std::string_view emptyCategory = "  This option category has no options.\n";
+constexpr std::string_view noDefault = "*no default*";
+constexpr std::string_view unknownValue = "= *unknown option value*\n";
+constexpr std::string_view emptyValueName = "<empty>";
+// Home page, default target, host processor.
+constexpr std::string_view versionBanner = "Orvane ({0}):\n"
+                                           "  Orvane version 14.0.0git\n"
+                                           "  Optimized build.\n"
+                                           "  Default target: {1}\n"
+                                           "  Host CPU: {2}\n";
+constexpr std::string_view unknownCpu = "(unknown)";
+
 } // namespace vetline::cl::messages
