@@ -4,6 +4,7 @@
 #include "support/cmdline/library_options.h"
 #include "support/cmdline/option.h"
 #include "support/cmdline/parser.h"
+#include "support/cmdline/tokenizer.h"
 #include "support/output_stream.h"
 
 #include <benchmark/benchmark.h>

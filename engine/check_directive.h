@@ -19,8 +19,9 @@ struct CheckDirective {
   // The first byte of the pattern text; for the end-of-file directive, where
   // reading stopped.
   SourceLocation location;
-  // The implicit-check-not patterns first, then the NOT and DAG patterns
-  // written since the previous positive directive, in file order.
+  // The NOT and DAG patterns written since the previous positive directive,
+  // in file order. The implicit-check-not patterns, checked before them for
+  // every directive, are held once by the engine.
   std::vector<CheckPattern> notDagPatterns;
 };
 

@@ -5,6 +5,7 @@
 #include "support/output_stream.h"
 
 #include <bit>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
@@ -59,39 +60,88 @@ bool isValidPrefix(std::string_view prefix, const char *kind, std::set<std::stri
   return true;
 }
 
-// The first space, tab or CR in [from, end), or `end`. Eight bytes are tested
-// at a time, as a word-wise memchr does; blanks are frequent in compiler
-// output, so one pass for all three bytes beats a memchr for each.
-const char *findBlankOrCR(const char *from, const char *end) {
+// 0x80 in every byte of `word` equal to the byte repeated in `pattern`,
+// and nothing else: no byte is flagged because of its neighbours.
+uint64_t bytesEqual(uint64_t word, uint64_t pattern) {
+  constexpr uint64_t lows = 0x7F7F7F7F7F7F7F7Fu;
+  uint64_t x = word ^ pattern;
+  return ~(((x & lows) + lows) | x | lows);
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Where the first change of canonicalisation starts in [from, end), or
+// `end`: a CR (lone ones stay, but they are rare), and, when blanks are
+// folded, a tab or a space followed by a blank, backed up to the space that
+// starts its run. A single space between other bytes, by far the most common
+// blank in compiler output, needs no change, so eight bytes are tested at a
+// time for these pairs only. The byte before `from` must not be a space
+// that would start a run.
+const char *findChange(const char *from, const char *end, bool foldBlanks) {
+  if (!foldBlanks) {
+    const void *found = std::memchr(from, '\r', size_t(end - from));
+    return found ? static_cast<const char *>(found) : end;
+  }
   constexpr uint64_t ones = 0x0101010101010101u;
-  constexpr uint64_t highs = 0x8080808080808080u;
-  // Flags the lowest byte of `word` equal to the repeated byte in `pattern`
-  // exactly; bytes above a flagged one may be flagged wrongly, which does not
-  // matter as only the lowest flag is used.
-  auto hasByte = [](uint64_t word, uint64_t pattern) {
-    uint64_t x = word ^ pattern;
-    return (x - ones) & ~x & highs;
-  };
   const char *pos = from;
+  // 0x80 in the lowest byte when the byte before the current word is a space.
+  uint64_t spaceBefore = 0;
+  const char *found = end;
   for (; end - pos >= 8; pos += 8) {
     uint64_t word;
     std::memcpy(&word, pos, 8);
     if constexpr (std::endian::native == std::endian::big)
       word = __builtin_bswap64(word);
-    uint64_t found = hasByte(word, ones * ' ') | hasByte(word, ones * '\t') |
-                     hasByte(word, ones * '\r');
-    if (found)
-      return pos + (std::countr_zero(found) >> 3);
+    uint64_t spaces = bytesEqual(word, ones * ' ');
+    uint64_t tabs = bytesEqual(word, ones * '\t');
+    uint64_t changes =
+        tabs | bytesEqual(word, ones * '\r') | (spaces & ((spaces << 8) | spaceBefore));
+    if (changes) {
+      found = pos + (std::countr_zero(changes) >> 3);
+      break;
+    }
+    spaceBefore = spaces >> 56;
   }
-  for (; pos < end; ++pos)
-    if (*pos == ' ' || *pos == '\t' || *pos == '\r')
-      return pos;
-  return end;
+  if (found == end) {
+    bool afterSpace = spaceBefore != 0;
+    for (; pos < end; ++pos) {
+      if (*pos == '\t' || *pos == '\r' || (afterSpace && *pos == ' ')) {
+        found = pos;
+        break;
+      }
+      afterSpace = *pos == ' ';
+    }
+  }
+  // A run's first byte is a space only when the byte flagged is its second.
+  if (found != end && isBlank(*found) && found > from && found[-1] == ' ')
+    --found;
+  return found;
 }
 
-const char *findCR(const char *from, const char *end) {
-  const void *found = std::memchr(from, '\r', size_t(end - from));
-  return found ? static_cast<const char *>(found) : end;
+// Writes the canonical form of [pos, end) to `out`, which is either `pos`
+// itself (the text never grows, so rewriting in place is safe) or room of
+// the text's size elsewhere; returns the end of what was written. Bytes that
+// stay as they are and stay in place are not written at all.
+char *canonicalizeBytes(const char *pos, const char *end, char *out, bool foldBlanks) {
+  for (;;) {
+    const char *special = findChange(pos, end, foldBlanks);
+    size_t plain = size_t(special - pos);
+    if (out != pos && plain > 0)
+      std::memmove(out, pos, plain);
+    out += plain;
+    if (special == end)
+      return out;
+    pos = special + 1;
+    if (*special == '\r') {
+      // The LF of a CR LF is kept with the next run of ordinary bytes.
+      if (pos == end || *pos != '\n')
+        *out++ = '\r';
+      continue;
+    }
+    *out++ = ' ';
+    while (pos < end && isBlank(*pos))
+      ++pos;
+  }
 }
 
 } // namespace
@@ -165,33 +215,12 @@ std::optional<Regex> CheckEngine::preparePrefixRegex() {
 
 std::string_view CheckEngine::canonicalizeBuffer(const TextBuffer &buffer,
                                                  SmallVectorImpl<char> &storage) const {
-  const char *pos = buffer.bufferStart();
-  const char *end = buffer.bufferEnd();
   // The text never grows, so the whole copy and its NUL fit in room taken
-  // once; writing through a plain pointer keeps the short runs between blanks
-  // cheap. The surplus is cut off at the end.
+  // once. The surplus is cut off at the end.
   storage.clear();
-  storage.resize(size_t(end - pos) + 1);
-  char *out = storage.data();
-  // Only blanks and CRs change; the bytes between them are copied in bulk.
-  bool foldBlanks = !req.strictWhitespace;
-  while (pos < end) {
-    const char *special = foldBlanks ? findBlankOrCR(pos, end) : findCR(pos, end);
-    std::memcpy(out, pos, size_t(special - pos));
-    out += special - pos;
-    if (special == end)
-      break;
-    pos = special + 1;
-    if (*special == '\r') {
-      // The LF of a CR LF is copied with the next run of ordinary bytes.
-      if (pos == end || *pos != '\n')
-        *out++ = '\r';
-      continue;
-    }
-    *out++ = ' ';
-    while (pos < end && (*pos == ' ' || *pos == '\t'))
-      ++pos;
-  }
+  storage.resize(buffer.size() + 1);
+  char *out = canonicalizeBytes(buffer.bufferStart(), buffer.bufferEnd(), storage.data(),
+                                !req.strictWhitespace);
   *out = '\0';
   size_t length = size_t(out - storage.data());
   storage.resize(length + 1);
@@ -204,13 +233,21 @@ bool CheckEngine::loadDirectives(SourceManager &sourceManager, std::string_view 
   // The prefixes are found as plain text; the regex built from them only
   // proves that they combine.
   (void)prefixRegex;
-  return readDirectives(req, context, directiveList, sourceManager, checkText, directiveListener,
+  return readDirectives(req, context, directiveList, implicitNotList, sourceManager, checkText, directiveListener,
                         implicitBufferRange);
 }
 
 bool CheckEngine::verifyInput(SourceManager &sourceManager, std::string_view inputText,
                               MatchDiagList *diags) {
-  return verifyDirectives(directiveList, context, req, sourceManager, inputText, diags);
+  return verifyDirectives(directiveList, implicitNotList, context, req, sourceManager, inputText, diags);
+}
+
+std::string_view CheckEngine::canonicalizeInPlace(TextBuffer &buffer) const {
+  char *bytes = buffer.writableBytes();
+  assert(bytes && "only an owned buffer can be rewritten");
+  char *out = canonicalizeBytes(bytes, bytes + buffer.size(), bytes, !req.strictWhitespace);
+  buffer.shrinkTo(size_t(out - bytes));
+  return buffer.text();
 }
 
 } // namespace vetline

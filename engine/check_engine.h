@@ -47,6 +47,8 @@ public:
   // The directives read by loadDirectives, and the variable store their
   // patterns share.
   const std::vector<CheckDirective> &directives() const { return directiveList; }
+  // The implicit-check-not patterns, which every directive checks first.
+  const std::vector<CheckPattern> &implicitNotPatterns() const { return implicitNotList; }
   PatternContext &patternContext() { return context; }
 
   // True when every "-D" value has the shape NAME=VALUE; loadDirectives
@@ -73,6 +75,10 @@ public:
   // view (into `storage`) excludes it.
   std::string_view canonicalizeBuffer(const TextBuffer &buffer,
                                       SmallVectorImpl<char> &storage) const;
+  // The same rewriting done in place on an owned buffer (writableBytes), which
+  // is shortened to the result; returns its text. Bytes that need no change
+  // are not written, so a text without CRs and runs of blanks costs one scan.
+  std::string_view canonicalizeInPlace(TextBuffer &buffer) const;
 
   // Reads the canonical check text into directives. `checkText` must be a
   // registered buffer of `sourceManager`; `implicitBufferRange`, when given,
@@ -101,6 +107,7 @@ private:
   PatternContext context;
   // Filled by loadDirectives, in check-file order.
   std::vector<CheckDirective> directiveList;
+  std::vector<CheckPattern> implicitNotList;
   DirectiveListener directiveListener;
 };
 

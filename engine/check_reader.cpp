@@ -214,10 +214,12 @@ private:
 class CheckReader {
 public:
   CheckReader(const CheckRequest &request, PatternContext &context,
-              std::vector<CheckDirective> &directives, SourceManager &sourceManager,
+              std::vector<CheckDirective> &directives,
+              std::vector<CheckPattern> &implicitNotPatterns, SourceManager &sourceManager,
               std::string_view checkText, const DirectiveListener &listener)
-      : request(request), context(context), directives(directives), sourceManager(sourceManager),
-        text(checkText), prefixFinder(checkText, request), listener(listener) {}
+      : request(request), context(context), directives(directives),
+        implicitNotPatterns(implicitNotPatterns), sourceManager(sourceManager), text(checkText),
+        prefixFinder(checkText, request), listener(listener) {}
 
   bool run(ImplicitBufferRange *implicitBufferRange);
 
@@ -238,6 +240,7 @@ private:
   const CheckRequest &request;
   PatternContext &context;
   std::vector<CheckDirective> &directives;
+  std::vector<CheckPattern> &implicitNotPatterns;
   SourceManager &sourceManager;
   std::string_view text;
   PrefixFinder prefixFinder;
@@ -246,7 +249,6 @@ private:
   // Offset of the reading position in `text`.
   size_t position = 0;
   size_t lineNumber = 1;
-  std::vector<CheckPattern> implicitNotPatterns;
   std::vector<CheckPattern> pendingNotDag;
   // std::string_view orders byte-wise, a prefix of a string before it.
   std::set<std::string_view> unseenPrefixes;
@@ -263,7 +265,6 @@ bool CheckReader::run(ImplicitBufferRange *implicitBufferRange) {
   if (readImplicitPatterns(implicitBufferRange))
     return true;
   unseenPrefixes.insert(request.checkPrefixes.begin(), request.checkPrefixes.end());
-  pendingNotDag = implicitNotPatterns;
   // Room for every directive found and the end-of-file one; a directive
   // that is not filed (comments, NOT and DAG patterns) only leaves unused
   // room, which is never touched.
@@ -428,7 +429,7 @@ bool CheckReader::fileDirective(CheckPattern pattern, std::string_view prefix,
   }
   directives.push_back({std::move(pattern), prefix, SourceLocation::fromPointer(patternText.data()),
                         std::move(pendingNotDag)});
-  pendingNotDag = implicitNotPatterns;
+  pendingNotDag.clear();
   return false;
 }
 
@@ -452,7 +453,7 @@ bool CheckReader::acceptEnd() {
     os << "\n";
     return false;
   }
-  if (pendingNotDag.empty())
+  if (pendingNotDag.empty() && implicitNotPatterns.empty())
     return true;
   SourceLocation end = SourceLocation::fromPointer(text.data() + position);
   CheckPattern pattern({DirectiveKind::EndOfFile, 1, 0}, lineNumber + 1, &context);
@@ -468,10 +469,12 @@ bool CheckReader::acceptEnd() {
 } // namespace
 
 bool readDirectives(const CheckRequest &request, PatternContext &context,
-                    std::vector<CheckDirective> &directives, SourceManager &sourceManager,
+                    std::vector<CheckDirective> &directives,
+                    std::vector<CheckPattern> &implicitNots, SourceManager &sourceManager,
                     std::string_view checkText, const DirectiveListener &listener,
                     ImplicitBufferRange *implicitBufferRange) {
-  CheckReader reader(request, context, directives, sourceManager, checkText, listener);
+  CheckReader reader(request, context, directives, implicitNots, sourceManager, checkText,
+                     listener);
   return reader.run(implicitBufferRange);
 }
 

@@ -47,12 +47,15 @@ class PatternContext;
 class SourceManager;
 
 // Reads `checkText` (a registered buffer of `sourceManager`) into
-// `directives`, with the prefixes of `request` (defaults installed);
+// `directives` and the implicit-check-not patterns into `implicitNots`
+// (held once, checked before every directive), with the prefixes of
+// `request` (defaults installed);
 // `listener`, when set, is told of every directive found, in file order.
 // `implicitBufferRange`, when given, receives the buffers made for the
 // implicit-check-not patterns. Returns true when an error was reported.
 bool readDirectives(const CheckRequest &request, PatternContext &context,
-                    std::vector<CheckDirective> &directives, SourceManager &sourceManager,
+                    std::vector<CheckDirective> &directives,
+                    std::vector<CheckPattern> &implicitNots, SourceManager &sourceManager,
                     std::string_view checkText, const DirectiveListener &listener,
                     ImplicitBufferRange *implicitBufferRange);
 

@@ -37,9 +37,9 @@ std::string_view cut(std::string_view region, size_t offset, size_t length) {
 // True when searching the same text again is bound to find the same match:
 // the pattern's regex cannot change through values its own match defines.
 bool searchRepeatsItself(const CheckPattern &pattern) {
-  return pattern.substitutions.empty() ||
-         (pattern.stringVarDefs.empty() &&
-          (!pattern.numericVarDefs || pattern.numericVarDefs->empty()));
+  return pattern.substitutions().empty() ||
+         (pattern.stringVarDefs().empty() &&
+          (!pattern.numericVarDefs() || pattern.numericVarDefs()->empty()));
 }
 
 // Half-open offsets of an accepted DAG match within the region.
@@ -51,8 +51,9 @@ struct DagRange {
 class DirectiveChecker {
 public:
   DirectiveChecker(const SourceManager &sourceManager, const CheckRequest &request,
-                   MatchDiagList *diags)
-      : sourceManager(sourceManager), request(request), reporter(sourceManager, request, diags) {}
+                   const std::vector<CheckPattern> &implicitNots, MatchDiagList *diags)
+      : sourceManager(sourceManager), request(request), implicitNots(implicitNots),
+        reporter(sourceManager, request, diags) {}
 
   size_t checkDirective(const CheckDirective &directive, std::string_view region, bool labelScan,
                         size_t &matchLength);
@@ -74,6 +75,8 @@ private:
 
   const SourceManager &sourceManager;
   const CheckRequest &request;
+  // Checked before the NOT patterns of every directive.
+  const std::vector<CheckPattern> &implicitNots;
   MatchReporter reporter;
   RegexCache cache;
   // For each fixed text of the current DAG group, the end of the match that
@@ -126,6 +129,8 @@ size_t DirectiveChecker::checkDirective(const CheckDirective &directive, std::st
 size_t DirectiveChecker::matchDagGroups(const CheckDirective &directive, std::string_view region,
                                         NotList &notList) {
   const std::vector<CheckPattern> &patterns = directive.notDagPatterns;
+  for (const CheckPattern &implicitNot : implicitNots)
+    notList.push_back(&implicitNot);
   size_t start = 0;
   std::vector<DagRange> ranges;
   fixedDagEnds.clear();
@@ -281,10 +286,11 @@ LineBreaks countLineBreaks(std::string_view text) {
   return result;
 }
 
-bool verifyDirectives(const std::vector<CheckDirective> &directives, PatternContext &context,
+bool verifyDirectives(const std::vector<CheckDirective> &directives,
+                      const std::vector<CheckPattern> &implicitNots, PatternContext &context,
                       const CheckRequest &request, SourceManager &sourceManager,
                       std::string_view inputText, MatchDiagList *diags) {
-  DirectiveChecker checker(sourceManager, request, diags);
+  DirectiveChecker checker(sourceManager, request, implicitNots, diags);
   size_t count = directives.size();
   std::string_view rest = inputText;
   size_t first = 0;

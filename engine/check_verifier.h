@@ -29,10 +29,12 @@ class PatternContext;
 class SourceManager;
 
 // Checks `inputText` (a registered buffer of `sourceManager`) against
-// `directives`, whose patterns share `context`. Returns true when every
+// `directives`, whose patterns share `context`; the `implicitNots` patterns
+// are checked before the NOT patterns of every directive. Returns true when every
 // directive held. With `diags`, good-match reports go into it instead of
 // standard error; failures are printed either way.
-bool verifyDirectives(const std::vector<CheckDirective> &directives, PatternContext &context,
+bool verifyDirectives(const std::vector<CheckDirective> &directives,
+                      const std::vector<CheckPattern> &implicitNots, PatternContext &context,
                       const CheckRequest &request, SourceManager &sourceManager,
                       std::string_view inputText, MatchDiagList *diags);
 

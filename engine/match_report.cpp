@@ -86,7 +86,7 @@ std::string headline(const ReportSubject &subject, bool expected, bool found) {
 // `at`. Values that fail now were reported when the search was refused.
 void describeSubstitutions(const CheckPattern &pattern, SourceLocation at, MatchKind kind,
                            const SourceManager &sourceManager, MatchDiagList *diags) {
-  for (const Substitution *substitution : pattern.substitutions) {
+  for (const Substitution *substitution : pattern.substitutions()) {
     Fallible<std::string> value = substitution->valueText();
     if (!value) {
       discardError(value.extractError());
@@ -111,11 +111,11 @@ struct Capture {
 void describeCaptures(const CheckPattern &pattern, MatchKind kind,
                       const SourceManager &sourceManager, MatchDiagList *diags) {
   std::vector<Capture> captures;
-  for (const auto &[name, group] : pattern.stringVarDefs)
+  for (const auto &[name, group] : pattern.stringVarDefs())
     if (std::optional<std::string_view> value = pattern.context->stringValue(name))
       captures.push_back({name, *value});
-  if (pattern.numericVarDefs)
-    for (const auto &entry : *pattern.numericVarDefs)
+  if (pattern.numericVarDefs())
+    for (const auto &entry : *pattern.numericVarDefs())
       if (entry.value.variable->stringValue)
         captures.push_back({entry.key(), *entry.value.variable->stringValue});
   std::stable_sort(captures.begin(), captures.end(), [](const Capture &a, const Capture &b) {

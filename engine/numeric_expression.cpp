@@ -72,37 +72,11 @@ std::string_view consumedPart(std::string_view whole, std::string_view rest) {
   return whole.substr(0, whole.size() - rest.size());
 }
 
-// The radix announced by the front of `text`, which is advanced past the
-// announcement: "0x" hex, "0b" binary, "0o" octal, a '0' before a digit
-// octal, decimal otherwise.
-unsigned senseRadix(std::string_view &text) {
-  auto startsWithFolded = [&](char second) {
-    return text.size() >= 2 && text[0] == '0' && (text[1] | 0x20) == second;
-  };
-  if (startsWithFolded('x')) {
-    text.remove_prefix(2);
-    return 16;
-  }
-  if (startsWithFolded('b')) {
-    text.remove_prefix(2);
-    return 2;
-  }
-  if (text.starts_with("0o")) {
-    text.remove_prefix(2);
-    return 8;
-  }
-  if (text.size() > 1 && text[0] == '0' && text[1] >= '0' && text[1] <= '9') {
-    text.remove_prefix(1);
-    return 8;
-  }
-  return 10;
-}
-
 // An unsigned literal with automatic radix (or decimal only) from the front
 // of `text`.
 bool consumeLiteral(std::string_view &text, bool decimalOnly, uint64_t &value) {
   std::string_view rest = text;
-  unsigned radix = decimalOnly ? 10 : senseRadix(rest);
+  unsigned radix = decimalOnly ? 10 : consumeRadixPrefix(rest);
   if (!consumeDigits(rest, radix, value))
     return false;
   text = rest;

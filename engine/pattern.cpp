@@ -87,7 +87,7 @@ bool PatternParser::parse(std::string_view text) {
     if (!isEmptyKind)
       return reportError(text.data(),
                          "found empty check string with prefix '" + std::string(prefix) + ":'");
-    pattern.regexText = "(\n$)";
+    pattern.regexParts().text = "(\n$)";
     return false;
   }
   if (isEmptyKind)
@@ -98,7 +98,7 @@ bool PatternParser::parse(std::string_view text) {
     return false;
   }
   if (isFullLine) {
-    pattern.regexText = isStrict ? "^" : "^ *";
+    pattern.regexParts().text = isStrict ? "^" : "^ *";
   } else if (text.size() < 2 || (text.find("{{") == std::string_view::npos &&
                                  text.find("[[") == std::string_view::npos)) {
     pattern.fixedText = text;
@@ -108,7 +108,7 @@ bool PatternParser::parse(std::string_view text) {
   if (parseBody(text))
     return true;
   if (isFullLine)
-    pattern.regexText += isStrict ? "$" : " *$";
+    pattern.regexParts().text += isStrict ? "$" : " *$";
   return checkWholeRegex();
 }
 
@@ -132,11 +132,11 @@ bool PatternParser::parseRegexPiece(std::string_view &text) {
   size_t end = text.find("}}");
   if (end == std::string_view::npos)
     return reportError(text.data(), "found start of regex string with no end '}}'");
-  pattern.regexText += '(';
+  pattern.regexParts().text += '(';
   ++nextGroup;
   if (addRegex(text.substr(2, end - 2)))
     return true;
-  pattern.regexText += ')';
+  pattern.regexParts().text += ')';
   text.remove_prefix(end + 2);
   return false;
 }
@@ -147,7 +147,7 @@ void PatternParser::appendLiteral(std::string_view &text) {
   size_t from = static_cast<size_t>(text.data() - whole.data()) + 1;
   size_t end = std::min(nextMarker("{{", nextBraces, from), nextMarker("[[", nextBrackets, from));
   std::string_view literal = text.substr(0, end - (from - 1));
-  pattern.regexText += Regex::escape(literal);
+  pattern.regexParts().text += Regex::escape(literal);
   text.remove_prefix(literal.size());
 }
 
@@ -196,7 +196,7 @@ bool PatternParser::addRegex(std::string_view piece, const char *at) {
   const PieceCheck &check = checkPiece(piece);
   if (!check.isValid)
     return reportError(at ? at : piece.data(), "invalid regex: " + check.error);
-  pattern.regexText += piece;
+  pattern.regexParts().text += piece;
   nextGroup += check.groups;
   return false;
 }
@@ -209,7 +209,7 @@ bool PatternParser::addRegex(std::string_view piece, const char *at) {
 // one digit stands in for each. A regex made only of string substitutions
 // is empty until then and has nothing to check.
 bool PatternParser::checkWholeRegex() {
-  std::string whole = pattern.regexText;
+  std::string whole = pattern.regexParts().text;
   for (auto index = valueIndices.rbegin(); index != valueIndices.rend(); ++index)
     whole.insert(*index, 1, '0');
   if (whole.empty())
@@ -254,13 +254,11 @@ bool PatternParser::parseNumericBlockText(std::string_view block, bool isLegacy)
   }
   NumericVar *defined = parsed->definedVariable;
   Expression &expression = parsed->expression;
-  size_t insertIndex = pattern.regexText.size();
+  size_t insertIndex = pattern.regexParts().text.size();
   if (defined) {
-    pattern.regexText += '(';
+    pattern.regexParts().text += '(';
     ++insertIndex;
-    if (!pattern.numericVarDefs)
-      pattern.numericVarDefs = std::make_shared<NameMap<NumericVarDef>>();
-    (*pattern.numericVarDefs)[defined->name] = NumericVarDef{defined, nextGroup};
+    pattern.regexParts().numericVarDefs[defined->name] = NumericVarDef{defined, nextGroup};
     // Uses in later blocks and patterns find this definition.
     context.setNumericVar(defined->name, defined);
     ++nextGroup;
@@ -273,10 +271,10 @@ bool PatternParser::parseNumericBlockText(std::string_view block, bool isLegacy)
       return true;
   }
   if (defined)
-    pattern.regexText += ')';
+    pattern.regexParts().text += ')';
   if (expression.ast) {
     valueIndices.push_back(insertIndex);
-    pattern.substitutions.push_back(
+    pattern.regexParts().substitutions.push_back(
         context.adoptSubstitution(std::make_unique<ExpressionSubstitution>(
             &context, block, insertIndex, std::move(expression))));
   }
@@ -313,29 +311,29 @@ bool PatternParser::parseStringDefinition(std::string_view regex, std::string_vi
   if (context.numericVar(name))
     return reportError(name.data(),
                        "numeric variable with name '" + std::string(name) + "' already exists");
-  pattern.regexText += '(';
-  pattern.stringVarDefs[name] = nextGroup;
+  pattern.regexParts().text += '(';
+  pattern.regexParts().stringVarDefs[name] = nextGroup;
   context.markStringVarDefined(name);
   ++nextGroup;
   if (addRegex(regex))
     return true;
-  pattern.regexText += ')';
+  pattern.regexParts().text += ')';
   return false;
 }
 
 bool PatternParser::parseStringUse(std::string_view name) {
-  auto defined = pattern.stringVarDefs.find(name);
-  if (defined != pattern.stringVarDefs.end()) {
+  auto defined = pattern.regexParts().stringVarDefs.find(name);
+  if (defined != pattern.regexParts().stringVarDefs.end()) {
     uint32_t group = defined->second;
     if (group < 1 || group > 9)
       return reportError(name.data(), "Can't back-reference more than 9 variables");
-    pattern.regexText += '\\';
-    pattern.regexText += static_cast<char>('0' + group);
+    pattern.regexParts().text += '\\';
+    pattern.regexParts().text += static_cast<char>('0' + group);
     return false;
   }
   PatternContext &context = *pattern.context;
-  pattern.substitutions.push_back(context.adoptSubstitution(
-      std::make_unique<StringVarSubstitution>(&context, name, pattern.regexText.size())));
+  pattern.regexParts().substitutions.push_back(context.adoptSubstitution(
+      std::make_unique<StringVarSubstitution>(&context, name, pattern.regexParts().text.size())));
   return false;
 }
 
@@ -362,6 +360,17 @@ Fallible<std::string> ExpressionSubstitution::valueText() const {
   if (!value)
     return value.extractError();
   return expression.format.matchingText(*value);
+}
+
+const PatternRegex &CheckPattern::noRegex() {
+  static const PatternRegex none;
+  return none;
+}
+
+PatternRegex &CheckPattern::regexParts() {
+  if (!regex)
+    regex = context->makePatternRegex();
+  return *regex;
 }
 
 bool CheckPattern::compilePattern(std::string_view text, std::string_view prefix,

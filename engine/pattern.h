@@ -89,10 +89,46 @@ struct NumericVarDef {
   uint32_t group = 0;
 };
 
+// What only a regex pattern has, apart from the fixed-text patterns that
+// make up most check files. Owned by the PatternContext, filled only while
+// parsing, then shared by copies of the pattern.
+struct PatternRegex {
+  // The regular expression.
+  std::string text;
+  // In pattern order, so insertion indices never decrease.
+  std::vector<Substitution *> substitutions;
+  // String variables defined here, by name (byte order), to capture group.
+  // A later definition of the same name replaces the group.
+  std::map<std::string_view, uint32_t> stringVarDefs;
+  // Numeric variables defined here. Its bucket order decides which failing
+  // capture is reported first.
+  NameMap<NumericVarDef> numericVarDefs;
+};
+
+// A directive's line in the check file, or none (implicit-check-not
+// patterns), in one word: there is one per directive.
+class PatternLine {
+public:
+  PatternLine(std::optional<size_t> line) : value(line ? *line : none) {}
+  explicit operator bool() const { return value != none; }
+  size_t operator*() const { return value; }
+  operator std::optional<size_t>() const {
+    return value == none ? std::nullopt : std::optional<size_t>(value);
+  }
+  friend bool operator==(PatternLine line, size_t number) { return line.value == number; }
+
+private:
+  // No check file has this many lines.
+  static constexpr size_t none = SIZE_MAX;
+  size_t value;
+};
+
+// One pattern per directive, so it is kept small: what only regexes need is
+// behind one pointer.
 class CheckPattern {
 public:
   CheckPattern(DirectiveType type, std::optional<size_t> lineNumber, PatternContext *context)
-      : context(context), type(type), lineNumber(lineNumber) {}
+      : context(context), lineNumber(lineNumber), type(type) {}
 
   // Parses `text` (a view into a buffer of `sourceManager`) into this
   // pattern; `prefix` names the directive in messages. Returns true on error,
@@ -103,8 +139,8 @@ public:
 
   // True when the pattern defines or uses any variable.
   bool hasVariables() const {
-    return !substitutions.empty() || !stringVarDefs.empty() ||
-           (numericVarDefs && !numericVarDefs->empty());
+    return regex && (!regex->substitutions.empty() || !regex->stringVarDefs.empty() ||
+                     !regex->numericVarDefs.empty());
   }
 
   // Searches `text` and records the variables the match defines; see the
@@ -113,26 +149,35 @@ public:
   // The likely place of an intended match in `text` that failed, if any.
   std::optional<size_t> closestCandidate(std::string_view text) const;
 
+  // The regular expression when the pattern is one; empty otherwise.
+  const std::string &regexText() const { return regex ? regex->text : noRegex().text; }
+  const std::vector<Substitution *> &substitutions() const {
+    return regex ? regex->substitutions : noRegex().substitutions;
+  }
+  const std::map<std::string_view, uint32_t> &stringVarDefs() const {
+    return regex ? regex->stringVarDefs : noRegex().stringVarDefs;
+  }
+  // Null while there are none.
+  const NameMap<NumericVarDef> *numericVarDefs() const {
+    return regex && !regex->numericVarDefs.empty() ? &regex->numericVarDefs : nullptr;
+  }
+  // The regex parts for the parser to fill, made on first use.
+  PatternRegex &regexParts();
+
   // The first byte of the pattern text (trailing blanks not yet dropped).
   SourceLocation location;
   // The text to find when the pattern is a fixed string; empty otherwise.
   std::string_view fixedText;
-  // The regular expression when the pattern is one; empty otherwise.
-  std::string regexText;
-  // In pattern order, so insertion indices never decrease.
-  std::vector<Substitution *> substitutions;
-  // String variables defined here, by name (byte order), to capture group.
-  // A later definition of the same name replaces the group.
-  std::map<std::string_view, uint32_t> stringVarDefs;
-  // Numeric variables defined here; null while there are none. Filled only
-  // while parsing, then shared by copies of the pattern, because its bucket
-  // order decides which failing capture is reported first.
-  std::shared_ptr<NameMap<NumericVarDef>> numericVarDefs;
   PatternContext *context;
-  DirectiveType type;
   // Line of the directive; absent for implicit-check-not patterns.
-  std::optional<size_t> lineNumber;
+  PatternLine lineNumber;
+  DirectiveType type;
   bool ignoreCase = false;
+
+private:
+  static const PatternRegex &noRegex();
+
+  PatternRegex *regex = nullptr;
 };
 
 // The options a pattern's regex is compiled with: by the whole-regex check

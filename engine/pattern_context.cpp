@@ -196,4 +196,9 @@ Substitution *PatternContext::adoptSubstitution(std::unique_ptr<Substitution> su
   return ownedSubstitutions.back().get();
 }
 
+PatternRegex *PatternContext::makePatternRegex() {
+  ownedPatternRegexes.push_back(std::make_unique<PatternRegex>());
+  return ownedPatternRegexes.back().get();
+}
+
 } // namespace vetline

@@ -25,6 +25,7 @@ namespace vetline {
 
 class SourceManager;
 class Substitution;
+struct PatternRegex;
 
 // A numeric variable: defined by a pattern's numeric block, by a "-D#"
 // definition, first met as a use, or the @LINE pseudo-variable.
@@ -101,6 +102,9 @@ public:
 
   // Takes ownership of a substitution made by the pattern parser.
   Substitution *adoptSubstitution(std::unique_ptr<Substitution> substitution);
+  // New, empty regex parts for a pattern being parsed, owned here like
+  // substitutions.
+  PatternRegex *makePatternRegex();
 
 private:
   Error defineStringVariable(std::string_view definition, const SourceManager &sourceManager);
@@ -112,6 +116,7 @@ private:
   NumericVar *lineVar = nullptr;
   std::vector<std::unique_ptr<NumericVar>> ownedNumericVars;
   std::vector<std::unique_ptr<Substitution>> ownedSubstitutions;
+  std::vector<std::unique_ptr<PatternRegex>> ownedPatternRegexes;
 };
 
 } // namespace vetline

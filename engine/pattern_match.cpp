@@ -5,19 +5,18 @@
 // through the regex engine once over the whole text. The fuzzy search tries
 // at most 4096 start offsets and computes each edit distance only up to the
 // best distance that could still win, along diagonals shared between
-// offsets (see CappedEditDistance).
+// offsets (see CappedEditDistance in support/edit_distance.h).
 // Tested by pattern_match_test.cpp.
 #include "engine/pattern_match.h"
 
 #include "engine/engine_errors.h"
 #include "engine/pattern_context.h"
+#include "support/edit_distance.h"
 #include "support/format.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -97,10 +96,10 @@ Error locateSubstitutionError(Error error, const Substitution &substitution,
 // every substitution error, in pattern order.
 Fallible<std::string> substituteValues(const CheckPattern &pattern,
                                        const SourceManager &sourceManager) {
-  std::string working = pattern.regexText;
+  std::string working = pattern.regexText();
   Error errors;
   size_t shift = 0;
-  for (const Substitution *substitution : pattern.substitutions) {
+  for (const Substitution *substitution : pattern.substitutions()) {
     Fallible<std::string> value = substitution->valueText();
     if (!value) {
       errors =
@@ -114,29 +113,6 @@ Fallible<std::string> substituteValues(const CheckPattern &pattern,
   if (errors)
     return errors;
   return working;
-}
-
-bool isEscapable(char c) { return c == '\0' || std::strchr("()^$|*+?.[]\\{}", c) != nullptr; }
-
-// The text matched by a regex made only of escaped literal bytes (as
-// substituted values and escaped pattern text are); none when the regex
-// holds any operator.
-std::optional<std::string> literalOf(std::string_view regex) {
-  std::string literal;
-  literal.reserve(regex.size());
-  for (size_t i = 0; i < regex.size(); ++i) {
-    char c = regex[i];
-    if (c == '\\') {
-      if (i + 1 == regex.size() || !isEscapable(regex[i + 1]))
-        return std::nullopt;
-      literal += regex[++i];
-    } else if (isEscapable(c)) {
-      return std::nullopt;
-    } else {
-      literal += c;
-    }
-  }
-  return literal;
 }
 
 Error regexError(const CheckPattern &pattern, const SourceManager &sourceManager,
@@ -156,7 +132,7 @@ std::string_view captureOf(const std::vector<std::string_view> &groups, uint32_t
 void recordStringCaptures(const CheckPattern &pattern,
                           const std::vector<std::string_view> &groups) {
   PatternContext &context = *pattern.context;
-  for (const auto &[name, group] : pattern.stringVarDefs)
+  for (const auto &[name, group] : pattern.stringVarDefs())
     context.setStringValue(name, captureOf(groups, group));
 }
 
@@ -166,10 +142,10 @@ void recordStringCaptures(const CheckPattern &pattern,
 Error convertNumericCaptures(const CheckPattern &pattern,
                              const std::vector<std::string_view> &groups,
                              const SourceManager &sourceManager) {
-  if (!pattern.numericVarDefs)
+  if (!pattern.numericVarDefs())
     return success();
   PatternContext &context = *pattern.context;
-  for (const auto &entry : *pattern.numericVarDefs) {
+  for (const auto &entry : *pattern.numericVarDefs()) {
     NumericVar *variable = entry.value.variable;
     std::string_view text = captureOf(groups, entry.value.group);
     Fallible<ExprValue> value = variable->format.valueFromText(text, sourceManager);
@@ -204,140 +180,11 @@ MatchOutcome matchRegex(const CheckPattern &pattern, const Regex &regex, std::st
   return outcome;
 }
 
-// Edit distances between the example and candidates that all lie in one
-// text, each capped at a limit: min(distance, limit + 1). The distance is
-// found along diagonals (Ukkonen's furthest-reaching points), so a
-// candidate costs O(limit^2) slides instead of O(limit * length) cells,
-// and each slide compares eight bytes at a time. Candidates at nearby
-// offsets share diagonals of the text, so the last run of equal bytes found
-// on each diagonal is kept and answers later slides that start inside it:
-// periodic text, where every offset is a near miss, is compared only once.
-class CappedEditDistance {
-public:
-  CappedEditDistance(std::string_view text, std::string_view example, size_t offsets,
-                     uint32_t maxLimit)
-      : text(text), example(example), margin(size_t{maxLimit} + 1),
-        runs(offsets + 2 * margin + 1) {}
-
-  // min(distance(example, text.substr(offset, length)), limit + 1);
-  // limit at most the constructor's maxLimit.
-  uint32_t distance(size_t offset, size_t length, uint32_t limit) {
-    size_t m = example.size();
-    size_t n = length;
-    uint32_t beyond = limit + 1;
-    if ((m > n ? m - n : n - m) > limit)
-      return beyond;
-    // furthest[d + limit + 1]: the furthest example position reached on
-    // diagonal d (candidate position minus example position) with the
-    // current number of edits; `unreached` where none has been yet.
-    furthest.assign(2 * size_t{limit} + 3, unreached);
-    ptrdiff_t target = static_cast<ptrdiff_t>(n) - static_cast<ptrdiff_t>(m);
-    ptrdiff_t k = static_cast<ptrdiff_t>(limit);
-    auto at = [&](ptrdiff_t d) -> ptrdiff_t & { return furthest[static_cast<size_t>(d + k + 1)]; };
-    previous = furthest;
-    for (ptrdiff_t edits = 0; edits <= k; ++edits) {
-      ptrdiff_t low = std::max<ptrdiff_t>(-edits, -static_cast<ptrdiff_t>(m));
-      ptrdiff_t high = std::min<ptrdiff_t>(edits, static_cast<ptrdiff_t>(n));
-      for (ptrdiff_t d = low; d <= high; ++d) {
-        ptrdiff_t i;
-        if (edits == 0) {
-          i = 0;
-        } else {
-          auto before = [&](ptrdiff_t diagonal) {
-            return previous[static_cast<size_t>(diagonal + k + 1)];
-          };
-          i = unreached;
-          if (before(d) != unreached)
-            i = std::max(i, before(d) + 1); // replace
-          if (d - 1 >= -k && before(d - 1) != unreached)
-            i = std::max(i, before(d - 1)); // insert into the example
-          if (d + 1 <= k && before(d + 1) != unreached)
-            i = std::max(i, before(d + 1) + 1); // delete from the example
-          if (i == unreached)
-            continue;
-        }
-        i = std::max<ptrdiff_t>(i, -d);
-        i = std::min<ptrdiff_t>(i, std::min<ptrdiff_t>(static_cast<ptrdiff_t>(m),
-                                                       static_cast<ptrdiff_t>(n) - d));
-        at(d) = slide(offset, n, static_cast<size_t>(i), d);
-      }
-      if (target >= low && target <= high && at(target) != unreached &&
-          at(target) >= static_cast<ptrdiff_t>(m))
-        return static_cast<uint32_t>(edits);
-      previous = furthest;
-    }
-    return beyond;
-  }
-
-private:
-  static constexpr ptrdiff_t unreached = std::numeric_limits<ptrdiff_t>::min() / 4;
-
-  struct Run {
-    size_t from = 1;
-    size_t to = 0; // from > to: nothing known yet
-  };
-
-  // The first example position at or after `i` where the example and the
-  // candidate at `offset` (of length n) differ on diagonal d, or the end of
-  // either.
-  ptrdiff_t slide(size_t offset, size_t n, size_t i, ptrdiff_t d) {
-    size_t limitInCandidate = static_cast<size_t>(static_cast<ptrdiff_t>(n) - d);
-    if (i >= limitInCandidate || i >= example.size())
-      return static_cast<ptrdiff_t>(i);
-    // The text position of example position 0 on this diagonal (negative
-    // before the text starts; positions compared are never before it).
-    ptrdiff_t base = static_cast<ptrdiff_t>(offset) + d;
-    Run &run = runs[static_cast<size_t>(base + static_cast<ptrdiff_t>(margin))];
-    size_t end;
-    if (run.from <= i && i <= run.to) {
-      end = run.to;
-    } else {
-      end = equalRunEnd(i, base);
-      run = {i, end};
-    }
-    return static_cast<ptrdiff_t>(std::min(end, limitInCandidate));
-  }
-
-  // The first position p >= i with example[p] != text[p + base], bounded by
-  // the example's and the text's ends.
-  size_t equalRunEnd(size_t i, ptrdiff_t base) const {
-    size_t end = std::min(example.size(),
-                          static_cast<size_t>(static_cast<ptrdiff_t>(text.size()) - base));
-    const char *shifted = text.data() + (base + static_cast<ptrdiff_t>(i));
-    while (i + 8 <= end) {
-      uint64_t a;
-      uint64_t b;
-      std::memcpy(&a, example.data() + i, 8);
-      std::memcpy(&b, shifted, 8);
-      if (a != b) {
-        if constexpr (std::endian::native == std::endian::little)
-          return i + static_cast<size_t>(std::countr_zero(a ^ b) / 8);
-        else
-          return i + static_cast<size_t>(std::countl_zero(a ^ b) / 8);
-      }
-      i += 8;
-      shifted += 8;
-    }
-    while (i < end && example[i] == *shifted) {
-      ++i;
-      ++shifted;
-    }
-    return i;
-  }
-
-  std::string_view text;
-  std::string_view example;
-  size_t margin;
-  std::vector<Run> runs;
-  std::vector<ptrdiff_t> furthest;
-  std::vector<ptrdiff_t> previous;
-};
-
 } // namespace
 
 const Regex &RegexCache::regexFor(const CheckPattern &pattern) {
   RegexOptions options = regexOptionsOf(pattern);
-  std::string key = pattern.regexText;
+  std::string key = pattern.regexText();
   key += static_cast<char>('0' + static_cast<unsigned>(options));
   // Most regexes of a long check file are searched once and never again;
   // keeping every one of them would cost about a kilobyte per directive.
@@ -348,7 +195,7 @@ const Regex &RegexCache::regexFor(const CheckPattern &pattern) {
     compiled.clear();
   std::unique_ptr<Regex> &slot = compiled[key];
   if (!slot)
-    slot = std::make_unique<Regex>(pattern.regexText, options);
+    slot = std::make_unique<Regex>(pattern.regexText(), options);
   return *slot;
 }
 
@@ -374,7 +221,7 @@ MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text
       return MatchOutcome::failed(newError<NoMatchError>());
     return MatchOutcome::found(position, pattern.fixedText.size());
   }
-  if (!pattern.substitutions.empty()) {
+  if (!pattern.substitutions().empty()) {
     PatternContext &context = *pattern.context;
     if (pattern.lineNumber && context.lineVariable())
       context.setNumericValue(context.lineVariable(), ExprValue::fromUnsigned(*pattern.lineNumber),
@@ -386,7 +233,7 @@ MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text
     // them like fixed text instead of compiling a regex for every search.
     // The first occurrence is what the regex would match; an empty text is
     // left to the regex engine, which refuses it.
-    std::optional<std::string> literal = literalOf(*regexText);
+    std::optional<std::string> literal = Regex::unescape(*regexText);
     if (literal && !literal->empty()) {
       size_t position = findFixedText(text, *literal, pattern.ignoreCase);
       if (position == std::string_view::npos)
@@ -398,30 +245,13 @@ MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text
   }
   if (cache)
     return matchRegex(pattern, cache->regexFor(pattern), text, sourceManager);
-  Regex regex(pattern.regexText, regexOptionsOf(pattern));
+  Regex regex(pattern.regexText(), regexOptionsOf(pattern));
   return matchRegex(pattern, regex, text, sourceManager);
 }
 
 MatchOutcome CheckPattern::findMatch(std::string_view text,
                                      const SourceManager &sourceManager) const {
   return findPatternMatch(*this, text, sourceManager, nullptr);
-}
-
-uint32_t editDistance(std::string_view from, std::string_view to) {
-  std::vector<uint32_t> row(to.size() + 1);
-  for (size_t j = 0; j <= to.size(); ++j)
-    row[j] = static_cast<uint32_t>(j);
-  for (size_t i = 1; i <= from.size(); ++i) {
-    uint32_t diagonal = row[0];
-    row[0] = static_cast<uint32_t>(i);
-    for (size_t j = 1; j <= to.size(); ++j) {
-      uint32_t cost = diagonal + (from[i - 1] == to[j - 1] ? 0 : 1);
-      cost = std::min(cost, std::min(row[j], row[j - 1]) + 1);
-      diagonal = row[j];
-      row[j] = cost;
-    }
-  }
-  return row[to.size()];
 }
 
 std::optional<size_t> closestCandidateIn(std::string_view text, std::string_view example) {
@@ -464,7 +294,7 @@ std::optional<size_t> closestCandidateIn(std::string_view text, std::string_view
 }
 
 std::optional<size_t> CheckPattern::closestCandidate(std::string_view text) const {
-  return closestCandidateIn(text, fixedText.empty() ? std::string_view(regexText) : fixedText);
+  return closestCandidateIn(text, fixedText.empty() ? std::string_view(regexText()) : fixedText);
 }
 
 } // namespace vetline

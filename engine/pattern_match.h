@@ -72,9 +72,6 @@ MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text
 // byte exactly.
 size_t findFixedText(std::string_view haystack, std::string_view needle, bool ignoreCase);
 
-// Levenshtein distance (insert, delete, replace each cost 1).
-uint32_t editDistance(std::string_view from, std::string_view to);
-
 // The fuzzy search behind CheckPattern::closestCandidate, with `example` the
 // pattern's fixed text or stored regex: the start offset (among the first
 // 4096) whose line best resembles it, weighing one edit against 100 lines.

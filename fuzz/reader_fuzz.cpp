@@ -77,5 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       if (!isInside(sources, pattern.location))
         std::abort();
   }
+  for (const CheckPattern &pattern : engine.implicitNotPatterns())
+    if (!isInside(sources, pattern.location))
+      std::abort();
   return 0;
 }

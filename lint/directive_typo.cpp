@@ -8,7 +8,7 @@
 #include "lint/directive_typo.h"
 
 #include "engine/directive_type.h"
-#include "support/cmdline/parser.h"
+#include "support/edit_distance.h"
 #include "support/format.h"
 
 #include <algorithm>
@@ -86,7 +86,8 @@ bool isWithinEdits(std::string_view a, std::string_view b, size_t limit) {
   size_t longer = std::max(a.size(), b.size());
   if (longer - std::min(a.size(), b.size()) > limit)
     return false;
-  return cl::editDistance(a, b) <= limit || (limit >= 1 && isNeighbourSwap(a, b));
+  return boundedEditDistance(a, b, static_cast<uint32_t>(limit)) <= limit ||
+         (limit >= 1 && isNeighbourSwap(a, b));
 }
 
 bool isNear(std::string_view word, const Spelling &spelling) {

@@ -16,30 +16,12 @@ std::string_view strip(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-// Reads an unsigned number with its radix prefix ("0x", "0b", "0o", or a
-// leading '0' before a digit for octal) from the front of `text`. On
-// failure `text` is left as it was.
+// An unsigned number with its radix prefix from the front of `text`, in
+// the range of `unsigned`; on failure `text` is left as it was.
 bool consumeUnsigned(std::string_view &text, unsigned &value) {
   std::string_view rest = text;
-  unsigned radix = 10;
-  if (rest.size() >= 2 && rest[0] == '0') {
-    char marker = rest[1];
-    if (marker == 'x' || marker == 'X') {
-      radix = 16;
-      rest.remove_prefix(2);
-    } else if (marker == 'b' || marker == 'B') {
-      radix = 2;
-      rest.remove_prefix(2);
-    } else if (marker == 'o') {
-      radix = 8;
-      rest.remove_prefix(2);
-    } else if (marker >= '0' && marker <= '9') {
-      radix = 8;
-      rest.remove_prefix(1);
-    }
-  }
   uint64_t result = 0;
-  if (!consumeDigits(rest, radix, result) || result > std::numeric_limits<unsigned>::max())
+  if (!consumeRadixNumber(rest, result) || result > std::numeric_limits<unsigned>::max())
     return false;
   text = rest;
   value = static_cast<unsigned>(result);
@@ -192,6 +174,45 @@ bool consumeDigits(std::string_view &text, unsigned radix, uint64_t &value) {
   if (i == 0)
     return false;
   text.remove_prefix(i);
+  value = result;
+  return true;
+}
+
+unsigned consumeRadixPrefix(std::string_view &text) {
+  if (text.size() < 2 || text[0] != '0')
+    return 10;
+  char marker = text[1];
+  unsigned radix = 10;
+  size_t prefixLength = 2;
+  if (marker == 'x' || marker == 'X') {
+    radix = 16;
+  } else if (marker == 'b' || marker == 'B') {
+    radix = 2;
+  } else if (marker == 'o') {
+    radix = 8;
+  } else if (marker >= '0' && marker <= '9') {
+    radix = 8;
+    prefixLength = 1;
+  } else {
+    return 10;
+  }
+  text.remove_prefix(prefixLength);
+  return radix;
+}
+
+bool consumeRadixNumber(std::string_view &text, uint64_t &value) {
+  std::string_view rest = text;
+  unsigned radix = consumeRadixPrefix(rest);
+  if (!consumeDigits(rest, radix, value))
+    return false;
+  text = rest;
+  return true;
+}
+
+bool parseRadixNumber(std::string_view text, uint64_t &value) {
+  uint64_t result = 0;
+  if (!consumeRadixNumber(text, result) || !text.empty())
+    return false;
   value = result;
   return true;
 }

@@ -32,6 +32,19 @@ int digitValue(char c);
 // values and numeric expressions all use it.
 bool consumeDigits(std::string_view &text, unsigned radix, uint64_t &value);
 
+// The radix that a prefix at the front of `text` names, with the prefix
+// removed: "0x" or "0X" 16, "0b" or "0B" 2, "0o" 8, a '0' before another
+// decimal digit 8 (only the '0' goes). Otherwise 10, and `text` stays.
+unsigned consumeRadixPrefix(std::string_view &text);
+
+// An unsigned number with its radix prefix, as consumeDigits reads digits:
+// true when it was read and fits 64 bits, `text` then advanced past it,
+// otherwise left alone. No sign, no blanks: "0x" alone and "08" fail.
+bool consumeRadixNumber(std::string_view &text, uint64_t &value);
+
+// The same for the whole of `text`: false when anything follows the number.
+bool parseRadixNumber(std::string_view text, uint64_t &value);
+
 enum class FieldKind { Empty = 0, Replacement = 1, Literal = 2 };
 
 enum class FieldAlign { Left = 0, Center = 1, Right = 2 };

@@ -1,6 +1,7 @@
 #include "support/output_stream.h"
 
 #include "support/error.h"
+#include "support/system_calls.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -409,10 +410,14 @@ void FdOutputStream::deliver(const char *bytes, size_t count) {
   position += count;
   while (count != 0) {
     size_t chunk = std::min<size_t>(count, INT32_MAX);
-    ssize_t written = ::write(fd, bytes, chunk);
+    ssize_t written = systemCalls().write(fd, bytes, chunk);
     if (written < 0) {
-      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+      if (errno == EINTR)
         continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        waitUntilWritable(fd);
+        continue;
+      }
       recordError(std::error_code(errno, std::generic_category()));
       return;
     }

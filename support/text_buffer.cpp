@@ -1,10 +1,12 @@
 #include "support/text_buffer.h"
 
 #include "support/error.h"
+#include "support/system_calls.h"
 
 #include <cerrno>
 #include <csetjmp>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -22,6 +24,9 @@ namespace {
 // address space for no gain.
 constexpr size_t minimumMappedSize = 16 * 1024;
 constexpr size_t streamChunk = 16 * 1024;
+// Owned bytes from this size on get anonymous pages of their own, aligned
+// so that the system may back them with huge pages of this size.
+constexpr size_t hugePageSize = 2 * 1024 * 1024;
 
 std::error_code errnoCode(int number) { return {number, std::generic_category()}; }
 
@@ -51,11 +56,19 @@ public:
   OwnedBuffer(std::string_view name, const char *start, const char *end)
       : TextBuffer(name, start, end) {}
   TextBufferKind kind() const override { return TextBufferKind::Owned; }
-  // A file that shrank while being read keeps only the bytes that were there.
-  void shrinkTo(size_t newSize) {
-    const_cast<char *>(bufferStart())[newSize] = '\0';
-    setEnd(bufferStart() + newSize);
-  }
+};
+
+// Owned bytes in an anonymous mapping of their own (see hugePageSize); the
+// object and its name live in a small allocation as usual.
+class PagesBuffer final : public TextBuffer {
+public:
+  PagesBuffer(std::string_view name, char *pages, size_t pagesSize, size_t size)
+      : TextBuffer(name, pages, pages + size), pagesSize(pagesSize) {}
+  ~PagesBuffer() override { ::munmap(const_cast<char *>(bufferStart()), pagesSize); }
+  TextBufferKind kind() const override { return TextBufferKind::Owned; }
+
+private:
+  size_t pagesSize;
 };
 
 // Keeps its own descriptor of the file, to tell after the bytes were read
@@ -126,34 +139,47 @@ OwnedBuffer *allocateOwned(std::string_view name, size_t size) {
       OwnedBuffer(placement.name, placement.bytes, placement.bytes + size);
 }
 
-int openReadOnly(const std::string &path) {
-  int fd;
-  do
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  while (fd < 0 && errno == EINTR);
-  return fd;
+// `length` bytes (whole pages) of fresh anonymous memory starting on a huge
+// page boundary, advised to use huge pages; null when the system refuses.
+char *mapHugePages(size_t length) {
+  // Map one huge page more than needed and cut off what lies outside the
+  // aligned part.
+  size_t mapped = length + hugePageSize;
+  void *mapping =
+      ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapping == MAP_FAILED)
+    return nullptr;
+  char *first = static_cast<char *>(mapping);
+  uintptr_t address = reinterpret_cast<uintptr_t>(first);
+  char *aligned = first + ((hugePageSize - address % hugePageSize) % hugePageSize);
+  if (aligned > first)
+    ::munmap(first, size_t(aligned - first));
+  size_t tail = mapped - size_t(aligned - first) - length;
+  if (tail > 0)
+    ::munmap(aligned + length, tail);
+  // Only advice: without huge pages the memory works all the same. A
+  // partly used last huge page would count in full, so it stays in small
+  // pages.
+  if (size_t whole = length / hugePageSize * hugePageSize; whole > 0)
+    ::madvise(aligned, whole, MADV_HUGEPAGE);
+  return aligned;
 }
 
-// Some systems refuse reads larger than the largest signed size; one
-// gigabyte at a time is plenty.
-constexpr size_t largestRead = size_t{1} << 30;
-
-ssize_t readRetrying(int fd, char *into, size_t count) {
-  count = count < largestRead ? count : largestRead;
-  ssize_t got;
-  do
-    got = ::read(fd, into, count);
-  while (got < 0 && errno == EINTR);
-  return got;
-}
-
-ssize_t preadRetrying(int fd, char *into, size_t count, off_t offset) {
-  count = count < largestRead ? count : largestRead;
-  ssize_t got;
-  do
-    got = ::pread(fd, into, count, offset);
-  while (got < 0 && errno == EINTR);
-  return got;
+// An owned buffer of `size` bytes plus a terminating zero, bytes not yet
+// filled in, whose bytes are in pages of their own when large; null when
+// memory is short.
+TextBuffer *allocateWritable(std::string_view name, size_t size) {
+  if (size < hugePageSize || size > SIZE_MAX - 2 * hugePageSize)
+    return allocateOwned(name, size);
+  size_t length = (size + pageSize()) / pageSize() * pageSize();
+  Placement<PagesBuffer> placement = allocatePlacement<PagesBuffer>(name, 0);
+  char *pages = placement.storage ? mapHugePages(length) : nullptr;
+  if (!pages) {
+    std::free(placement.storage);
+    return allocateOwned(name, size);
+  }
+  pages[size] = '\0';
+  return new (placement.storage) PagesBuffer(placement.name, pages, length, size);
 }
 
 // Raw storage laid out like an owned buffer (object, name, bytes, zero),
@@ -232,19 +258,43 @@ size_t remainingSizeHint(int fd) {
   return static_cast<size_t>(status.st_size - offset);
 }
 
-// Standard input, pipes, terminals and character devices: their size
-// cannot be trusted, so read until end of file.
-BufferOrError readStream(int fd, std::string_view name) {
-  StreamStorage storage(name);
-  // With a size hint the whole of a redirected file fits in the first
-  // block, and the final read that sees the end needs no growth.
-  size_t hint = remainingSizeHint(fd);
-  // A redirected regular file has a size to hold it to; a pipe does not.
-  int64_t sizeBefore = hint > 0 ? currentSize(fd) : -1;
+// The `size` bytes a regular file `fd` holds after its offset, which it
+// had when its size was `sizeBefore`: any other count of bytes before the
+// end of the file means it changed meanwhile.
+BufferOrError readRestOfFile(int fd, std::string_view name, size_t size, int64_t sizeBefore) {
   announceBytesRead(name);
-  size_t first = hint > SIZE_MAX - streamChunk ? hint : hint + streamChunk;
-  if (!storage.reserveMore(first))
+  TextBuffer *buffer = allocateWritable(name, size);
+  if (!buffer)
     return errnoCode(ENOMEM);
+  std::unique_ptr<TextBuffer> owner(buffer);
+  char *bytes = buffer->writableBytes();
+  size_t done = 0;
+  while (done < size) {
+    ssize_t got = readRetrying(fd, bytes + done, size - done);
+    if (got < 0)
+      return errnoCode(errno);
+    if (got == 0)
+      return fileChangedError();
+    done += static_cast<size_t>(got);
+  }
+  char beyond;
+  ssize_t more = readRetrying(fd, &beyond, 1);
+  if (more < 0)
+    return errnoCode(errno);
+  if (more > 0 || currentSize(fd) != sizeBefore)
+    return fileChangedError();
+  return owner;
+}
+
+// Standard input, pipes, terminals and character devices: their size
+// cannot be trusted, so read until end of file. A redirected regular file
+// is the exception: its size after the offset gives the room to read into.
+BufferOrError readStream(int fd, std::string_view name) {
+  size_t hint = remainingSizeHint(fd);
+  if (hint > 0)
+    return readRestOfFile(fd, name, hint, currentSize(fd));
+  StreamStorage storage(name);
+  announceBytesRead(name);
   for (;;) {
     if (!storage.reserveMore(streamChunk))
       return errnoCode(ENOMEM);
@@ -255,8 +305,6 @@ BufferOrError readStream(int fd, std::string_view name) {
       break;
     storage.commit(static_cast<size_t>(got));
   }
-  if (sizeBefore >= 0 && currentSize(fd) != sizeBefore)
-    return fileChangedError();
   OwnedBuffer *buffer = storage.finish();
   if (!buffer)
     return errnoCode(ENOMEM);
@@ -357,6 +405,14 @@ bool shouldMap(size_t size, bool requiresNullTerminator) {
 
 void TextBuffer::operator delete(void *storage) { std::free(storage); }
 
+void TextBuffer::shrinkTo(size_t newSize) {
+  char *bytes = writableBytes();
+  if (!bytes || newSize > size())
+    return;
+  bytes[newSize] = '\0';
+  end = start + newSize;
+}
+
 std::error_code fileChangedError() {
   static const TextBufferCategory category;
   return {1, category};
@@ -385,11 +441,11 @@ size_t pageSize() {
 }
 
 BufferOrError readFileBytes(int fd, std::string_view name, size_t size) {
-  OwnedBuffer *buffer = allocateOwned(name, size);
+  TextBuffer *buffer = allocateWritable(name, size);
   if (!buffer)
     return errnoCode(ENOMEM);
   std::unique_ptr<TextBuffer> owner(buffer);
-  char *bytes = const_cast<char *>(buffer->bufferStart());
+  char *bytes = buffer->writableBytes();
   size_t done = 0;
   while (done < size) {
     ssize_t got = preadRetrying(fd, bytes + done, size - done, static_cast<off_t>(done));
@@ -404,7 +460,10 @@ BufferOrError readFileBytes(int fd, std::string_view name, size_t size) {
   return owner;
 }
 
-BufferOrError readOpenFile(int fd, std::string_view name, bool requiresNullTerminator) {
+namespace {
+
+BufferOrError readOpenFileMapping(int fd, std::string_view name, bool requiresNullTerminator,
+                                  bool mayMap) {
   struct stat status;
   if (::fstat(fd, &status) != 0)
     return errnoCode(errno);
@@ -415,7 +474,7 @@ BufferOrError readOpenFile(int fd, std::string_view name, bool requiresNullTermi
   if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) >= SIZE_MAX)
     return errnoCode(EFBIG);
   size_t size = static_cast<size_t>(status.st_size);
-  if (shouldMap(size, requiresNullTerminator)) {
+  if (mayMap && shouldMap(size, requiresNullTerminator)) {
     if (std::unique_ptr<TextBuffer> mapped = mapFile(fd, name, size, requiresNullTerminator))
       return mapped;
   }
@@ -428,8 +487,8 @@ BufferOrError readOpenFile(int fd, std::string_view name, bool requiresNullTermi
   return read;
 }
 
-BufferOrError readFileOrStdin(std::string_view name, bool isText, bool requiresNullTerminator) {
-  (void)isText; // No newline translation on POSIX systems.
+BufferOrError readFileOrStdinMapping(std::string_view name, bool requiresNullTerminator,
+                                     bool mayMap) {
   if (name == "-")
     return readStream(STDIN_FILENO, "<stdin>");
   // A name with an embedded zero would silently open a different file.
@@ -438,9 +497,24 @@ BufferOrError readFileOrStdin(std::string_view name, bool isText, bool requiresN
   int fd = openReadOnly(std::string(name));
   if (fd < 0)
     return errnoCode(errno);
-  BufferOrError result = readOpenFile(fd, name, requiresNullTerminator);
+  BufferOrError result = readOpenFileMapping(fd, name, requiresNullTerminator, mayMap);
   ::close(fd);
   return result;
+}
+
+} // namespace
+
+BufferOrError readOpenFile(int fd, std::string_view name, bool requiresNullTerminator) {
+  return readOpenFileMapping(fd, name, requiresNullTerminator, true);
+}
+
+BufferOrError readFileOrStdin(std::string_view name, bool isText, bool requiresNullTerminator) {
+  (void)isText; // No newline translation on POSIX systems.
+  return readFileOrStdinMapping(name, requiresNullTerminator, true);
+}
+
+BufferOrError readWritableFileOrStdin(std::string_view name) {
+  return readFileOrStdinMapping(name, true, false);
 }
 
 std::unique_ptr<TextBuffer> makeTextBufferView(std::string_view text, std::string_view name,

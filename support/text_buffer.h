@@ -9,6 +9,13 @@
 // by readFileOrStdin always have a zero byte right after their last byte, so
 // the text may be handed to routines that stop at a NUL.
 //
+// A reader that rewrites the text anyway (the tool canonicalises it) uses
+// readWritableFileOrStdin: no mapping, and the bytes are rewritten in place
+// before anything views them, so the run holds one copy of each file. Owned
+// bytes of 2 MB and more live in their own anonymous pages, huge pages where
+// the system offers them: faulting memory in 4 KB at a time costs more than
+// reading the file.
+//
 // Surprising: a mapped file that another process truncates kills a reader
 // of the vanished pages with SIGBUS, so the bytes of a file buffer are read
 // through readBufferGuarded, which turns that into fileChangedError().
@@ -42,6 +49,15 @@ public:
 
   virtual TextBufferKind kind() const = 0;
 
+  // The bytes of an owned buffer, to be rewritten in place before anything
+  // views them; null for mapped and view buffers.
+  char *writableBytes() {
+    return kind() == TextBufferKind::Owned ? const_cast<char *>(start) : nullptr;
+  }
+  // Ends an owned buffer after its first `newSize` bytes (at most its size)
+  // and puts a zero byte after them.
+  void shrinkTo(size_t newSize);
+
   // Buffers are placed into raw storage shared with their name and bytes;
   // deleting one must release that storage, whatever the dynamic type.
   static void operator delete(void *storage);
@@ -49,8 +65,6 @@ public:
 protected:
   TextBuffer(std::string_view name, const char *start, const char *end)
       : name(name), start(start), end(end) {}
-
-  void setEnd(const char *newEnd) { end = newEnd; }
 
 private:
   std::string_view name;
@@ -90,6 +104,10 @@ size_t pageSize();
 BufferOrError readFileOrStdin(std::string_view name, bool isText = true,
                               bool requiresNullTerminator = true);
 
+// Like readFileOrStdin, but never maps: the result is always an owned
+// buffer, followed by a zero byte, whose writableBytes may be rewritten.
+BufferOrError readWritableFileOrStdin(std::string_view name);
+
 // The steps of readFileOrStdin after the open, for callers that already hold
 // a descriptor (which stays open). Regular files and block devices are
 // mapped or read by size; anything else is read to its end.
@@ -101,7 +119,8 @@ std::error_code fileChangedError();
 
 // Reads `size` bytes from offset 0 of `fd` into an owned buffer. A file that
 // turns out shorter (it shrank since its size was taken) gives a buffer of
-// the bytes that were there, still followed by a zero byte.
+// the bytes that were there, still followed by a zero byte. The reads fill
+// memory that was never written before: nothing is cleared first.
 BufferOrError readFileBytes(int fd, std::string_view name, size_t size);
 
 // Runs `read(context)`, the one pass over the bytes of `buffer` (a copy of

@@ -9,7 +9,6 @@
 #include "support/format.h"
 #include "support/output_stream.h"
 #include "support/process/crash_report.h"
-#include "support/small_vector.h"
 #include "support/source_manager.h"
 #include "support/text_buffer.h"
 #include "tool/arguments.h"
@@ -74,23 +73,16 @@ void echoCommandLine(int argc, char **argv) {
   errors << "\n";
 }
 
-// Canonicalises `buffer` into `text` (stored in `storage`) and registers
-// the result under the buffer's name. A file that changed while it was
-// copied gives its error, and nothing is registered.
-std::error_code addCanonicalBuffer(const CheckEngine &engine, SourceManager &sourceManager,
-                                   const TextBuffer &buffer, SmallVectorImpl<char> &storage,
-                                   std::string_view &text, unsigned *bufferNumber) {
-  // The copy is the one pass over a mapped file's pages, so it is the read
-  // that a truncation of the file can break. canonicalizeBuffer keeps no
-  // object with a destructor, so a fault may leave it by a jump.
-  std::error_code changed =
-      readBufferGuarded(buffer, [&] { text = engine.canonicalizeBuffer(buffer, storage); });
-  if (changed)
-    return changed;
-  unsigned number = sourceManager.addBuffer(makeTextBufferView(text, buffer.identifier(), true));
+// Canonicalises the bytes read in place and registers the buffer, which
+// holds the canonical text from then on, under its own name: the run keeps
+// one copy of each file.
+std::string_view addCanonicalBuffer(const CheckEngine &engine, SourceManager &sourceManager,
+                                    BufferOrError &read, unsigned *bufferNumber) {
+  std::string_view text = engine.canonicalizeInPlace(*read);
+  unsigned number = sourceManager.addBuffer(read.take());
   if (bufferNumber)
     *bufferNumber = number;
-  return {};
+  return text;
 }
 
 // `kind` is text::kindCheck or text::kindInput.
@@ -116,23 +108,17 @@ int runCheck(int argc, char **argv, DriverArguments &args, const DumpSettings &d
     return 2;
 
   SourceManager sourceManager;
-  BufferOrError checkFile = readFileOrStdin(args.checkFile, true, true);
+  BufferOrError checkFile = readWritableFileOrStdin(args.checkFile);
   if (!checkFile)
     return reportUnreadable(text::kindCheck, args.checkFile, checkFile.error());
-  SmallVector<char, 4096> checkStorage;
   unsigned checkBufferNumber = 0;
-  std::string_view checkText;
-  if (std::error_code changed = addCanonicalBuffer(engine, sourceManager, *checkFile,
-                                                   checkStorage, checkText, &checkBufferNumber))
-    return reportUnreadable(text::kindCheck, args.checkFile, changed);
-  // Everything from here on reads the canonical copy; the file's own bytes
-  // would only add their size to the run's memory.
-  checkFile.take().reset();
+  std::string_view checkText =
+      addCanonicalBuffer(engine, sourceManager, checkFile, &checkBufferNumber);
   ImplicitBufferRange implicitBuffers;
   if (engine.loadDirectives(sourceManager, checkText, *prefixRegex, &implicitBuffers))
     return 2;
 
-  BufferOrError inputFile = readFileOrStdin(args.inputFile, true, true);
+  BufferOrError inputFile = readWritableFileOrStdin(args.inputFile);
   if (args.inputFile == "-")
     args.inputFile = text::standardInputName;
   if (!inputFile)
@@ -142,12 +128,7 @@ int runCheck(int argc, char **argv, DriverArguments &args, const DumpSettings &d
     echoCommandLine(argc, argv);
     return 2;
   }
-  SmallVector<char, 4096> inputStorage;
-  std::string_view inputText;
-  if (std::error_code changed =
-          addCanonicalBuffer(engine, sourceManager, *inputFile, inputStorage, inputText, nullptr))
-    return reportUnreadable(text::kindInput, args.inputFile, changed);
-  inputFile.take().reset();
+  std::string_view inputText = addCanonicalBuffer(engine, sourceManager, inputFile, nullptr);
 
   MatchDiagList diags;
   bool passed = engine.verifyInput(sourceManager, inputText,

@@ -106,29 +106,6 @@ void printValueLine(std::string &out, const Option &option, std::string_view val
 
 // ---- Enumerated options ----
 
-const EnumValueEntry *EnumTable::find(std::string_view text) const {
-  for (const EnumValueEntry &entry : entries)
-    if (entry.name == text)
-      return &entry;
-  return nullptr;
-}
-
-const EnumValueEntry *EnumTable::findNumber(int number) const {
-  for (const EnumValueEntry &entry : entries)
-    if (entry.number == number)
-      return &entry;
-  return nullptr;
-}
-
-bool EnumTable::parseNumber(Option &o, std::string_view argName, std::string_view text,
-                            int &number) const {
-  const EnumValueEntry *entry = find(text);
-  if (!entry)
-    return o.error(quotedMessage("Cannot find option named '", text, "'!"), argName);
-  number = entry->number;
-  return false;
-}
-
 namespace {
 
 size_t entryWidth(const EnumValueEntry &entry) {

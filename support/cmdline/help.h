@@ -8,14 +8,18 @@
 // registry's extra help paragraphs, so a second help prints none.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace vetline {
 class OutputStream;
 }
 
 namespace vetline::cl {
+
+class Option;
 
 // The help text of the active subcommand: `showHidden` also lists `Hidden`
 // options, `categorized` groups them by category.
@@ -34,5 +38,23 @@ std::string formatOptionValues(bool force);
 
 // Makes the built-in options (once); the parser calls it before it starts.
 void ensureHelpOptions();
+
+// ---- Help-entry layout shared by the option kinds ----
+
+// Width of "  --name - ": name length + 7 (7 for a one-letter name).
+size_t prefixWidth(std::string_view name);
+void writeDashedName(std::string &out, std::string_view name);
+// The description column: spaces up to the global width, " - ", the first
+// line, then every further line indented to the global width.
+void writeDescription(std::string &out, std::string_view help, size_t globalWidth, size_t ownWidth);
+size_t flagHelpWidth(const Option &option);
+void printFlagEntry(std::string &out, const Option &option, size_t globalWidth);
+size_t valueHelpWidth(const Option &option, std::string_view kindValueName);
+void printValueEntry(std::string &out, const Option &option, std::string_view kindValueName,
+                     size_t globalWidth);
+// "--name" padded to the global width, "= ", the value padded to 8, and the
+// default; `defaultText` null means "*no default*".
+void printValueLine(std::string &out, const Option &option, std::string_view value,
+                    const std::string *defaultText, size_t globalWidth);
 
 } // namespace vetline::cl

@@ -1,6 +1,7 @@
 #include "support/cmdline/library_options.h"
 
 #include "support/cmdline/option.h"
+#include "support/format.h"
 #include "support/output_stream.h"
 
 #include <algorithm>
@@ -95,7 +96,7 @@ bool parseSignedAutoBase(std::string_view text, int64_t &value) {
     text.remove_prefix(1);
   uint64_t magnitude = 0;
   const uint64_t limit = negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX);
-  if (!parseUnsignedText(text, magnitude) || magnitude > limit)
+  if (!parseRadixNumber(text, magnitude) || magnitude > limit)
     return false;
   value = negative ? int64_t(0 - magnitude) : int64_t(magnitude);
   return true;

@@ -14,6 +14,9 @@
 // that is destroyed (a test's local option) takes itself out.
 #pragma once
 
+#include "support/cmdline/help.h"
+#include "support/cmdline/value_parsers.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -244,42 +247,9 @@ private:
   friend class OptionRegistry;
 };
 
-// ---- Help-entry layout shared by the kinds (help.cpp) ----
-
-// Width of "  --name - ": name length + 7 (7 for a one-letter name).
-size_t prefixWidth(std::string_view name);
-void writeDashedName(std::string &out, std::string_view name);
-// The description column: spaces up to the global width, " - ", the first
-// line, then every further line indented to the global width.
-void writeDescription(std::string &out, std::string_view help, size_t globalWidth,
-                      size_t ownWidth);
-size_t flagHelpWidth(const Option &option);
-void printFlagEntry(std::string &out, const Option &option, size_t globalWidth);
-size_t valueHelpWidth(const Option &option, std::string_view kindValueName);
-void printValueEntry(std::string &out, const Option &option, std::string_view kindValueName,
-                     size_t globalWidth);
-// "--name" padded to the global width, "= ", the value padded to 8, and the
-// default; `defaultText` null means "*no default*".
-void printValueLine(std::string &out, const Option &option, std::string_view value,
-                    const std::string *defaultText, size_t globalWidth);
-
 // before + text + after, built by appending (concatenating temporaries trips
 // a false -Wrestrict in g++ 12 at -O3).
 std::string quotedMessage(std::string_view before, std::string_view text, std::string_view after);
-
-// ---- Value parsers of the basic kinds (parser.cpp) ----
-
-// Each returns true on error, after the option's error report.
-bool parseFlagValue(Option &option, std::string_view argName, std::string_view text, bool &value);
-// Radix rules: "0x"/"0X" hexadecimal, "0b"/"0B" binary, "0o" or a leading
-// "0" before a digit octal, else decimal; no sign, no spaces.
-bool parseUnsignedText(std::string_view text, uint64_t &value);
-
-struct EnumValueEntry {
-  std::string_view name;
-  int number;
-  std::string_view help;
-};
 
 template <typename E> EnumValueEntry enumValue(E value, std::string_view name, std::string_view help) {
   return EnumValueEntry{name, static_cast<int>(value), help};
@@ -340,9 +310,6 @@ public:
   static std::string print(const std::string &value) { return value; }
 };
 
-bool parseUnsignedValue(Option &o, std::string_view argName, std::string_view text,
-                        uint64_t limit, std::string_view kindName, uint64_t &value);
-
 template <> class Parser<uint32_t> : public ValueLayout {
 public:
   Parser() : ValueLayout{"uint"} {}
@@ -365,21 +332,6 @@ public:
     return parseUnsignedValue(o, argName, text, UINT64_MAX, kindName, value);
   }
   static std::string print(uint64_t value) { return std::to_string(value); }
-};
-
-// The value table of an enumerated option, shared by its parser and help.
-class EnumTable {
-public:
-  std::vector<EnumValueEntry> entries;
-
-  // The first entry named `text`, or null.
-  const EnumValueEntry *find(std::string_view text) const;
-  const EnumValueEntry *findNumber(int number) const;
-  size_t helpWidth(const Option &o) const;
-  void printHelpEntry(std::string &out, const Option &o, size_t width) const;
-  bool parseNumber(Option &o, std::string_view argName, std::string_view text, int &number) const;
-  void printEnumValue(std::string &out, const Option &o, int value, bool hasDefault,
-                      int defaultValue, size_t globalWidth) const;
 };
 
 template <typename E> class Parser<E, std::enable_if_t<std::is_enum_v<E>>> : public EnumTable {

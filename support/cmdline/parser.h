@@ -1,6 +1,6 @@
 // Command-line parsing: the argument vector, the tokens of one environment
-// variable and of response files ("@file") become occurrences of the
-// registered options (option.h).
+// variable (tokenizer.h) and of response files ("@file", response_file.h)
+// become occurrences of the registered options (option.h).
 //
 // Surprising: without an error stream, parseCommandLine ends the process
 // (status 1) after reporting every bad argument, and a help or version
@@ -53,39 +53,11 @@ struct ParseResult {
 
 ParseResult parseArguments(const std::vector<std::string> &args, const ParseSettings &settings);
 
-// The shell-like splitter used for the environment variable and response
-// files: blanks separate, quotes group, a backslash escapes the next
-// character; empty tokens are dropped.
-void tokenizeCommandLine(std::string_view text, std::vector<std::string> &tokens);
-
-// What response files may add to a command line, over all of them
-// together. Without a bound, files that each name the next one twice double
-// the list at every level. Far above any build system's command line.
-struct ResponseFileLimits {
-  size_t arguments = size_t{1} << 22;
-  size_t bytes = size_t{1} << 28;
-};
-
-// Replaces each "@file" argument by the file's tokens, recursively; a file
-// already being expanded, or one that cannot be read, stays as it is. Every
-// expansion counts its file's tokens and bytes against `limits`; the
-// expansion that goes past them stops the walk and returns false, with
-// the message (naming the file as written and the limit) in `overLimit`.
-bool expandResponseFiles(std::vector<std::string> &args, std::string *overLimit = nullptr,
-                         const ResponseFileLimits &limits = {});
-
-// Converts UTF-16 text after its byte-order mark (either byte order) to
-// UTF-8; false when it is not valid UTF-16.
-bool convertUtf16ToUtf8(std::string_view bytes, std::string &out);
-
 // Where help and version text go during the current parse.
 OutputStream &programOutput();
 
 // Ends the current parse with `code` (help and version): exits at once,
 // unless the parse may not exit; then the parse stops after this argument.
 void requestExit(int code);
-
-// Unit-cost edit distance (insertion, deletion, replacement).
-size_t editDistance(std::string_view a, std::string_view b);
 
 } // namespace vetline::cl

@@ -164,15 +164,41 @@ bool Regex::match(std::string_view text, std::vector<std::string_view> *matches,
   return found;
 }
 
+namespace {
+
+// The bytes that escape prefixes with a backslash and unescape accepts
+// after one: every metacharacter of either syntax, and NUL.
+bool isMetacharacter(char c) { return c == '\0' || std::strchr("()^$|*+?.[]\\{}", c) != nullptr; }
+
+} // namespace
+
 std::string Regex::escape(std::string_view text) {
   std::string result;
   result.reserve(text.size());
   for (char c : text) {
-    if (c == '\0' || std::strchr("()^$|*+?.[]\\{}", c) != nullptr)
+    if (isMetacharacter(c))
       result.push_back('\\');
     result.push_back(c);
   }
   return result;
+}
+
+std::optional<std::string> Regex::unescape(std::string_view pattern) {
+  std::string literal;
+  literal.reserve(pattern.size());
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    char c = pattern[i];
+    if (c == '\\') {
+      if (i + 1 == pattern.size() || !isMetacharacter(pattern[i + 1]))
+        return std::nullopt;
+      literal += pattern[++i];
+    } else if (isMetacharacter(c)) {
+      return std::nullopt;
+    } else {
+      literal += c;
+    }
+  }
+  return literal;
 }
 
 } // namespace vetline

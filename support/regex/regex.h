@@ -11,6 +11,7 @@
 // whose data() is null.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +81,12 @@ public:
   // Returns `text` with every byte of ( ) ^ $ | * + ? . [ ] \ { } and every
   // NUL byte preceded by a backslash, so the result matches `text` itself.
   static std::string escape(std::string_view text);
+
+  // The inverse of escape: the text that `pattern` matches when it holds
+  // nothing but literal bytes and the escapes that escape writes, so that a
+  // search may skip the regex engine. None when it holds any operator or
+  // any other escape.
+  static std::optional<std::string> unescape(std::string_view pattern);
 
 private:
   regex::Handle *program = nullptr;

@@ -17,7 +17,9 @@
 //      back-references) finds.
 // Cost without back-references: O(operations x scanned text) for stages 1
 // and 2, and for stage 3 once per construct over the match's span; memory is
-// bounded by the program size (the DFA cache is flushed at a fixed size).
+// bounded by the program size (the DFA cache is flushed at a fixed size),
+// plus, while stage 3 runs, a bit per byte of the span and, for a loop whose
+// iterations vary in length, four bytes per byte of its span.
 // Programs that are one literal run are found with a substring search.
 // Tested by regex_matcher_test.cpp and regex_differential_test.cpp.
 #include "support/regex/regex_matcher_internal.h"
@@ -136,10 +138,9 @@ int Matcher::run(size_t count, SubMatch *matches) {
       return InternalError;
     if (count <= 1)
       return finish(count, matches, matchStart, matchEnd);
-    for (size_t i = 0; i <= g.groupCount; ++i)
-      groups[i] = {-1, -1};
-    if (dissect(matchStart, matchEnd, g.firstState, g.lastState) != matchEnd)
-      return InternalError;
+    int result = dissectMatch(matchStart, matchEnd);
+    if (result != Success)
+      return result;
     return finish(count, matches, matchStart, matchEnd);
   }
 }

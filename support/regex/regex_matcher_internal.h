@@ -1,9 +1,9 @@
 // Regex matcher internals: what the matcher's stages share. The stages live
 // in their own files:
 //   regex_state_cache.cpp  state sets, the cached DFA of the fast scan and the
-//                          tagged scans that find a match's start and the
-//                          spans of the dissection;
-//   regex_dissect.cpp      sub-match dissection (no back-references);
+//                          tagged scan that finds a match's start;
+//   regex_dissect.cpp      sub-match dissection (no back-references), with
+//                          backward scans over the empty moves reversed;
 //   regex_backtrack.cpp    the back-tracking pass (back-references);
 //   regex_matcher.cpp      the search driver behind execute().
 // A StateCache outlives one search: byte classes, the fresh state set and the
@@ -85,7 +85,8 @@ public:
   const T *data() const { return items; }
   T &operator[](size_t i) { return items[i]; }
   const T &operator[](size_t i) const { return items[i]; }
-  // Releases the storage of a cache that held a much larger program.
+  // Gives the storage back: a cache that held a much larger program, or
+  // scratch sized by a long match.
   void release() {
     std::free(items);
     items = nullptr;
@@ -158,6 +159,18 @@ struct StateCache {
   bool hasBackRefEnds = false;
   ScratchArray<Choice> choices;
   ScratchArray<TrailEntry> trail;
+
+  // Dissection: the empty moves reversed (the operations with a move to
+  // operation v are preds[predStart[v] .. predStart[v + 1]]), built on first
+  // use; a work stack, the seeds of a backward step, a bit per text position
+  // and a longest end per text position of one span.
+  bool hasPreds = false;
+  ScratchArray<uint32_t> predStart;
+  ScratchArray<uint32_t> preds;
+  ScratchArray<uint32_t> work;
+  ScratchArray<uint64_t> seeds;
+  ScratchArray<uint64_t> spanBits;
+  ScratchArray<uint32_t> longestEnds;
 };
 
 // Prepares `cache` for `program` searched with `eflags`: byte classes,
@@ -197,14 +210,10 @@ private:
   int dfaFlags = 0;
   int dfaTargetKind = 0;
 
-  // Tagged scans carry one position per active state: the earliest start
-  // (finding a match's start) or the latest position at which the thread
-  // passed `exitOp` (the dissection's spans).
-  bool preferLowTag = true;
-  size_t exitOp = SIZE_MAX;
-
   SubMatch *groups = nullptr;
   bool exhausted = false;
+  // Dissection ran out of memory: the search reports OutOfMemory.
+  bool outOfMemory = false;
   // Back-tracking steps charged against the budget: only steps beyond a
   // linear allowance per candidate count.
   uint64_t charged = 0;
@@ -249,18 +258,33 @@ private:
   int32_t freshState(int kind);
   int32_t dfaTransition(int32_t from, unsigned byteClass);
   int previousKind(const char *p) const;
-  const char *slow(const char *start, const char *stop, size_t startOp, size_t stopOp);
+  const char *slow(const char *start, const char *stop, size_t startOp, size_t stopOp,
+                   uint64_t *ends = nullptr);
   void stepTagged(size_t startOp, size_t stopOp, const uint64_t *before,
-                  const int64_t *beforeTags, int symbol, uint64_t *after, int64_t *afterTags,
-                  int64_t here) const;
-  void applyContextTagged(int previous, int current, size_t startOp, size_t stopOp,
-                          int64_t here);
+                  const int64_t *beforeTags, int symbol, uint64_t *after,
+                  int64_t *afterTags) const;
+  void applyContextTagged(int previous, int current, size_t startOp, size_t stopOp);
   bool leftmostLongest(const char *from, const char *&matchStart, const char *&matchEnd);
-  const char *latestExit(const char *sp, const char *stop, size_t startOp, size_t endOp,
-                         size_t stopOp);
 
   // regex_dissect.cpp
   size_t constructEnd(size_t pc) const;
+  int64_t fixedLength(size_t startOp, size_t stopOp) const;
+  size_t emptyMoves(size_t u, size_t *targets) const;
+  bool buildPreds();
+  unsigned contextMask(const char *p) const;
+  bool consumes(size_t pc, int ch) const;
+  void closeBackward(uint64_t *states, int64_t *tags, size_t startOp, size_t stopOp,
+                     unsigned context, int64_t tag, size_t depth);
+  size_t seedBackward(const uint64_t *after, uint64_t *now, const char *p, size_t startOp,
+                      size_t stopOp);
+  bool markEnds(const char *sp, const char *stop, size_t startOp, size_t endOp);
+  const char *matchesToStop(const char *lo, const char *stop, size_t startOp, size_t stopOp,
+                            const uint64_t *allowed, bool lowest);
+  bool computeLongestEnds(const char *lo, const char *stop, size_t startOp, size_t stopOp);
+  const char *lastIteration(const char *sp, const char *rest, size_t startOp, size_t endOp);
+  const char *latestExit(const char *sp, const char *stop, size_t startOp, size_t endOp,
+                         size_t stopOp);
+  int dissectMatch(const char *matchStart, const char *matchEnd);
   const char *dissect(const char *sp, const char *stop, size_t startOp, size_t stopOp);
   bool dissectLoop(const char *sp, const char *rest, size_t startOp, size_t endOp);
   bool dissectAlternation(const char *sp, const char *rest, size_t startOp);

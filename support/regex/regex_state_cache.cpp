@@ -4,9 +4,9 @@
 // states also remember the kind of the byte before (line feed, word
 // character, other, out of text), so the context steps of anchors and word
 // boundaries fold into its transitions; the cache lives in the StateCache
-// and survives the search. Tagged scans run the same walk with one position
-// per active state, which finds a match's start and the dissection's spans
-// in one pass each: O(operations x scanned bytes).
+// and survives the search. The tagged scan runs the same walk with one
+// position per active state, which finds a match's start in one pass:
+// O(operations x scanned bytes).
 // Tested by regex_matcher_test.cpp and regex_differential_test.cpp.
 #include "support/regex/regex_matcher_internal.h"
 
@@ -112,6 +112,7 @@ bool prepareCache(StateCache &c, const Program &g, int eflags) {
   // mostly of one literal (a long substituted value) are stepped directly.
   c.useDfa = g.opCount <= MaxDfaOperations && (g.opCount <= 8192 || g.mustLength * 2 < g.opCount);
   c.hasBackRefEnds = false;
+  c.hasPreds = false;
   if (!c.sets.reserve(4 * c.words) || !c.fresh.reserve(c.words) ||
       !c.groups.reserve(g.groupCount + 1) ||
       !c.loopPositions.reserve(g.plusNesting + 1) || !c.dfaHash.reserve(64))
@@ -526,9 +527,10 @@ int32_t Matcher::dfaTransition(int32_t from, unsigned byteClass) {
 }
 
 // From one fixed start: the end of the longest match of the operations
-// [startOp, stopOp) within [start, stop], or null.
+// [startOp, stopOp) within [start, stop], or null. With `ends`, also sets
+// bit (e - start) for every end e of a match.
 const char *Matcher::slow(const char *start, const char *stop, size_t startOp,
-                          size_t stopOp) {
+                          size_t stopOp, uint64_t *ends) {
   clear(st);
   set(st, startOp);
   step(startOp, stopOp, st, Nothing, st);
@@ -538,8 +540,11 @@ const char *Matcher::slow(const char *start, const char *stop, size_t startOp,
     int previous = current;
     current = p == end ? OutOfText : byteAt(p);
     applyContext(st, previous, current, startOp, stopOp);
-    if (test(st, stopOp))
+    if (test(st, stopOp)) {
       found = p;
+      if (ends != nullptr)
+        set(ends, static_cast<size_t>(p - start));
+    }
     if (p == stop || isEmpty(st))
       return found;
     assign(tmp, st);
@@ -548,28 +553,21 @@ const char *Matcher::slow(const char *start, const char *stop, size_t startOp,
   }
 }
 
-// step() with a position per active state. A state reached by several
-// threads keeps the preferred position (the lowest or the highest): its
-// future is the same whichever thread got there. A state reached with a
-// better position after it was walked is walked again, like a loop start.
-// Entering `exitOp` from before it sets the position to `here`.
+// step() with a position per active state: the earliest start of its
+// threads. A state reached by several threads keeps the lowest: its future
+// is the same whichever thread got there. A state reached with a lower
+// position after it was walked is walked again, like a loop start.
 void Matcher::stepTagged(size_t startOp, size_t stopOp, const uint64_t *before,
                          const int64_t *beforeTags, int symbol, uint64_t *after,
-                         int64_t *afterTags, int64_t here) const {
-  bool low = preferLowTag;
-  size_t exit = exitOp;
+                         int64_t *afterTags) const {
   size_t pc = startOp;
-  // Only a move from inside the construct leaves it: a loop that starts at
-  // `exitOp` jumps back to it from later operations.
   auto reach = [&](size_t to, int64_t tag) {
-    if (to == exit && pc < exit)
-      tag = here;
     if (!test(after, to)) {
       set(after, to);
       afterTags[to] = tag;
       return true;
     }
-    if (low ? tag < afterTags[to] : tag > afterTags[to]) {
+    if (tag < afterTags[to]) {
       afterTags[to] = tag;
       return true;
     }
@@ -653,8 +651,7 @@ void Matcher::stepTagged(size_t startOp, size_t stopOp, const uint64_t *before,
 }
 
 // applyContext() on `st` and its tags.
-void Matcher::applyContextTagged(int previous, int current, size_t startOp, size_t stopOp,
-                                 int64_t here) {
+void Matcher::applyContextTagged(int previous, int current, size_t startOp, size_t stopOp) {
   if (!c.hasContextOps)
     return;
   int flag = 0;
@@ -685,9 +682,9 @@ void Matcher::applyContextTagged(int previous, int current, size_t startOp, size
       std::memcpy(tmpTags, stTags, g.opCount * sizeof(int64_t));
     }
     for (unsigned i = 0; i < repeat; ++i)
-      stepTagged(startOp, stopOp, st, stTags, lineFlag, st, stTags, here);
+      stepTagged(startOp, stopOp, st, stTags, lineFlag, st, stTags);
     if (word)
-      stepTagged(startOp, stopOp, st, stTags, flag, st, stTags, here);
+      stepTagged(startOp, stopOp, st, stTags, flag, st, stTags);
     if (!rounds || (equal(context, st) &&
                     std::memcmp(tmpTags, stTags, g.opCount * sizeof(int64_t)) == 0))
       return;
@@ -713,8 +710,6 @@ bool Matcher::leftmostLongest(const char *from, const char *&matchStart,
   if (from == end)
     return false;
   ++from;
-  preferLowTag = true;
-  exitOp = SIZE_MAX;
   size_t first = g.firstState, last = g.lastState;
   const uint64_t *fresh = c.fresh.data();
   clear(st);
@@ -733,7 +728,7 @@ bool Matcher::leftmostLongest(const char *from, const char *&matchStart,
   for (const char *p = from;; ++p) {
     int previous = current;
     current = p == end ? OutOfText : byteAt(p);
-    applyContextTagged(previous, current, first, last, p - base);
+    applyContextTagged(previous, current, first, last);
     if (test(st, last)) {
       int64_t start = stTags[last];
       // Ends only grow, so an equal start means a longer match.
@@ -746,7 +741,7 @@ bool Matcher::leftmostLongest(const char *from, const char *&matchStart,
     if (p == end)
       break;
     clear(tmp);
-    stepTagged(first, last, st, stTags, current, tmp, tmpTags, p + 1 - base);
+    stepTagged(first, last, st, stTags, current, tmp, tmpTags);
     std::swap(st, tmp);
     std::swap(stTags, tmpTags);
     if (!found) {
@@ -766,39 +761,6 @@ bool Matcher::leftmostLongest(const char *from, const char *&matchStart,
   if (found)
     matchStart = base + bestStart;
   return found;
-}
-
-// The dissection's span of the construct [startOp, endOp) from `sp`: the
-// latest position at which a thread leaves the construct and then matches
-// the operations [endOp, stopOp) exactly up to `stop`, or null. One pass
-// from sp to stop, where trying each end of the construct, longest first,
-// would rescan the rest once per end.
-const char *Matcher::latestExit(const char *sp, const char *stop, size_t startOp,
-                                size_t endOp, size_t stopOp) {
-  preferLowTag = false;
-  exitOp = endOp;
-  clear(st);
-  set(st, startOp);
-  stTags[startOp] = -1;
-  int64_t here = sp - base;
-  stepTagged(startOp, stopOp, st, stTags, Nothing, st, stTags, here);
-  int current = sp == begin ? OutOfText : byteAt(sp - 1);
-  for (const char *p = sp;; ++p) {
-    int previous = current;
-    current = p == end ? OutOfText : byteAt(p);
-    applyContextTagged(previous, current, startOp, stopOp, p - base);
-    if (p == stop) {
-      if (!test(st, stopOp) || stTags[stopOp] < 0)
-        return nullptr;
-      return base + stTags[stopOp];
-    }
-    clear(tmp);
-    stepTagged(startOp, stopOp, st, stTags, current, tmp, tmpTags, p + 1 - base);
-    std::swap(st, tmp);
-    std::swap(stTags, tmpTags);
-    if (isEmpty(st))
-      return nullptr;
-  }
 }
 
 } // namespace vetline::regex::detail

@@ -2,7 +2,9 @@
 
 #include "support/cmdline/help.h"
 #include "support/cmdline/option.h"
+#include "support/edit_distance.h"
 #include "tests/unit/cmdline/cmdline_test_support.h"
+#include "tests/unit/cmdline/response_file_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -412,109 +414,7 @@ TEST(Parser, OccurrenceCountSaturates) {
   EXPECT_EQ(options.verbose.position, 0xFFFF);
 }
 
-// ---- Tokeniser ----
-
-struct TokenCase {
-  const char *text;
-  std::vector<std::string> tokens;
-};
-
-const TokenCase tokenCases[] = {
-    {"a b", {"a", "b"}},
-    {"  a\t\tb\r\n", {"a", "b"}},
-    {"\"a b\"c", {"a bc"}},
-    {"x\"\"y ''", {"xy"}},
-    {"'a\\'b' \"c\\\"d\"", {"a'b", "c\"d"}},
-    {"'a\"b'", {"a\"b"}},
-    {"a\\ b", {"a b"}},
-    {"a\\", {"a\\"}},
-    {"\\\\n", {"\\n"}},
-    {"\"abc", {"abc"}},
-    {"a \"b c", {"a", "b c"}},
-    {"'a\\", {"a\\"}},
-    {"", {}},
-    {"\"\" ''", {}},
-    {"one\ntwo\r\nthree", {"one", "two", "three"}},
-    {"\x01\xff \x7f", {"\x01\xff", "\x7f"}},
-};
-
-TEST(Tokenizer, SplitsLikeAShell) {
-  for (const TokenCase &c : tokenCases) {
-    SCOPED_TRACE(c.text);
-    std::vector<std::string> tokens;
-    tokenizeCommandLine(c.text, tokens);
-    EXPECT_EQ(tokens, c.tokens);
-  }
-}
-
-// ---- Response files ----
-
-class ResponseFiles : public ::testing::Test {
-protected:
-  void SetUp() override {
-    dir = std::filesystem::temp_directory_path() /
-          ("vetline-rsp-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-
-  std::string write(const std::string &name, const std::string &bytes) {
-    std::string path = (dir / name).string();
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-
-  std::vector<std::string> expand(std::vector<std::string> args) {
-    expandResponseFiles(args);
-    return args;
-  }
-
-  std::filesystem::path dir;
-};
-
-TEST_F(ResponseFiles, ExpandInPlaceAndRecursively) {
-  std::string inner = write("inner", "-c 'd e'\n");
-  std::string outer = write("outer", "-a @" + inner + " -b\n");
-  EXPECT_EQ(expand({"prog", "x", "@" + outer, "y"}),
-            (std::vector<std::string>{"prog", "x", "-a", "-c", "d e", "-b", "y"}));
-}
-
-TEST_F(ResponseFiles, SelfReferenceIsExpandedOnce) {
-  std::string self = (dir / "self").string();
-  write("self", "-v @" + self);
-  EXPECT_EQ(expand({"prog", "@" + self}), (std::vector<std::string>{"prog", "-v", "@" + self}));
-
-  std::string a = (dir / "a").string(), b = (dir / "b").string();
-  write("a", "A @" + b);
-  write("b", "B @" + a);
-  EXPECT_EQ(expand({"prog", "@" + a}), (std::vector<std::string>{"prog", "A", "B", "@" + a}));
-}
-
-TEST_F(ResponseFiles, FinishedFileMayBeUsedAgain) {
-  std::string leaf = write("leaf", "L");
-  std::string both = write("both", "@" + leaf + " @" + leaf);
-  std::string empty = write("empty", " \n");
-  EXPECT_EQ(expand({"prog", "@" + both, "@" + empty, "@" + leaf}),
-            (std::vector<std::string>{"prog", "L", "L", "L"}));
-}
-
-TEST_F(ResponseFiles, UnreadableFilesStay) {
-  std::string missing = (dir / "missing").string();
-  std::string badUtf16 = write("bad16", std::string("\xFF\xFE\x00\xD8", 4));
-  EXPECT_EQ(expand({"prog", "@" + missing, "@" + dir.string(), "@", "@/dev/zero",
-                    "@" + badUtf16}),
-            (std::vector<std::string>{"prog", "@" + missing, "@" + dir.string(), "@",
-                                      "@/dev/zero", "@" + badUtf16}));
-}
-
-TEST_F(ResponseFiles, ByteOrderMarks) {
-  std::string utf8 = write("utf8", "\xEF\xBB\xBF-a b");
-  std::string utf16le = write("utf16le", std::string("\xFF\xFE-\0x\0 \0\xE9\0", 10));
-  std::string utf16be = write("utf16be", std::string("\xFE\xFF\0y\xD8\x3D\xDE\x00", 8));
-  EXPECT_EQ(expand({"prog", "@" + utf8, "@" + utf16le, "@" + utf16be}),
-            (std::vector<std::string>{"prog", "-a", "b", "-x", "\xC3\xA9", "y\xF0\x9F\x98\x80"}));
-}
+// ---- Response files in a parse ----
 
 TEST_F(ResponseFiles, ParsedLikeArguments) {
   Options options;
@@ -522,73 +422,6 @@ TEST_F(ResponseFiles, ParsedLikeArguments) {
   testing::ParseRun run = runParse({"vetline", "@" + file, "-prefix=B"}, ("@" + file).c_str());
   EXPECT_EQ(run.errors, "");
   EXPECT_EQ(options.summary(), "prefix=A|A|B v=1x2");
-}
-
-TEST_F(ResponseFiles, LargeFileOfTokens) {
-  std::string text;
-  for (int i = 0; i < 400000; ++i)
-    text += "-prefix=p" + std::to_string(i % 10) + " \"quoted value\"\n";
-  ASSERT_GT(text.size(), 10000000u);
-  std::string file = write("large", text);
-  std::vector<std::string> args = expand({"prog", "@" + file});
-  ASSERT_EQ(args.size(), 800001u);
-  EXPECT_EQ(args[1], "-prefix=p0");
-  EXPECT_EQ(args[800000], "quoted value");
-}
-
-TEST_F(ResponseFiles, ManySmallFilesStayLinear) {
-  std::string leaf = write("leaf", "x");
-  std::string references;
-  for (int i = 0; i < 50000; ++i)
-    references += "@" + leaf + "\n";
-  std::string many = write("many", references);
-  std::vector<std::string> args = expand({"prog", "@" + many, "end"});
-  ASSERT_EQ(args.size(), 50002u);
-  EXPECT_EQ(args[1], "x");
-  EXPECT_EQ(args[50000], "x");
-  EXPECT_EQ(args[50001], "end");
-}
-
-struct LimitCase {
-  const char *name;
-  // Response files: name and text; "@" + name refers to one.
-  std::vector<std::pair<std::string, std::string>> files;
-  std::vector<std::string> args;
-  // Empty when the expansion stays within 10 arguments and 100 bytes.
-  std::string overLimit;
-};
-
-const LimitCase limitCases[] = {
-    {"exactly at both limits", {{"a", "1 2 3 4 5 6 7 8 9 " + std::string(81, 'x')}}, {"@a"}, ""},
-    {"one argument too many", {{"a", "1 2 3 4 5 6 7 8 9 10 11"}}, {"@a"},
-     "Response file 'a' expands the command line past 10 arguments"},
-    {"one byte too many", {{"a", std::string(101, 'x')}}, {"@a"},
-     "Response file 'a' expands the command line past 100 bytes"},
-    {"a file named again counts again", {{"a", "1 2 3 4"}}, {"@a", "@a", "@a"},
-     "Response file 'a' expands the command line past 10 arguments"},
-    {"files inside files count", {{"a", "@b @b"}, {"b", "1 2 3 4 5"}}, {"@a"},
-     "Response file 'b' expands the command line past 10 arguments"},
-    {"arguments of the command line itself are free", {{"a", "1 2 3 4 5 6 7 8 9 10"}},
-     {"@a", "x", "y", "z"}, ""},
-    {"a file being expanded stays and costs nothing", {{"a", "1 2 3 4 5 6 7 8 @a"}}, {"@a"},
-     ""},
-};
-
-TEST_F(ResponseFiles, TotalIsBounded) {
-  std::filesystem::path previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir);
-  for (const LimitCase &c : limitCases) {
-    SCOPED_TRACE(c.name);
-    for (const auto &[name, text] : c.files)
-      write(name, text);
-    std::vector<std::string> args = {"prog"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    std::string overLimit;
-    bool expanded = expandResponseFiles(args, &overLimit, ResponseFileLimits{10, 100});
-    EXPECT_EQ(expanded, c.overLimit.empty());
-    EXPECT_EQ(overLimit, c.overLimit);
-  }
-  std::filesystem::current_path(previous);
 }
 
 // Forty files, each naming the next one twice, would expand to 2^40
@@ -609,65 +442,7 @@ TEST_F(ResponseFiles, DoublingChainIsACommandLineError) {
   EXPECT_EQ(options.summary(), "");
 }
 
-TEST(Utf16, Conversion) {
-  struct Case {
-    std::string bytes;
-    bool ok;
-    std::string text;
-  };
-  const Case cases[] = {
-      {std::string("\xFF\xFE", 2), true, ""},
-      {std::string("\xFF\xFE" "a\0", 4), true, "a"},
-      {std::string("\xFE\xFF\0a\x20\xAC", 6), true, "a\xE2\x82\xAC"},
-      {std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), true, "\xF0\x9F\x98\x80"},
-      {std::string("\xFF\xFE\x3D\xD8", 4), false, ""},
-      {std::string("\xFF\xFE\x00\xDE", 4), false, ""},
-      {std::string("\xFF\xFE" "a", 3), false, ""},
-      {std::string("ab", 2), false, ""},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.bytes));
-    std::string out;
-    EXPECT_EQ(convertUtf16ToUtf8(c.bytes, out), c.ok);
-    if (c.ok) {
-      EXPECT_EQ(out, c.text);
-    }
-  }
-}
-
-// ---- Edit distance ----
-
-size_t slowDistance(std::string_view a, std::string_view b) {
-  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-  for (size_t i = 0; i <= a.size(); ++i)
-    d[i][0] = i;
-  for (size_t j = 0; j <= b.size(); ++j)
-    d[0][j] = j;
-  for (size_t i = 1; i <= a.size(); ++i)
-    for (size_t j = 1; j <= b.size(); ++j)
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
-                          d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-  return d[a.size()][b.size()];
-}
-
-TEST(EditDistance, MatchesTheTextbookTable) {
-  EXPECT_EQ(editDistance("kitten", "sitting"), 3u);
-  EXPECT_EQ(editDistance("", "abc"), 3u);
-  EXPECT_EQ(editDistance("dump-inpt", "dump-input"), 1u);
-  std::mt19937 random(12345);
-  for (int round = 0; round < 2000; ++round) {
-    auto make = [&](size_t maxLength) {
-      std::string s(random() % (maxLength + 1), 'a');
-      for (char &c : s)
-        c = char('a' + random() % 4);
-      return s;
-    };
-    size_t limit = round % 10 == 0 ? 150 : 20;
-    std::string a = make(limit), b = make(limit);
-    SCOPED_TRACE(a + " / " + b);
-    ASSERT_EQ(editDistance(a, b), slowDistance(a, b));
-  }
-}
+// ---- Suggestions ----
 
 // The suggestion skips candidates by a lower bound; it must still pick the
 // first nearest name in bucket order, as visiting every one would.

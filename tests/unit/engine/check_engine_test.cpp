@@ -133,6 +133,12 @@ std::string canonical(std::string_view text, bool strictWhitespace) {
   EXPECT_EQ(result.data(), storage.data());
   EXPECT_EQ(storage.size(), result.size() + 1);
   EXPECT_EQ(result.data()[result.size()], '\0');
+  // Rewriting the buffer itself gives the same text, shortened in place.
+  std::string_view inPlace = engine.canonicalizeInPlace(*buffer);
+  EXPECT_EQ(inPlace.data(), buffer->bufferStart());
+  EXPECT_EQ(buffer->size(), inPlace.size());
+  EXPECT_EQ(*buffer->bufferEnd(), '\0');
+  EXPECT_EQ(inPlace, result);
   return std::string(result);
 }
 
@@ -156,6 +162,11 @@ const CanonicalCase canonicalCases[] = {
     {"x \r \ty", "x \r y", "x \r \ty"},
     {std::string("n\0 \0", 4), std::string("n\0 \0", 4), std::string("n\0 \0", 4)},
     {"\v\f", "\v\f", "\v\f"},
+    // Single spaces need no change; runs that straddle eight-byte words do.
+    {"a b c d e f g h i j ", "a b c d e f g h i j ", "a b c d e f g h i j "},
+    {"abcdefg  h", "abcdefg h", "abcdefg  h"},
+    {"abcdefg \th", "abcdefg h", "abcdefg \th"},
+    {"abcdef g\t", "abcdef g ", "abcdef g\t"},
 };
 
 TEST(CheckEngine, CanonicalizeBuffer) {

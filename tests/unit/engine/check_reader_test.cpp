@@ -100,6 +100,8 @@ public:
     std::string result;
     for (const CheckDirective &directive : engine.directives()) {
       result += describe(directive.prefix, directive.pattern);
+      for (const CheckPattern &pattern : engine.implicitNotPatterns())
+        result += " [" + describe(directive.prefix, pattern) + "]";
       for (const CheckPattern &pattern : directive.notDagPatterns)
         result += " [" + describe(directive.prefix, pattern) + "]";
       result += "\n";
@@ -112,8 +114,8 @@ public:
     result += pattern.lineNumber ? std::to_string(*pattern.lineNumber) : "-";
     if (!pattern.fixedText.empty())
       result += " " + std::string(pattern.fixedText);
-    else if (!pattern.regexText.empty())
-      result += " /" + pattern.regexText + "/";
+    else if (!pattern.regexText().empty())
+      result += " /" + pattern.regexText() + "/";
     if (pattern.type.count > 1)
       result += " x" + std::to_string(pattern.type.count);
     return result;
@@ -281,8 +283,8 @@ TEST(CheckReader, ImplicitCheckNot) {
   EXPECT_EQ(reader.implicitBuffers.end, 4u);
   EXPECT_EQ(reader.sources.buffer(2).identifier(), "command line");
   EXPECT_EQ(reader.sources.buffer(3).text(), "-implicit-check-not='wor{{s}}e'");
-  const CheckDirective &end = reader.engine.directives()[0];
-  EXPECT_EQ(end.notDagPatterns[0].location.pointer(), reader.sources.buffer(2).bufferStart() + 21);
+  EXPECT_EQ(reader.engine.implicitNotPatterns()[0].location.pointer(),
+            reader.sources.buffer(2).bufferStart() + 21);
 }
 
 TEST(CheckReader, ImplicitCheckNotPrecedesEachGroup) {

@@ -4,6 +4,7 @@
 #include "engine/engine_errors.h"
 #include "engine/pattern.h"
 #include "engine/pattern_context.h"
+#include "support/edit_distance.h"
 #include "support/source_manager.h"
 #include "support/text_buffer.h"
 
@@ -17,26 +18,6 @@
 
 namespace vetline {
 namespace {
-
-struct DistanceCase {
-  std::string_view from;
-  std::string_view to;
-  uint32_t distance;
-};
-
-const DistanceCase distanceCases[] = {
-    {"", "", 0},       {"abc", "", 3},           {"", "abcd", 4},
-    {"abc", "abc", 0}, {"kitten", "sitting", 3}, {"flaw", "lawn", 2},
-    {"ab", "ba", 2},   {"a\nb", "ab", 1},
-};
-
-TEST(PatternMatch, EditDistance) {
-  for (const DistanceCase &c : distanceCases) {
-    SCOPED_TRACE(std::string(c.from) + " -> " + std::string(c.to));
-    EXPECT_EQ(editDistance(c.from, c.to), c.distance);
-    EXPECT_EQ(editDistance(c.to, c.from), c.distance);
-  }
-}
 
 // The fuzzy search written the slow, obvious way: every offset gets its full
 // distance. The real one caps distances that cannot win.
@@ -292,8 +273,8 @@ TEST_F(FindMatch, SubstitutedTextFoundLikeTheRegexWould) {
     request.ignoreCase = c.ignoreCase;
     context.setStringValue("X", c.value);
     CheckPattern pattern = parse(c.pattern);
-    std::string regexText = pattern.regexText;
-    regexText.insert(pattern.substitutions[0]->insertIndex, Regex::escape(c.value));
+    std::string regexText = pattern.regexText();
+    regexText.insert(pattern.substitutions()[0]->insertIndex, Regex::escape(c.value));
     Regex regex(regexText, c.ignoreCase ? RegexOptions::Newline | RegexOptions::IgnoreCase
                                         : RegexOptions::Newline);
     std::vector<std::string_view> groups;
@@ -410,7 +391,7 @@ TEST_F(FindMatch, CacheKeepsCaseSensitiveAndInsensitiveApart) {
   CheckPattern exact = parse("a{{b}}");
   request.ignoreCase = true;
   CheckPattern folded = parse("a{{b}}");
-  ASSERT_EQ(exact.regexText, folded.regexText);
+  ASSERT_EQ(exact.regexText(), folded.regexText());
   std::string_view input = addBuffer("AB ab", "input");
   RegexCache cache;
   EXPECT_EQ(describe(findPatternMatch(exact, input, sourceManager, &cache)), "3+2");
@@ -424,7 +405,7 @@ TEST_F(FindMatch, UncompilableRegexIsAnError) {
   CheckPattern pattern({DirectiveKind::Not, 1, 0}, 1, &context);
   std::string_view text = addBuffer("{{(a}}", "check.txt");
   pattern.location = SourceLocation::fromPointer(text.data());
-  pattern.regexText = "(a";
+  pattern.regexParts().text = "(a";
   std::string_view input = addBuffer("nothing here", "input");
   RegexCache cache;
   for (RegexCache *withCache : {static_cast<RegexCache *>(nullptr), &cache}) {

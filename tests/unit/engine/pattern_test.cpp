@@ -49,13 +49,13 @@ public:
   static std::string describe(const CheckPattern &pattern) {
     if (!pattern.fixedText.empty())
       return "fixed:" + std::string(pattern.fixedText);
-    std::string result = "regex:" + pattern.regexText;
-    for (const auto &[name, group] : pattern.stringVarDefs)
+    std::string result = "regex:" + pattern.regexText();
+    for (const auto &[name, group] : pattern.stringVarDefs())
       result += " def:" + std::string(name) + "=" + std::to_string(group);
-    if (pattern.numericVarDefs)
-      for (const auto &entry : *pattern.numericVarDefs)
+    if (pattern.numericVarDefs())
+      for (const auto &entry : *pattern.numericVarDefs())
         result += " num:" + std::string(entry.key()) + "=" + std::to_string(entry.value.group);
-    for (const Substitution *substitution : pattern.substitutions)
+    for (const Substitution *substitution : pattern.substitutions())
       result += " sub:" + std::string(substitution->fromText) + "@" +
                 std::to_string(substitution->insertIndex);
     return result;
@@ -222,8 +222,8 @@ TEST(Pattern, CopiesShareSubstitutions) {
   PatternParse parser;
   ASSERT_EQ(parser.parse("[[X]]"), "regex: sub:X@0");
   CheckPattern copy = *parser.pattern;
-  ASSERT_EQ(copy.substitutions.size(), 1u);
-  EXPECT_EQ(copy.substitutions[0], parser.pattern->substitutions[0]);
+  ASSERT_EQ(copy.substitutions().size(), 1u);
+  EXPECT_EQ(copy.substitutions()[0], parser.pattern->substitutions()[0]);
 }
 
 TEST(Pattern, UnbalancedBracketEndsTheProcess) {

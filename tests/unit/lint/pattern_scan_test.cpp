@@ -83,9 +83,9 @@ TEST(PatternScan, AgreesWithTheParser) {
     ASSERT_FALSE(pattern.compilePattern(sources.buffer(number).text(), "CHECK", sources,
                                         CheckRequest()));
     std::string parsed;
-    for (const auto &[name, group] : pattern.stringVarDefs)
+    for (const auto &[name, group] : pattern.stringVarDefs())
       parsed += "def " + std::string(name) + "\n";
-    for (const Substitution *substitution : pattern.substitutions)
+    for (const Substitution *substitution : pattern.substitutions())
       parsed += "use " + std::string(substitution->fromText) + "\n";
 
     std::vector<VariableEvent> events;

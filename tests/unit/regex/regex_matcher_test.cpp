@@ -262,6 +262,35 @@ const MatchCase singlePassCases[] = {
 
 TEST(RegexMatcher, SinglePassStartsAndSpans) { RUN_CASES(singlePassCases); }
 
+// Dissection finds spans with a backward scan of the rest of the pattern
+// and splits loops with a backward pass over their span; both must honour
+// anchors and word boundaries, and a loop whose longest iterations strand a
+// tail still reports the iteration the loop can end with.
+const MatchCase dissectionCases[] = {
+    // The rest after a piece takes a fixed number of bytes, or varies.
+    {"([a-c]+)([a-c]+)(c|x)", E, "abcabcx", 0, "(0,7)(0,5)(5,6)(6,7)"},
+    {"(x*)(a|ab)(b*)", E, "xxabb", 0, "(0,5)(0,2)(2,4)(4,5)"},
+    // Anchors and word boundaries in the rest, scanned backward.
+    {"(.*)(^b.*|$)", E | Newline, "ab\nbc\nd", 0, "(0,2)(0,2)(2,2)"},
+    {"(.*)$(.*)", E | Newline, "ab\nbc", 0, "(0,2)(0,2)(2,2)"},
+    {"(a*)[[:>:]](.*)x", E, "aaa bx", 0, "(0,6)(0,3)(3,5)"},
+    {"([a-z]*)[[:<:]](a.*)", E, "xxa aab", 0, "(4,7)(4,4)(4,7)"},
+    // Loops: iterations of one length, of varying length, with word
+    // boundaries inside, and ones whose longest iterations strand a tail.
+    {"(ab)*(ab|a)", E, "abababa", 0, "(0,7)(4,6)(6,7)"},
+    {"(a|ab)*c", E, "aababc", 0, "(0,6)(3,5)"},
+    {"((a|ab)(c|bcd))*d", E, "abcdabcd", 0, "(0,8)(4,7)(4,6)(6,7)"},
+    {"([[:<:]]a+ ?)*x", E, "aa a aaax", 0, "(0,9)(5,8)"},
+    {"(a|b|ab)+(b?)", E, "abab", 0, "(0,4)(2,4)(4,4)"},
+    {"(ab|a|bc)+(c?)", E, "abcabc", 0, "(0,6)(4,6)(6,6)"},
+    {"(.*,|y)*x", E, "yy,yy,yyx", 0, "(0,9)(7,8)"},
+    {"((.*),)*", E, "a,b,c", 0, "(0,4)(0,4)(0,3)"},
+    {"(y|y*,)*", E, "yyy,yy,yyy", 0, "(0,10)(9,10)"},
+    {"((a)|(b)|(ab))+c", E, "ababc", 0, "(0,5)(2,4)(-1,-1)(-1,-1)(2,4)"},
+};
+
+TEST(RegexMatcher, DissectionHonoursContextAndLoopTails) { RUN_CASES(dissectionCases); }
+
 TEST(RegexMatcher, LongLiteralRunsCompileAndMatch) {
   // A long literal costs nothing against the operation limit, with or
   // without other operations around it.

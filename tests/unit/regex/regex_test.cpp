@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
 #include <utility>
@@ -233,6 +234,48 @@ TEST(Regex, EscapedTextMatchesItselfOnly) {
     std::string changed = text;
     changed[rng() % length] ^= 1;
     EXPECT_EQ(matched(regex, changed), "nomatch");
+  }
+}
+
+// escape and unescape share one metacharacter set: what one writes the
+// other reads back, and unescape refuses whatever escape cannot have
+// written (an operator, another escape, a lone backslash at the end).
+TEST(Regex, UnescapeInvertsEscape) {
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {"abc", "abc"},
+      {"a\\.b\\*", "a.b*"},
+      {std::string("\\\0", 2), std::string("\0", 1)},
+      {"", ""},
+      {"a.b", std::nullopt},
+      {"a*", std::nullopt},
+      {"[ab]", std::nullopt},
+      {"\\d", std::nullopt},
+      {"\\n", std::nullopt},
+      {"\\1", std::nullopt},
+      {"ab\\", std::nullopt},
+      {std::string("a\0", 2), std::nullopt},
+  };
+  for (const auto &[pattern, literal] : cases) {
+    SCOPED_TRACE(pattern);
+    EXPECT_EQ(Regex::unescape(pattern), literal);
+    if (literal) {
+      EXPECT_EQ(Regex::escape(*literal), pattern);
+    }
+  }
+  // Patterns over every metacharacter, a backslash and two plain bytes.
+  const char letters[] = "()^$|*+?.[]\\{}ab\0";
+  const std::string alphabet(letters, sizeof letters - 1);
+  std::mt19937 rng(99);
+  for (int i = 0; i < 2000; ++i) {
+    std::string text;
+    for (size_t length = rng() % 8; length > 0; --length)
+      text += alphabet[rng() % alphabet.size()];
+    SCOPED_TRACE(::testing::PrintToString(text));
+    EXPECT_EQ(Regex::unescape(Regex::escape(text)), text);
+    std::optional<std::string> literal = Regex::unescape(text);
+    if (literal) {
+      EXPECT_EQ(Regex::escape(*literal), text);
+    }
   }
 }
 

@@ -118,5 +118,60 @@ TEST(FormatPositional, ParsedFields) {
   EXPECT_EQ(fields[2].text, "b");
 }
 
+// What consumeRadixNumber read and what it left ("value|rest"), or "fail"
+// (the text then untouched); the same text whole through parseRadixNumber.
+struct RadixCase {
+  std::string_view text;
+  const char *consumed;
+  bool isWhole;
+};
+
+const RadixCase radixCases[] = {
+    {"0", "0|", true},
+    {"42", "42|", true},
+    {"0x1F", "31|", true},
+    {"0X1f", "31|", true},
+    {"0b101", "5|", true},
+    {"0B11", "3|", true},
+    {"0o17", "15|", true},
+    {"017", "15|", true},
+    {"00", "0|", true},
+    {"0xffffffffffffffff", "18446744073709551615|", true},
+    {"18446744073709551615", "18446744073709551615|", true},
+    {"18446744073709551616", "fail", false},
+    {"0x10000000000000000", "fail", false},
+    {"12ab", "12|ab", false},
+    {"0b12", "1|2", false},
+    {"019", "1|9", false},
+    {"0O17", "0|O17", false}, // only a lower-case 'o' names octal
+    {"0z", "0|z", false},
+    {"08", "fail", false},
+    {"0x", "fail", false},
+    {"0xg", "fail", false},
+    {"", "fail", false},
+    {"-1", "fail", false},
+    {" 1", "fail", false},
+};
+
+TEST(RadixNumber, PrefixesAndOverflow) {
+  for (const RadixCase &c : radixCases) {
+    SCOPED_TRACE(c.text);
+    std::string_view text = c.text;
+    uint64_t value = 0;
+    bool isRead = consumeRadixNumber(text, value);
+    EXPECT_EQ(isRead ? std::to_string(value) + "|" + std::string(text) : "fail", c.consumed);
+    if (!isRead) {
+      EXPECT_EQ(text, c.text);
+    }
+    uint64_t whole = 7;
+    EXPECT_EQ(parseRadixNumber(c.text, whole), c.isWhole);
+    if (c.isWhole) {
+      EXPECT_EQ(whole, value);
+    } else {
+      EXPECT_EQ(whole, 7u);
+    }
+  }
+}
+
 } // namespace
 } // namespace vetline

@@ -104,6 +104,42 @@ TEST(TextBuffer, ReadsRegularFilesBySize) {
   }
 }
 
+// The reading for rewriting never maps: sizes around the mapping thresholds
+// and beyond 2 MB, where the bytes get pages of their own.
+TEST(TextBuffer, WritableReadOwnsBytesThatMayBeRewritten) {
+  TempDir temp;
+  for (size_t size : {size_t{0}, size_t{16385}, size_t{20480}, size_t{2097151}, size_t{2097152},
+                      size_t{4194304}, size_t{5000001}}) {
+    SCOPED_TRACE(size);
+    std::string bytes = randomBytes(size, static_cast<unsigned>(size) + 7);
+    std::string file = temp.write("input", bytes);
+    BufferOrError result = readWritableFileOrStdin(file);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->kind(), TextBufferKind::Owned);
+    EXPECT_EQ(result->identifier(), file);
+    expectHolds(*result, bytes);
+    char *writable = result->writableBytes();
+    ASSERT_EQ(writable, result->bufferStart());
+    if (size < 2)
+      continue;
+    writable[0] = 'x';
+    result->shrinkTo(size / 2);
+    bytes[0] = 'x';
+    expectHolds(*result, bytes.substr(0, size / 2));
+  }
+}
+
+TEST(TextBuffer, OnlyOwnedBuffersAreWritable) {
+  TempDir temp;
+  std::string file = temp.write("big", randomBytes(100001, 11));
+  BufferOrError mapped = readFileOrStdin(file);
+  ASSERT_TRUE(mapped);
+  ASSERT_EQ(mapped->kind(), TextBufferKind::Mapped);
+  EXPECT_EQ(mapped->writableBytes(), nullptr);
+  std::string text = "view";
+  EXPECT_EQ(makeTextBufferView(text, "v")->writableBytes(), nullptr);
+}
+
 TEST(TextBuffer, BufferOutlivesClosedDescriptorAndRemovedFile) {
   TempDir temp;
   std::string bytes = randomBytes(100001, 5);
@@ -197,12 +233,13 @@ TEST(TextBuffer, DashReadsStdinFromPipeOfAnyLength) {
   }
 }
 
-// A redirected file is read from the descriptor's offset to its end.
+// A redirected file is read from the descriptor's offset to its end, for
+// rewriting too, and beyond 2 MB.
 TEST(TextBuffer, DashReadsStdinRedirectedFromFile) {
   TempDir temp;
-  std::string bytes = randomBytes(70000, 3);
+  std::string bytes = randomBytes(2100000, 3);
   std::string file = temp.write("input", bytes);
-  for (size_t offset : {size_t{0}, size_t{1}, size_t{69999}, size_t{70000}}) {
+  for (size_t offset : {size_t{0}, size_t{1}, size_t{2099999}, size_t{2100000}, size_t{2000}}) {
     SCOPED_TRACE(offset);
     int fd = ::open(file.c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
@@ -210,11 +247,12 @@ TEST(TextBuffer, DashReadsStdinRedirectedFromFile) {
     int savedStdin = ::dup(0);
     ASSERT_EQ(::dup2(fd, 0), 0);
     ::close(fd);
-    BufferOrError result = readFileOrStdin("-");
+    BufferOrError result = offset % 2 ? readFileOrStdin("-") : readWritableFileOrStdin("-");
     ::dup2(savedStdin, 0);
     ::close(savedStdin);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->kind(), TextBufferKind::Owned);
+    EXPECT_EQ(result->identifier(), "<stdin>");
     expectHolds(*result, bytes.substr(offset));
   }
 }

@@ -88,8 +88,9 @@ struct ChangeCase {
   size_t changedSize;
 };
 
-// Large files are mapped, small ones read. Every change keeps the lines
-// the check needs, so checking what was left would pass.
+// Sizes around the thresholds of mapping and of pages of a buffer's own.
+// Every change keeps the lines the check needs, so checking what was left
+// would pass.
 const ChangeCase changeCases[] = {
     {"mapped check file loses its pages", true, false, 100001, 1000},
     {"mapped input loses its pages", false, false, 100001, 5000},
@@ -99,6 +100,8 @@ const ChangeCase changeCases[] = {
     {"read check file shrinks", true, false, 9001, 500},
     {"read input grows", false, false, 9001, 9500},
     {"input redirected from a file shrinks", false, true, 100001, 3000},
+    {"input redirected from a file grows", false, true, 100001, 100500},
+    {"large input grows", false, false, 3000001, 3000100},
 };
 
 // The file the hook changes, and how; the hook acts once.

@@ -1,0 +1,50 @@
+// System calls behind a seam: the output streams, the input reader and the
+// option library's response-file reader open, read and write descriptors
+// only through one table of function pointers, so that a unit test can
+// replace an entry and make a call fail the way the system may (EINTR,
+// EAGAIN, a short count, an error). The retrying loops built on the table
+// live here, once.
+//
+// Surprising: the table is process-wide and replacing an entry is not
+// synchronised; only a test with no other thread running may do it, and it
+// must put the saved table back.
+#pragma once
+
+#include <poll.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+namespace vetline {
+
+struct SystemCalls {
+  // open(2) with a fixed argument list: no file is ever created here.
+  int (*open)(const char *path, int flags);
+  ssize_t (*read)(int fd, void *into, size_t count);
+  ssize_t (*pread)(int fd, void *into, size_t count, off_t offset);
+  ssize_t (*write)(int fd, const void *bytes, size_t count);
+  int (*poll)(struct pollfd *descriptors, nfds_t count, int timeout);
+};
+
+// The table in use: the system's own calls unless a test replaced some.
+SystemCalls &systemCalls();
+
+// Opens `path` read-only and close-on-exec, again when interrupted; -1
+// with errno set on failure.
+int openReadOnly(const std::string &path);
+
+// One read (or pread at `offset`) of at most `count` bytes, and of at most
+// a gigabyte (some systems refuse larger ones), again when interrupted.
+// Returns what the call returned: a count that may be short, 0 at end of
+// file, or -1 with errno set.
+ssize_t readRetrying(int fd, char *into, size_t count);
+ssize_t preadRetrying(int fd, char *into, size_t count, off_t offset);
+
+// Blocks until `fd` may be written again, after a write to a non-blocking
+// descriptor failed with EAGAIN: retrying at once would spin the processor
+// for as long as the reader lags. Returns early when interrupted or when
+// the wait fails; the caller's next write then tells what is wrong.
+void waitUntilWritable(int fd);
+
+} // namespace vetline
