@@ -6,8 +6,8 @@
 // whose following NOT directives do not repeat each implicit pattern.
 #pragma once
 
-#include "engine/check_request.h"
 #include "engine/check_reader.h"
+#include "engine/check_request.h"
 #include "lint/warning.h"
 
 #include <span>

@@ -13,8 +13,8 @@
 // in the middle of a sentence is not flagged.
 #pragma once
 
-#include "engine/check_request.h"
 #include "engine/check_reader.h"
+#include "engine/check_request.h"
 #include "lint/warning.h"
 
 #include <cstddef>

@@ -1,8 +1,8 @@
 // The split follows the pattern parser: a "{{" piece ends at the first "}}"
 // found from the "{{" itself; a "[[" block (not "[[[") ends where the
-// parser's own findBlockEnd says, and a stray ']' makes it malformed; literal text runs to the next "{{" or "[[" found
-// from its second byte. Tested by pattern_scan_test.cpp, which also holds
-// the scan against the parser's own variable tables.
+// parser's own findBlockEnd says, and a stray ']' makes it malformed; literal text runs to the next
+// "{{" or "[[" found from its second byte. Tested by pattern_scan_test.cpp, which also holds the
+// scan against the parser's own variable tables.
 #include "lint/pattern_scan.h"
 
 #include "engine/pattern.h"
