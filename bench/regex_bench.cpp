@@ -34,10 +34,10 @@ constexpr size_t TextSize = 10 << 20;
 
 // Lines of lower-case words, some with "_<number>" suffixes, then `tail`.
 std::string makeText(const std::string &tail) {
-  static const char *const words[] = {
-      "alpha", "beta",  "gamma", "delta", "ret",  "call", "mov",  "load",
-      "store", "br",    "label", "entry", "exit", "phi",  "add",  "sub",
-      "mul",   "icmp",  "i32",   "i64",   "ptr",  "void", "define", "declare"};
+  static const char *const words[] = {"alpha", "beta", "gamma", "delta", "ret",    "call",
+                                      "mov",   "load", "store", "br",    "label",  "entry",
+                                      "exit",  "phi",  "add",   "sub",   "mul",    "icmp",
+                                      "i32",   "i64",  "ptr",   "void",  "define", "declare"};
   std::mt19937 rng(42);
   std::string text;
   text.reserve(TextSize + tail.size());
@@ -64,7 +64,8 @@ struct Search {
 
 // (a) a long literal, (b) no literal, (c) ten words, (d) a back-reference.
 const Search searches[] = {
-    {"the quick brown fox jumps over the lazy dog", "the quick brown fox jumps over the lazy dog\n"},
+    {"the quick brown fox jumps over the lazy dog",
+     "the quick brown fox jumps over the lazy dog\n"},
     {"[a-z]+_[0-9]+x", "end_42x\n"},
     {"zebra|yak|walrus|vulture|urchin|tapir|salmon|raven|quail|penguin", "penguin\n"},
     {"([a-z]{3})_[0-9]+_\\1", "abc_77_abc\n"},
@@ -225,12 +226,12 @@ void linearity(benchmark::State &state, const Adversary &adversary) {
     timeShared = std::min(timeShared, secondsFor([&] { found = regex.match(shared, &matches); }));
     int code = 0;
     timeLibc = std::min(timeLibc, secondsFor([&] {
-      code = regexec(&compiled, shared.c_str(), libcMatches.size(), libcMatches.data(), 0);
-    }));
+                          code = regexec(&compiled, shared.c_str(), libcMatches.size(),
+                                         libcMatches.data(), 0);
+                        }));
     agree = agree && found == (code == 0) &&
             (!found || (matches[0].data() - shared.data() == libcMatches[0].rm_so &&
-                        matches[0].size() ==
-                            size_t(libcMatches[0].rm_eo - libcMatches[0].rm_so)));
+                        matches[0].size() == size_t(libcMatches[0].rm_eo - libcMatches[0].rm_so)));
   }
   if (withLibc)
     regfree(&compiled);
@@ -297,10 +298,9 @@ BENCHMARK(backRefLibc)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 [[maybe_unused]] const bool registered = [] {
   for (const Adversary &adversary : adversaries)
-    benchmark::RegisterBenchmark((std::string("Linearity/") + adversary.name).c_str(),
-                                 [&adversary](benchmark::State &state) {
-                                   linearity(state, adversary);
-                                 })
+    benchmark::RegisterBenchmark(
+        (std::string("Linearity/") + adversary.name).c_str(),
+        [&adversary](benchmark::State &state) { linearity(state, adversary); })
         ->Unit(benchmark::kMillisecond)
         ->Iterations(9);
   return true;

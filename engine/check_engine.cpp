@@ -233,13 +233,14 @@ bool CheckEngine::loadDirectives(SourceManager &sourceManager, std::string_view 
   // The prefixes are found as plain text; the regex built from them only
   // proves that they combine.
   (void)prefixRegex;
-  return readDirectives(req, context, directiveList, implicitNotList, sourceManager, checkText, directiveListener,
-                        implicitBufferRange);
+  return readDirectives(req, context, directiveList, implicitNotList, sourceManager, checkText,
+                        directiveListener, implicitBufferRange);
 }
 
 bool CheckEngine::verifyInput(SourceManager &sourceManager, std::string_view inputText,
                               MatchDiagList *diags) {
-  return verifyDirectives(directiveList, implicitNotList, context, req, sourceManager, inputText, diags);
+  return verifyDirectives(directiveList, implicitNotList, context, req, sourceManager, inputText,
+                          diags);
 }
 
 std::string_view CheckEngine::canonicalizeInPlace(TextBuffer &buffer) const {

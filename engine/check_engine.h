@@ -88,15 +88,12 @@ public:
                       const Regex &prefixRegex, ImplicitBufferRange *implicitBufferRange);
 
   // Called by loadDirectives for every directive it finds, in file order.
-  void setDirectiveListener(DirectiveListener listener) {
-    directiveListener = std::move(listener);
-  }
+  void setDirectiveListener(DirectiveListener listener) { directiveListener = std::move(listener); }
 
   // Checks the canonical input against the directives. Returns true when
   // every directive held. With `diags`, good-match reports go into it instead
   // of standard error; failures are printed either way.
-  bool verifyInput(SourceManager &sourceManager, std::string_view inputText,
-                   MatchDiagList *diags);
+  bool verifyInput(SourceManager &sourceManager, std::string_view inputText, MatchDiagList *diags);
 
 private:
   // Members are destroyed in reverse order: the directives (which point into

@@ -6,9 +6,9 @@
 #include "engine/numeric_expression.h"
 
 #include "engine/engine_errors.h"
-#include "support/format.h"
 #include "engine/pattern.h"
 #include "engine/pattern_context.h"
+#include "support/format.h"
 
 #include <string>
 #include <vector>

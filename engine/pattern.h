@@ -134,8 +134,8 @@ public:
   // pattern; `prefix` names the directive in messages. Returns true on error,
   // after printing it. Parsing may already have added variables and
   // substitutions to the context when it fails.
-  bool compilePattern(std::string_view text, std::string_view prefix,
-                      SourceManager &sourceManager, const CheckRequest &request);
+  bool compilePattern(std::string_view text, std::string_view prefix, SourceManager &sourceManager,
+                      const CheckRequest &request);
 
   // True when the pattern defines or uses any variable.
   bool hasVariables() const {

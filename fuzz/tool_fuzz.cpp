@@ -305,8 +305,10 @@ void checkVerdict(Workspace &workspace, std::string_view input) {
   if (checks > 0) {
     int status = runTool(workspace, check, input, "");
     if (status != 0) {
-      std::fprintf(stderr, "tool_fuzz: every CHECK is an input line, in order, but the status "
-                           "was %d, not 0\n", status);
+      std::fprintf(stderr,
+                   "tool_fuzz: every CHECK is an input line, in order, but the status "
+                   "was %d, not 0\n",
+                   status);
       std::abort();
     }
   }
@@ -318,8 +320,10 @@ void checkVerdict(Workspace &workspace, std::string_view input) {
   check += "CHECK: " + absent + "\n";
   int status = runTool(workspace, check, input, "");
   if (status != 1) {
-    std::fprintf(stderr, "tool_fuzz: the last CHECK is not in the input, but the status was %d, "
-                         "not 1\n", status);
+    std::fprintf(stderr,
+                 "tool_fuzz: the last CHECK is not in the input, but the status was %d, "
+                 "not 1\n",
+                 status);
     std::abort();
   }
 }
@@ -350,7 +354,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (opts.find(systemFiles) != std::string_view::npos ||
         rsp.find(systemFiles) != std::string_view::npos)
       return 0;
-  runTool(*workspace, fuzzCase.check, fuzzCase.input, fuzzCase.flags, fuzzCase.opts,
-          fuzzCase.rsp);
+  runTool(*workspace, fuzzCase.check, fuzzCase.input, fuzzCase.flags, fuzzCase.opts, fuzzCase.rsp);
   return 0;
 }

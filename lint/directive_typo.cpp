@@ -210,8 +210,8 @@ private:
   bool readerTakes(size_t at) const;
   void checkForm(Form form, size_t at, size_t wordEnd, size_t formEnd, std::string_view key);
   void report(size_t at, size_t end, std::string message) {
-    findings.push_back({text.data() + at, text.data() + end, WarningKind::DirectiveTypo,
-                        std::move(message)});
+    findings.push_back(
+        {text.data() + at, text.data() + end, WarningKind::DirectiveTypo, std::move(message)});
   }
   std::string written(size_t at, size_t end) const {
     // Blanks are folded unless strict-whitespace; cap what the message shows.
@@ -419,7 +419,8 @@ void TypoFinder::checkCandidate(size_t at, size_t end) {
   }
   size_t secondEnd = wordEndFrom(text, after, end);
   if (secondEnd > after && secondEnd < end && text[secondEnd] == ':') {
-    std::string joined = std::string(word) + "-" + std::string(text.substr(after, secondEnd - after));
+    std::string joined =
+        std::string(word) + "-" + std::string(text.substr(after, secondEnd - after));
     if (guessDirective(joined, spellings).resemblance != Resemblance::None) {
       checkForm(Form::Split, at, wordEnd, secondEnd + 1, joined);
       return;

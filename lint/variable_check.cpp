@@ -148,8 +148,7 @@ VariableEvent commandLineVariable(std::string_view definition) {
 namespace {
 
 bool isPositive(DirectiveKind kind) {
-  return kind != DirectiveKind::Not && kind != DirectiveKind::Dag &&
-         kind != DirectiveKind::Comment;
+  return kind != DirectiveKind::Not && kind != DirectiveKind::Dag && kind != DirectiveKind::Comment;
 }
 
 class VariableTracker {
@@ -269,8 +268,8 @@ void VariableTracker::finish() {
 
 } // namespace
 
-void findVariableProblems(std::span<const DirectiveSighting> sightings,
-                          const CheckRequest &request, FindingList &findings) {
+void findVariableProblems(std::span<const DirectiveSighting> sightings, const CheckRequest &request,
+                          FindingList &findings) {
   VariableTracker tracker(request, findings);
   std::vector<const DirectiveSighting *> items;
   for (const DirectiveSighting &sighting : sightings) {

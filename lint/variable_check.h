@@ -10,8 +10,8 @@
 // block its uses come before its definition.
 #pragma once
 
-#include "engine/check_request.h"
 #include "engine/check_reader.h"
+#include "engine/check_request.h"
 #include "lint/pattern_scan.h"
 #include "lint/warning.h"
 
@@ -42,7 +42,7 @@ VariableEvent commandLineVariable(std::string_view definition);
 
 // Appends UndefinedVariable and UnusedVariable findings. `sightings` are
 // the reader's directives of a file it read without error.
-void findVariableProblems(std::span<const DirectiveSighting> sightings,
-                          const CheckRequest &request, FindingList &findings);
+void findVariableProblems(std::span<const DirectiveSighting> sightings, const CheckRequest &request,
+                          FindingList &findings);
 
 } // namespace vetline::lint

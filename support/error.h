@@ -264,7 +264,8 @@ Error makeMessageError(std::error_code code, std::string_view text);
 
 namespace detail {
 
-template <typename F> struct HandlerTraits : HandlerTraits<decltype(&std::decay_t<F>::operator())> {};
+template <typename F>
+struct HandlerTraits : HandlerTraits<decltype(&std::decay_t<F>::operator())> {};
 
 template <typename R, typename A> struct HandlerTraits<R (*)(A)> {
   using Result = R;
@@ -288,7 +289,8 @@ template <typename T> struct HandlerPayload<std::unique_ptr<T>> {
   static constexpr bool ownsPayload = true;
 };
 
-template <typename H> using HandledKind = typename HandlerPayload<typename HandlerTraits<H>::Argument>::Type;
+template <typename H>
+using HandledKind = typename HandlerPayload<typename HandlerTraits<H>::Argument>::Type;
 
 template <typename H> Error applyHandler(H &handler, std::unique_ptr<ErrorPayload> payload) {
   using Traits = HandlerTraits<H>;
@@ -314,7 +316,9 @@ template <typename H> Error applyHandler(H &handler, std::unique_ptr<ErrorPayloa
   }
 }
 
-inline Error dispatchOne(std::unique_ptr<ErrorPayload> payload) { return Error(std::move(payload)); }
+inline Error dispatchOne(std::unique_ptr<ErrorPayload> payload) {
+  return Error(std::move(payload));
+}
 
 template <typename H, typename... Hs>
 Error dispatchOne(std::unique_ptr<ErrorPayload> payload, H &handler, Hs &...rest) {

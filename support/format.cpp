@@ -267,8 +267,8 @@ void FormatArgument::format(OutputStream &os, std::string_view options) const {
     return;
   case Kind::Signed: {
     bool negative = signedValue < 0;
-    uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(signedValue)
-                                  : static_cast<uint64_t>(signedValue);
+    uint64_t magnitude =
+        negative ? 0 - static_cast<uint64_t>(signedValue) : static_cast<uint64_t>(signedValue);
     formatInteger(os, negative, magnitude, options);
     return;
   }

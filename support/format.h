@@ -77,9 +77,9 @@ public:
   // A character is written as itself, not as its code.
   FormatArgument(char c) : argKind(Kind::Char), character(c) {}
 
-  template <typename T, typename = std::enable_if_t<std::is_integral_v<T> &&
-                                                    !std::is_same_v<T, bool> &&
-                                                    !std::is_same_v<T, char>>>
+  template <typename T,
+            typename = std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool> &&
+                                        !std::is_same_v<T, char>>>
   FormatArgument(T value) {
     if constexpr (std::is_signed_v<T>) {
       argKind = Kind::Signed;

@@ -274,10 +274,9 @@ OutputStream &OutputStream::operator<<(const void *address) {
 
 OutputStream &OutputStream::operator<<(const PaddedNumber &number) {
   if (number.hexadecimal) {
-    HexStyle style = number.upper ? (number.prefix ? HexStyle::UpperWithPrefix
-                                                   : HexStyle::UpperDigits)
-                                  : (number.prefix ? HexStyle::LowerWithPrefix
-                                                   : HexStyle::LowerDigits);
+    HexStyle style = number.upper
+                         ? (number.prefix ? HexStyle::UpperWithPrefix : HexStyle::UpperDigits)
+                         : (number.prefix ? HexStyle::LowerWithPrefix : HexStyle::LowerDigits);
     writeHexNumber(*this, number.hexValue, style, number.width);
     return *this;
   }
@@ -332,8 +331,9 @@ OutputStream &OutputStream::operator<<(const PrintfFormatBase &format) {
 }
 
 OutputStream &OutputStream::indent(unsigned count) {
-  static constexpr char spaces[] = "                                                                "
-                                   "                ";
+  static constexpr char spaces[] =
+      "                                                                "
+      "                ";
   constexpr unsigned chunk = sizeof(spaces) - 1;
   while (count > chunk) {
     write(spaces, chunk);
@@ -364,8 +364,8 @@ OutputStream &OutputStream::writeWithEscapes(std::string_view text, bool hexEsca
       } else if (hexEscapes) {
         *this << '\\' << 'x' << hexDigits[c >> 4] << hexDigits[c & 15];
       } else {
-        *this << '\\' << static_cast<char>('0' + (c >> 6)) << static_cast<char>('0' + ((c >> 3) & 7))
-              << static_cast<char>('0' + (c & 7));
+        *this << '\\' << static_cast<char>('0' + (c >> 6))
+              << static_cast<char>('0' + ((c >> 3) & 7)) << static_cast<char>('0' + (c & 7));
       }
     }
   }
@@ -558,8 +558,7 @@ void writeDecimal(OutputStream &os, int32_t value, size_t minDigits, DecimalStyl
   writeDecimal(os, static_cast<int64_t>(value), minDigits, style);
 }
 
-void writeHexNumber(OutputStream &os, uint64_t value, HexStyle style,
-                    std::optional<size_t> width) {
+void writeHexNumber(OutputStream &os, uint64_t value, HexStyle style, std::optional<size_t> width) {
   size_t wanted = width ? std::min<size_t>(*width, scratchSize) : 0;
   bool upper = style == HexStyle::UpperDigits || style == HexStyle::UpperWithPrefix;
   bool prefix = style == HexStyle::UpperWithPrefix || style == HexStyle::LowerWithPrefix;

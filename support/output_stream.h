@@ -324,9 +324,7 @@ public:
   std::string_view str() const { return toStringView(target); }
 
 protected:
-  void deliver(const char *bytes, size_t count) override {
-    target.append(bytes, bytes + count);
-  }
+  void deliver(const char *bytes, size_t count) override { target.append(bytes, bytes + count); }
   uint64_t deliveredCount() const override { return target.size(); }
 
 private:

@@ -193,8 +193,8 @@ SourceDiagnostic::SourceDiagnostic(const SourceManager &manager, SourceLocation 
                                    std::string bufferName, int32_t lineNumber, int32_t column,
                                    DiagKind kind, std::string message, std::string lineText,
                                    std::vector<ColumnRange> columnRanges)
-    : manager(&manager), loc(location), name(std::move(bufferName)), line(lineNumber),
-      col(column), diagKind(kind), text(std::move(message)), source(std::move(lineText)),
+    : manager(&manager), loc(location), name(std::move(bufferName)), line(lineNumber), col(column),
+      diagKind(kind), text(std::move(message)), source(std::move(lineText)),
       ranges(std::move(columnRanges)) {}
 
 void SourceDiagnostic::print(OutputStream &os) const { printWithLine(os, source); }
@@ -299,8 +299,8 @@ SourceDiagnostic SourceManager::makeDiagnostic(SourceLocation location, DiagKind
 
 SourceDiagnostic SourceManager::buildDiagnostic(SourceLocation location, DiagKind kind,
                                                 std::string_view message,
-                                                std::span<const SourceRange> ranges,
-                                                bool copyLine, std::string_view &lineView) const {
+                                                std::span<const SourceRange> ranges, bool copyLine,
+                                                std::string_view &lineView) const {
   lineView = {};
   unsigned number = bufferHolding(location);
   // A location outside every buffer is the caller's error; rendering it as
@@ -332,11 +332,10 @@ SourceDiagnostic SourceManager::buildDiagnostic(SourceLocation location, DiagKin
 
   std::pair<unsigned, unsigned> lineAndColumn = lineAndColumnOf(location, number);
   lineView = std::string_view(lineStart, static_cast<size_t>(lineEnd - lineStart));
-  return SourceDiagnostic(*this, location, std::string(buffer.identifier()),
-                          saturate<int32_t>(lineAndColumn.first),
-                          saturate<int32_t>(lineAndColumn.second - 1), kind, std::string(message),
-                          copyLine ? std::string(lineView) : std::string(),
-                          std::move(columnRanges));
+  return SourceDiagnostic(
+      *this, location, std::string(buffer.identifier()), saturate<int32_t>(lineAndColumn.first),
+      saturate<int32_t>(lineAndColumn.second - 1), kind, std::string(message),
+      copyLine ? std::string(lineView) : std::string(), std::move(columnRanges));
 }
 
 SourceDiagnostic SourceManager::makeDiagnostic(SourceLocation location, DiagKind kind,
@@ -345,8 +344,7 @@ SourceDiagnostic SourceManager::makeDiagnostic(SourceLocation location, DiagKind
   return makeDiagnostic(location, kind, message, std::span<const SourceRange>(&range, 1));
 }
 
-void SourceManager::emitDiagnostic(SourceLocation location, DiagKind kind,
-                                   std::string_view message,
+void SourceManager::emitDiagnostic(SourceLocation location, DiagKind kind, std::string_view message,
                                    std::span<const SourceRange> ranges) const {
   // Printed at once from the buffer: a copy of a line of a hundred
   // megabytes would add as much to the run's peak memory.
@@ -355,13 +353,12 @@ void SourceManager::emitDiagnostic(SourceLocation location, DiagKind kind,
       .printWithLine(standardError(), lineView);
 }
 
-void SourceManager::emitDiagnostic(SourceLocation location, DiagKind kind,
-                                   std::string_view message, const SourceRange &range) const {
+void SourceManager::emitDiagnostic(SourceLocation location, DiagKind kind, std::string_view message,
+                                   const SourceRange &range) const {
   emitDiagnostic(location, kind, message, std::span<const SourceRange>(&range, 1));
 }
 
-void SourceManager::emitDiagnostic(OutputStream &stream,
-                                   const SourceDiagnostic &diagnostic) const {
+void SourceManager::emitDiagnostic(OutputStream &stream, const SourceDiagnostic &diagnostic) const {
   diagnostic.print(stream);
 }
 

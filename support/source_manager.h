@@ -74,10 +74,9 @@ public:
   using ColumnRange = std::pair<uint32_t, uint32_t>;
 
   SourceDiagnostic() = default;
-  SourceDiagnostic(const SourceManager &manager, SourceLocation location,
-                   std::string bufferName, int32_t lineNumber, int32_t column, DiagKind kind,
-                   std::string message, std::string lineText,
-                   std::vector<ColumnRange> columnRanges);
+  SourceDiagnostic(const SourceManager &manager, SourceLocation location, std::string bufferName,
+                   int32_t lineNumber, int32_t column, DiagKind kind, std::string message,
+                   std::string lineText, std::vector<ColumnRange> columnRanges);
 
   // Null for a default-made diagnostic.
   const SourceManager *sourceManager() const { return manager; }
@@ -159,9 +158,9 @@ private:
 
   // makeDiagnostic's work; the line is copied into the record only when
   // `copyLine` is set, and its view in the buffer is stored in `lineView`.
-  SourceDiagnostic buildDiagnostic(SourceLocation location, DiagKind kind,
-                                   std::string_view message, std::span<const SourceRange> ranges,
-                                   bool copyLine, std::string_view &lineView) const;
+  SourceDiagnostic buildDiagnostic(SourceLocation location, DiagKind kind, std::string_view message,
+                                   std::span<const SourceRange> ranges, bool copyLine,
+                                   std::string_view &lineView) const;
 
   // Null when the location is not in the buffer (or in none, for 0).
   const BufferEntry *entryHolding(SourceLocation location, unsigned bufferNumber) const;

@@ -343,8 +343,8 @@ std::unique_ptr<TextBuffer> mapFile(int fd, std::string_view name, size_t size,
     ::munmap(mapping, size);
     return nullptr;
   }
-  return std::unique_ptr<TextBuffer>(
-      new (placement.storage) MappedBuffer(placement.name, start, start + size, ownFd));
+  return std::unique_ptr<TextBuffer>(new (placement.storage)
+                                         MappedBuffer(placement.name, start, start + size, ownFd));
 }
 
 // The guarded read in progress; the handler reads it, so it is set only
@@ -524,12 +524,13 @@ BufferOrError readWritableFileOrStdin(std::string_view name) {
 
 std::unique_ptr<TextBuffer> makeTextBufferView(std::string_view text, std::string_view name,
                                                bool requiresNullTerminator) {
-  (void)requiresNullTerminator; // The caller's promise; reading past the view to check it is not safe.
+  (void)requiresNullTerminator; // The caller's promise; reading past the view to check it is not
+                                // safe.
   Placement<ViewBuffer> placement = allocatePlacement<ViewBuffer>(name, 0);
   if (!placement.storage)
     reportOutOfMemory();
-  return std::unique_ptr<TextBuffer>(new (placement.storage) ViewBuffer(
-      placement.name, text.data(), text.data() + text.size()));
+  return std::unique_ptr<TextBuffer>(
+      new (placement.storage) ViewBuffer(placement.name, text.data(), text.data() + text.size()));
 }
 
 std::unique_ptr<TextBuffer> makeTextBufferCopy(std::string_view text, std::string_view name) {

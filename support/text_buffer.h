@@ -134,8 +134,7 @@ BufferOrError readFileBytes(int fd, std::string_view name, size_t size);
 std::error_code readBufferGuarded(const TextBuffer &buffer, void (*read)(void *context),
                                   void *context);
 
-template <typename Read>
-std::error_code readBufferGuarded(const TextBuffer &buffer, Read &&read) {
+template <typename Read> std::error_code readBufferGuarded(const TextBuffer &buffer, Read &&read) {
   return readBufferGuarded(
       buffer, [](void *context) { (*static_cast<std::remove_reference_t<Read> *>(context))(); },
       &read);

@@ -131,8 +131,8 @@ int runCheck(int argc, char **argv, DriverArguments &args, const DumpSettings &d
   std::string_view inputText = addCanonicalBuffer(engine, sourceManager, inputFile, nullptr);
 
   MatchDiagList diags;
-  bool passed = engine.verifyInput(sourceManager, inputText,
-                                   dump.mode == DumpMode::Never ? nullptr : &diags);
+  bool passed =
+      engine.verifyInput(sourceManager, inputText, dump.mode == DumpMode::Never ? nullptr : &diags);
   if (dump.mode == DumpMode::Always || (dump.mode == DumpMode::Fail && !passed)) {
     printDumpHeader(args.inputFile, args.checkFile);
     DumpAnnotationList annotations;

@@ -27,20 +27,20 @@ cl::ListOption<std::string> implicitCheckNot = implicitCheckNotOption();
 
 cl::ListOption<std::string> globalDefines = globalDefinesOption();
 
-cl::SingleOption<bool> allowEmpty(
-    "allow-empty", cl::init(false),
-    cl::help("Allow the input file to be empty. This is useful when making\n"
-             "checks that some error message does not occur, for example."));
+cl::SingleOption<bool>
+    allowEmpty("allow-empty", cl::init(false),
+               cl::help("Allow the input file to be empty. This is useful when making\n"
+                        "checks that some error message does not occur, for example."));
 
 cl::SingleOption<bool> allowUnusedPrefixes = allowUnusedPrefixesOption();
 
 cl::SingleOption<bool> matchFullLines = matchFullLinesOption();
 
-cl::SingleOption<bool> enableVarScope(
-    "enable-var-scope", cl::init(false),
-    cl::help("Enables scope for regex variables. Variables with names that\n"
-             "do not start with '$' will be reset at the beginning of\n"
-             "each CHECK-LABEL block."));
+cl::SingleOption<bool>
+    enableVarScope("enable-var-scope", cl::init(false),
+                   cl::help("Enables scope for regex variables. Variables with names that\n"
+                            "do not start with '$' will be reset at the beginning of\n"
+                            "each CHECK-LABEL block."));
 
 cl::SingleOption<bool> allowDeprecatedDagOverlap(
     "allow-deprecated-dag-overlap", cl::init(false),
@@ -60,17 +60,17 @@ cl::SingleOption<bool>
                          "issues, or add it to the input dump if enabled.  Implies\n"
                          "-v.\n"));
 
-cl::ListOption<DumpMode> dumpInput(
-    "dump-input",
-    cl::help("Dump input to stderr, adding annotations representing\n"
-             "currently enabled diagnostics.  When there are multiple\n"
-             "occurrences of this option, the <value> that appears earliest\n"
-             "in the list below has precedence.  The default is 'fail'.\n"),
-    cl::valueName("mode"),
-    cl::values({cl::enumValue(DumpMode::Help, "help", "Explain input dump and quit"),
-                cl::enumValue(DumpMode::Always, "always", "Always dump input"),
-                cl::enumValue(DumpMode::Fail, "fail", "Dump input on failure"),
-                cl::enumValue(DumpMode::Never, "never", "Never dump input")}));
+cl::ListOption<DumpMode>
+    dumpInput("dump-input",
+              cl::help("Dump input to stderr, adding annotations representing\n"
+                       "currently enabled diagnostics.  When there are multiple\n"
+                       "occurrences of this option, the <value> that appears earliest\n"
+                       "in the list below has precedence.  The default is 'fail'.\n"),
+              cl::valueName("mode"),
+              cl::values({cl::enumValue(DumpMode::Help, "help", "Explain input dump and quit"),
+                          cl::enumValue(DumpMode::Always, "always", "Always dump input"),
+                          cl::enumValue(DumpMode::Fail, "fail", "Dump input on failure"),
+                          cl::enumValue(DumpMode::Never, "never", "Never dump input")}));
 
 cl::ListOption<DumpFilter> dumpInputFilter(
     "dump-input-filter",
@@ -88,17 +88,17 @@ cl::ListOption<DumpFilter> dumpInputFilter(
                 cl::enumValue(DumpFilter::Error, "error",
                               "Input lines with starting points of error annotations")}));
 
-cl::ListOption<uint32_t> dumpInputContext(
-    "dump-input-context",
-    cl::help("In the dump requested by -dump-input, print <N> input lines\n"
-             "before and <N> input lines after any lines specified by\n"
-             "-dump-input-filter.  When there are multiple occurrences of\n"
-             "this option, the largest specified <N> has precedence.  The\n"
-             "default is 5.\n"),
-    cl::valueName("N"));
+cl::ListOption<uint32_t>
+    dumpInputContext("dump-input-context",
+                     cl::help("In the dump requested by -dump-input, print <N> input lines\n"
+                              "before and <N> input lines after any lines specified by\n"
+                              "-dump-input-filter.  When there are multiple occurrences of\n"
+                              "this option, the largest specified <N> has precedence.  The\n"
+                              "default is 5.\n"),
+                     cl::valueName("N"));
 
-static cl::HelpParagraph environmentParagraph(
-    "\nOptions are parsed from the environment variable VETLINE_OPTS and\n"
-    "from the command line.\n");
+static cl::HelpParagraph
+    environmentParagraph("\nOptions are parsed from the environment variable VETLINE_OPTS and\n"
+                         "from the command line.\n");
 
 } // namespace vetline::options

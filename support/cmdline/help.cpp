@@ -213,8 +213,7 @@ std::vector<NamedOption> listedOptions(const SubCommand &sub, bool showHidden) {
   return listed;
 }
 
-void formatUsage(std::string &out, const SubCommand &sub,
-                 const std::vector<SubCommand *> &named) {
+void formatUsage(std::string &out, const SubCommand &sub, const std::vector<SubCommand *> &named) {
   OptionRegistry &r = registry();
   if (&sub == &r.mainSub) {
     out.append(formatPositionalString(messages::usage, r.programName));
@@ -250,12 +249,11 @@ void formatUsage(std::string &out, const SubCommand &sub,
   out.append(formatPositionalString(messages::subCommandHint, r.programName));
 }
 
-void formatCategorized(std::string &out, const std::vector<NamedOption> &listed,
-                       size_t globalWidth, bool showHidden) {
+void formatCategorized(std::string &out, const std::vector<NamedOption> &listed, size_t globalWidth,
+                       bool showHidden) {
   std::vector<OptionCategory *> sorted = registry().categories;
-  std::stable_sort(sorted.begin(), sorted.end(), [](OptionCategory *a, OptionCategory *b) {
-    return a->name < b->name;
-  });
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](OptionCategory *a, OptionCategory *b) { return a->name < b->name; });
   std::map<const OptionCategory *, std::vector<const Option *>> members;
   for (const NamedOption &entry : listed)
     for (const OptionCategory *category : entry.second->categories)
@@ -382,30 +380,48 @@ void printVersion() {
 struct HelpOptions {
   OptionCategory generic{"Generic Options"};
   SingleOption<bool> helpList{
-      "help-list", help("Display list of available options (--help-list-hidden for more)"),
-      ValueDisallowed, Hidden, cat(generic), sub(everySubCommand()),
+      "help-list",
+      help("Display list of available options (--help-list-hidden for more)"),
+      ValueDisallowed,
+      Hidden,
+      cat(generic),
+      sub(everySubCommand()),
       callback([](const bool &value) { showHelp(value, false, false); })};
   SingleOption<bool> helpListHidden{
-      "help-list-hidden", help("Display list of all available options"), ValueDisallowed,
-      Hidden, cat(generic), sub(everySubCommand()),
+      "help-list-hidden",
+      help("Display list of all available options"),
+      ValueDisallowed,
+      Hidden,
+      cat(generic),
+      sub(everySubCommand()),
       callback([](const bool &value) { showHelp(value, true, false); })};
-  SingleOption<bool> helpOption{
-      "help", help("Display available options (--help-hidden for more)"), ValueDisallowed,
-      cat(generic), sub(everySubCommand()),
-      callback([](const bool &value) { showHelp(value, false, true); })};
+  SingleOption<bool> helpOption{"help",
+                                help("Display available options (--help-hidden for more)"),
+                                ValueDisallowed,
+                                cat(generic),
+                                sub(everySubCommand()),
+                                callback([](const bool &value) { showHelp(value, false, true); })};
   alias helpShort{"h", help("Alias for --help"), aliasopt(helpOption), DefaultOption};
-  SingleOption<bool> helpHidden{
-      "help-hidden", help("Display all available options"), ValueDisallowed, Hidden,
-      cat(generic), sub(everySubCommand()),
-      callback([](const bool &value) { showHelp(value, true, true); })};
+  SingleOption<bool> helpHidden{"help-hidden",
+                                help("Display all available options"),
+                                ValueDisallowed,
+                                Hidden,
+                                cat(generic),
+                                sub(everySubCommand()),
+                                callback([](const bool &value) { showHelp(value, true, true); })};
   SingleOption<bool> printOptions{
       "print-options", help("Print non-default options after command line parsing"),
-      init(false), Hidden, cat(generic), sub(everySubCommand())};
+      init(false),     Hidden,
+      cat(generic),    sub(everySubCommand())};
   SingleOption<bool> printAllOptions{
       "print-all-options", help("Print all option values after command line parsing"),
-      init(false), Hidden, cat(generic), sub(everySubCommand())};
-  SingleOption<bool> version{"version", help("Display the version of this program"),
-                             ValueDisallowed, cat(generic), sub(everySubCommand()),
+      init(false),         Hidden,
+      cat(generic),        sub(everySubCommand())};
+  SingleOption<bool> version{"version",
+                             help("Display the version of this program"),
+                             ValueDisallowed,
+                             cat(generic),
+                             sub(everySubCommand()),
                              callback([](const bool &value) {
                                if (value)
                                  printVersion();

@@ -35,25 +35,25 @@ struct LibraryOptions {
   SingleOption<bool> statsJson{"stats-json", help("Display statistics as json data"), Hidden};
   SingleOption<bool> trackMemory{
       "track-memory", help("Enable -time-passes memory tracking (this may be slow)"), Hidden};
-  SingleOption<std::string> infoOutputFile{
-      "info-output-file", valueName("filename"),
-      help("File to append -stats and -timer output to"), Hidden};
+  SingleOption<std::string> infoOutputFile{"info-output-file", valueName("filename"),
+                                           help("File to append -stats and -timer output to"),
+                                           Hidden};
   SingleOption<bool> sortTimers{
       "sort-timers", help("In the report, sort the timers in each group in wall clock time order"),
       Hidden};
   SingleOption<uint64_t> rngSeed{"rng-seed", valueName("seed"),
                                  help("Seed for the random number generator"), Hidden};
-  ListOption<std::string> debugCounter{
-      "debug-counter", help("Comma separated list of debug counter skip and count"),
-      CommaSeparated, Hidden, callback(checkDebugCounterValue)};
+  ListOption<std::string> debugCounter{"debug-counter",
+                                       help("Comma separated list of debug counter skip and count"),
+                                       CommaSeparated, Hidden, callback(checkDebugCounterValue)};
   SingleOption<bool> printDebugCounter{
       "print-debug-counter", help("Print out debug counter info after all counters accumulated"),
       Hidden};
-  SingleOption<bool> disableSymbolication{
-      "disable-symbolication", help("Disable symbolizing crash backtraces."), Hidden};
-  SingleOption<std::string> crashDiagnosticsDir{
-      "crash-diagnostics-dir", valueName("directory"),
-      help("Directory for crash diagnostic files."), Hidden};
+  SingleOption<bool> disableSymbolication{"disable-symbolication",
+                                          help("Disable symbolizing crash backtraces."), Hidden};
+  SingleOption<std::string> crashDiagnosticsDir{"crash-diagnostics-dir", valueName("directory"),
+                                                help("Directory for crash diagnostic files."),
+                                                Hidden};
   SingleOption<bool> scalableFixedAsWarning{
       "treat-scalable-fixed-error-as-warning",
       help("Treat issues where a fixed-width property is requested from a scalable type as a "

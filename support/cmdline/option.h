@@ -231,14 +231,16 @@ public:
   virtual void resetToDefault() = 0;
   virtual void extraNames(std::vector<std::string_view> &names) const { (void)names; }
   // Counts the occurrence (unless it continues a multi-value one) and parses it.
-  virtual bool recordOccurrence(unsigned argIndex, std::string_view argName,
-                                std::string_view value, bool multiValue);
+  virtual bool recordOccurrence(unsigned argIndex, std::string_view argName, std::string_view value,
+                                bool multiValue);
 
 protected:
   explicit Option(OccurrenceRule rule = Optional, Visibility visibility = Listed);
   // Registers the option and marks it fully initialized.
   void finishDeclaration();
-  void setPosition(unsigned argIndex) { position = argIndex > 0xFFFF ? 0xFFFF : uint16_t(argIndex); }
+  void setPosition(unsigned argIndex) {
+    position = argIndex > 0xFFFF ? 0xFFFF : uint16_t(argIndex);
+  }
 
 private:
   void setField(unsigned shift, unsigned mask, unsigned value) {
@@ -248,7 +250,8 @@ private:
   friend class OptionRegistry;
 };
 
-template <typename E> EnumValueEntry enumValue(E value, std::string_view name, std::string_view help) {
+template <typename E>
+EnumValueEntry enumValue(E value, std::string_view name, std::string_view help) {
   return EnumValueEntry{name, static_cast<int>(value), help};
 }
 
@@ -354,12 +357,8 @@ struct HelpModifier {
 struct ValueNameModifier {
   std::string_view text;
 };
-template <typename T> struct InitModifier {
-  const T &value;
-};
-template <typename T> struct LocationModifier {
-  T &variable;
-};
+template <typename T> struct InitModifier { const T &value; };
+template <typename T> struct LocationModifier { T &variable; };
 struct CategoryModifier {
   OptionCategory &category;
 };
@@ -369,9 +368,7 @@ struct SubCommandModifier {
 struct AliasTargetModifier {
   Option &target;
 };
-template <typename F> struct CallbackModifier {
-  F function;
-};
+template <typename F> struct CallbackModifier { F function; };
 struct ValuesModifier {
   std::vector<EnumValueEntry> entries;
 };

@@ -135,9 +135,8 @@ bool ArgumentParser::run() {
   programName = r.programName;
   unsigned errorsBefore = r.errorCount;
   chooseSubCommand();
-  sub->forEachEntry([&](std::string_view name, Option *) {
-    longestName = std::max(longestName, name.size());
-  });
+  sub->forEachEntry(
+      [&](std::string_view name, Option *) { longestName = std::max(longestName, name.size()); });
   checkPositionals();
   while (index < args.size() && !stopped()) {
     parseArgument();
@@ -248,8 +247,7 @@ Option *ArgumentParser::findPrefixed(std::string_view name, bool groupingOnly,
     if (!o)
       continue;
     FormattingRule rule = o->formatting();
-    if (o->hasExtraFlag(Grouping) ||
-        (!groupingOnly && (rule == Prefix || rule == GluedValueOnly)))
+    if (o->hasExtraFlag(Grouping) || (!groupingOnly && (rule == Prefix || rule == GluedValueOnly)))
       return o;
   }
   return nullptr;

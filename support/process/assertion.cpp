@@ -8,8 +8,8 @@
 
 // The C library's own declaration (from <cassert>) already says the routine
 // does not return; clang refuses a [[noreturn]] added on this later one.
-extern "C" void __assert_fail(const char *assertion, const char *file,
-                              unsigned int line, const char *function) noexcept {
+extern "C" void __assert_fail(const char *assertion, const char *file, unsigned int line,
+                              const char *function) noexcept {
   if (function)
     std::fprintf(stderr, "Assertion failed: (%s), function %s, file %s, line %d.\n", assertion,
                  function, file, static_cast<int>(line));

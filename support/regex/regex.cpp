@@ -84,8 +84,7 @@ Regex::~Regex() {
   }
 }
 
-Regex::Regex(Regex &&other) noexcept
-    : program(other.program), errorCode(other.errorCode) {
+Regex::Regex(Regex &&other) noexcept : program(other.program), errorCode(other.errorCode) {
   other.program = nullptr;
   other.errorCode = regex::InvalidArgument;
 }

@@ -34,8 +34,7 @@ enum class RegexOptions : unsigned {
 };
 
 constexpr RegexOptions operator|(RegexOptions a, RegexOptions b) {
-  return static_cast<RegexOptions>(static_cast<unsigned>(a) |
-                                   static_cast<unsigned>(b));
+  return static_cast<RegexOptions>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
 }
 
 constexpr bool hasOption(RegexOptions set, RegexOptions option) {
@@ -45,8 +44,7 @@ constexpr bool hasOption(RegexOptions set, RegexOptions option) {
 class Regex {
 public:
   // Compiles at once; a bad pattern is recorded, never reported here.
-  explicit Regex(std::string_view pattern,
-                 RegexOptions options = RegexOptions::None);
+  explicit Regex(std::string_view pattern, RegexOptions options = RegexOptions::None);
   ~Regex();
 
   Regex(const Regex &) = delete;
@@ -74,8 +72,7 @@ public:
   // data). Returns false when there is no match or the search
   // could not run; in the latter case `error` (when given; it is cleared
   // first) receives the message, such as "out of memory".
-  bool match(std::string_view text,
-             std::vector<std::string_view> *matches = nullptr,
+  bool match(std::string_view text, std::vector<std::string_view> *matches = nullptr,
              std::string *error = nullptr) const;
 
   // Returns `text` with every byte of ( ) ^ $ | * + ? . [ ] \ { } and every

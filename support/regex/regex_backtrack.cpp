@@ -250,8 +250,8 @@ const char *Matcher::backtrack(const char *start, const char *stop) {
 // Verifies the candidate starting at `start` (the leftmost start the state
 // simulation allows, with `longest` its longest end there). Sets `retry`
 // when no path holds, so the search resumes one byte later.
-int Matcher::verifyBackRefs(size_t count, SubMatch *matches, const char *start,
-                            const char *longest, bool &retry) {
+int Matcher::verifyBackRefs(size_t count, SubMatch *matches, const char *start, const char *longest,
+                            bool &retry) {
   retry = false;
   if (budget == 0)
     budget = BacktrackBaseBudget + BacktrackBudgetPerByte * uint64_t(end - begin);

@@ -65,28 +65,101 @@ struct CollatingName {
 };
 
 const CollatingName collatingNames[] = {
-    {"NUL", 0}, {"SOH", 1}, {"STX", 2}, {"ETX", 3}, {"EOT", 4}, {"ENQ", 5}, {"ACK", 6},
-    {"BEL", 7}, {"alert", 7}, {"BS", 8}, {"backspace", 8}, {"HT", 9}, {"tab", 9},
-    {"LF", 10}, {"newline", 10}, {"VT", 11}, {"vertical-tab", 11}, {"FF", 12},
-    {"form-feed", 12}, {"CR", 13}, {"carriage-return", 13}, {"SO", 14}, {"SI", 15},
-    {"DLE", 16}, {"DC1", 17}, {"DC2", 18}, {"DC3", 19}, {"DC4", 20}, {"NAK", 21},
-    {"SYN", 22}, {"ETB", 23}, {"CAN", 24}, {"EM", 25}, {"SUB", 26}, {"ESC", 27},
-    {"IS4", 28}, {"FS", 28}, {"IS3", 29}, {"GS", 29}, {"IS2", 30}, {"RS", 30},
-    {"IS1", 31}, {"US", 31}, {"space", 32}, {"exclamation-mark", 33},
-    {"quotation-mark", 34}, {"number-sign", 35}, {"dollar-sign", 36},
-    {"percent-sign", 37}, {"ampersand", 38}, {"apostrophe", 39},
-    {"left-parenthesis", 40}, {"right-parenthesis", 41}, {"asterisk", 42},
-    {"plus-sign", 43}, {"comma", 44}, {"hyphen", 45}, {"hyphen-minus", 45},
-    {"period", 46}, {"full-stop", 46}, {"slash", 47}, {"solidus", 47}, {"zero", 48},
-    {"one", 49}, {"two", 50}, {"three", 51}, {"four", 52}, {"five", 53}, {"six", 54},
-    {"seven", 55}, {"eight", 56}, {"nine", 57}, {"colon", 58}, {"semicolon", 59},
-    {"less-than-sign", 60}, {"equals-sign", 61}, {"greater-than-sign", 62},
-    {"question-mark", 63}, {"commercial-at", 64}, {"left-square-bracket", 91},
-    {"backslash", 92}, {"reverse-solidus", 92}, {"right-square-bracket", 93},
-    {"circumflex", 94}, {"circumflex-accent", 94}, {"underscore", 95}, {"low-line", 95},
-    {"grave-accent", 96}, {"left-brace", 123}, {"left-curly-bracket", 123},
-    {"vertical-line", 124}, {"right-brace", 125}, {"right-curly-bracket", 125},
-    {"tilde", 126}, {"DEL", 127},
+    {"NUL", 0},
+    {"SOH", 1},
+    {"STX", 2},
+    {"ETX", 3},
+    {"EOT", 4},
+    {"ENQ", 5},
+    {"ACK", 6},
+    {"BEL", 7},
+    {"alert", 7},
+    {"BS", 8},
+    {"backspace", 8},
+    {"HT", 9},
+    {"tab", 9},
+    {"LF", 10},
+    {"newline", 10},
+    {"VT", 11},
+    {"vertical-tab", 11},
+    {"FF", 12},
+    {"form-feed", 12},
+    {"CR", 13},
+    {"carriage-return", 13},
+    {"SO", 14},
+    {"SI", 15},
+    {"DLE", 16},
+    {"DC1", 17},
+    {"DC2", 18},
+    {"DC3", 19},
+    {"DC4", 20},
+    {"NAK", 21},
+    {"SYN", 22},
+    {"ETB", 23},
+    {"CAN", 24},
+    {"EM", 25},
+    {"SUB", 26},
+    {"ESC", 27},
+    {"IS4", 28},
+    {"FS", 28},
+    {"IS3", 29},
+    {"GS", 29},
+    {"IS2", 30},
+    {"RS", 30},
+    {"IS1", 31},
+    {"US", 31},
+    {"space", 32},
+    {"exclamation-mark", 33},
+    {"quotation-mark", 34},
+    {"number-sign", 35},
+    {"dollar-sign", 36},
+    {"percent-sign", 37},
+    {"ampersand", 38},
+    {"apostrophe", 39},
+    {"left-parenthesis", 40},
+    {"right-parenthesis", 41},
+    {"asterisk", 42},
+    {"plus-sign", 43},
+    {"comma", 44},
+    {"hyphen", 45},
+    {"hyphen-minus", 45},
+    {"period", 46},
+    {"full-stop", 46},
+    {"slash", 47},
+    {"solidus", 47},
+    {"zero", 48},
+    {"one", 49},
+    {"two", 50},
+    {"three", 51},
+    {"four", 52},
+    {"five", 53},
+    {"six", 54},
+    {"seven", 55},
+    {"eight", 56},
+    {"nine", 57},
+    {"colon", 58},
+    {"semicolon", 59},
+    {"less-than-sign", 60},
+    {"equals-sign", 61},
+    {"greater-than-sign", 62},
+    {"question-mark", 63},
+    {"commercial-at", 64},
+    {"left-square-bracket", 91},
+    {"backslash", 92},
+    {"reverse-solidus", 92},
+    {"right-square-bracket", 93},
+    {"circumflex", 94},
+    {"circumflex-accent", 94},
+    {"underscore", 95},
+    {"low-line", 95},
+    {"grave-accent", 96},
+    {"left-brace", 123},
+    {"left-curly-bracket", 123},
+    {"vertical-line", 124},
+    {"right-brace", 125},
+    {"right-curly-bracket", 125},
+    {"tilde", 126},
+    {"DEL", 127},
 };
 
 // A set under construction: one flag per byte.
@@ -110,8 +183,7 @@ struct ByteSet {
 
 class Compiler {
 public:
-  Compiler(const char *begin, const char *end, int flags)
-      : cur(begin), end(end), flags(flags) {}
+  Compiler(const char *begin, const char *end, int flags) : cur(begin), end(end), flags(flags) {}
   ~Compiler() {
     std::free(ops);
     std::free(setBits);
@@ -225,8 +297,7 @@ bool Compiler::reserve(size_t extra) {
   size_t wanted = capacity;
   while (wanted < count + extra)
     wanted += wanted / 2 + 1;
-  auto *grown =
-      static_cast<Instruction *>(std::realloc(ops, wanted * sizeof(Instruction)));
+  auto *grown = static_cast<Instruction *>(std::realloc(ops, wanted * sizeof(Instruction)));
   if (grown == nullptr) {
     setError(OutOfMemory);
     return false;
@@ -558,8 +629,7 @@ size_t Compiler::internSet(const ByteSet &set) {
     return 0;
   }
   size_t s = setCount;
-  auto *hashes =
-      static_cast<uint32_t *>(std::realloc(setHashes, (s + 1) * sizeof(uint32_t)));
+  auto *hashes = static_cast<uint32_t *>(std::realloc(setHashes, (s + 1) * sizeof(uint32_t)));
   if (hashes == nullptr) {
     setError(OutOfMemory);
     return 0;
@@ -1085,10 +1155,10 @@ namespace {
 
 const char *opName(Op op) {
   static const char *const names[] = {
-      "?",          "end",        "char",     "bol",       "eol",      "any",
-      "anyOf",      "backRefStart", "backRefEnd", "plusStart", "plusEnd", "questStart",
-      "questEnd",   "groupOpen",  "groupClose", "altStart", "altFirst",  "altNext",
-      "altEnd",     "wordStart",  "wordEnd"};
+      "?",        "end",          "char",       "bol",       "eol",      "any",
+      "anyOf",    "backRefStart", "backRefEnd", "plusStart", "plusEnd",  "questStart",
+      "questEnd", "groupOpen",    "groupClose", "altStart",  "altFirst", "altNext",
+      "altEnd",   "wordStart",    "wordEnd"};
   unsigned index = static_cast<unsigned>(op);
   return index < sizeof(names) / sizeof(names[0]) ? names[index] : "?";
 }

@@ -170,8 +170,7 @@ unsigned Matcher::contextMask(const char *p) const {
   int previous = p == begin ? OutOfText : byteAt(p - 1);
   int current = p == end ? OutOfText : byteAt(p);
   bool newline = (g.flags & Newline) != 0;
-  bool beginLine =
-      (previous == '\n' && newline) || (previous == OutOfText && !(eflags & NotBol));
+  bool beginLine = (previous == '\n' && newline) || (previous == OutOfText && !(eflags & NotBol));
   bool endLine = (current == '\n' && newline) || (current == OutOfText && !(eflags & NotEol));
   unsigned mask = (beginLine ? AllowBol : 0) | (endLine ? AllowEol : 0);
   if (c.hasWordOps) {
@@ -211,8 +210,8 @@ void Matcher::closeBackward(uint64_t *states, int64_t *tags, size_t startOp, siz
 // Puts into `now` (and on the work stack) the operations of [startOp,
 // stopOp) that consume the byte at `p` into a state of `after`; returns how
 // many.
-size_t Matcher::seedBackward(const uint64_t *after, uint64_t *now, const char *p,
-                             size_t startOp, size_t stopOp) {
+size_t Matcher::seedBackward(const uint64_t *after, uint64_t *now, const char *p, size_t startOp,
+                             size_t stopOp) {
   int ch = byteAt(p);
   size_t depth = 0;
   for (size_t w = 0; w < words; ++w)
@@ -231,8 +230,8 @@ size_t Matcher::seedBackward(const uint64_t *after, uint64_t *now, const char *p
 // `allowed` is set (any x without `allowed`); null when there is none. One
 // backward pass from `stop`, ending at the first answer when the highest is
 // wanted.
-const char *Matcher::matchesToStop(const char *lo, const char *stop, size_t startOp,
-                                   size_t stopOp, const uint64_t *allowed, bool lowest) {
+const char *Matcher::matchesToStop(const char *lo, const char *stop, size_t startOp, size_t stopOp,
+                                   const uint64_t *allowed, bool lowest) {
   if (!buildPreds()) {
     outOfMemory = true;
     return nullptr;
@@ -340,8 +339,8 @@ const char *Matcher::greedyLastIteration(const char *sp, const char *rest, size_
 // The span of the construct [startOp, endOp) from `sp` in a dissection of
 // [startOp, stopOp) over [sp, stop): the latest end of the construct from
 // which the rest [endOp, stopOp) matches exactly up to `stop`, or null.
-const char *Matcher::latestExit(const char *sp, const char *stop, size_t startOp,
-                                size_t endOp, size_t stopOp) {
+const char *Matcher::latestExit(const char *sp, const char *stop, size_t startOp, size_t endOp,
+                                size_t stopOp) {
   int64_t restLength = fixedLength(endOp, stopOp);
   if (restLength >= 0)
     return stop - sp >= restLength ? stop - restLength : nullptr;
@@ -364,8 +363,7 @@ int Matcher::dissectMatch(const char *matchStart, const char *matchEnd) {
 
 // Assigns the groups of the operations [startOp, stopOp), known to match
 // [sp, stop) exactly. Returns the end reached (stop unless inconsistent).
-const char *Matcher::dissect(const char *sp, const char *stop, size_t startOp,
-                             size_t stopOp) {
+const char *Matcher::dissect(const char *sp, const char *stop, size_t startOp, size_t stopOp) {
   for (size_t pc = startOp; pc < stopOp;) {
     Instruction s = ops[pc];
     switch (opOf(s)) {
@@ -423,8 +421,7 @@ const char *Matcher::dissect(const char *sp, const char *stop, size_t startOp,
 // rest), rest > sp: iterations as long as possible, or, when those strand a
 // tail ("ab" then "c" for (ab|a|bc)+ over "abc"), the earliest last
 // iteration that the loop can precede.
-const char *Matcher::lastIteration(const char *sp, const char *rest, size_t startOp,
-                                   size_t endOp) {
+const char *Matcher::lastIteration(const char *sp, const char *rest, size_t startOp, size_t endOp) {
   size_t bodyStart = startOp + 1, bodyEnd = endOp - 1;
   // Iterations of one length split the span evenly.
   int64_t length = fixedLength(bodyStart, bodyEnd);

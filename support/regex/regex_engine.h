@@ -103,9 +103,7 @@ constexpr uint32_t OperandMask = (uint32_t(1) << 27) - 1;
 constexpr Instruction makeInstruction(Op op, uint32_t operand) {
   return (Instruction(op) << 27) | (operand & OperandMask);
 }
-constexpr Op opOf(Instruction instruction) {
-  return static_cast<Op>((instruction >> 27) & 31);
-}
+constexpr Op opOf(Instruction instruction) { return static_cast<Op>((instruction >> 27) & 31); }
 constexpr uint32_t operandOf(Instruction instruction) {
   return static_cast<uint32_t>(instruction & OperandMask);
 }
@@ -171,8 +169,7 @@ int compile(Handle &handle, const char *pattern, int flags);
 // when the back-tracking budget is spent) or InvalidArgument (range end
 // before its begin). On success matches[0] is the whole match and
 // matches[1 .. count - 1] the groups.
-int execute(const Handle &handle, const char *text, size_t count,
-            SubMatch *matches, int flags);
+int execute(const Handle &handle, const char *text, size_t count, SubMatch *matches, int flags);
 
 // Copies the message of `code` into `buffer` (truncated to size - 1 bytes,
 // NUL-terminated; nothing when size is 0) and returns its full length + 1.

@@ -71,8 +71,7 @@ StateCache *cacheFor(const Program &program, int eflags, bool &prepared) {
 } // namespace
 
 // Entry 0 and the groups, relative to the text pointer.
-int Matcher::finish(size_t count, SubMatch *matches, const char *matchStart,
-                    const char *matchEnd) {
+int Matcher::finish(size_t count, SubMatch *matches, const char *matchStart, const char *matchEnd) {
   if (count > 0)
     matches[0] = {matchStart - base, matchEnd - base};
   for (size_t i = 1; i < count; ++i)
@@ -146,8 +145,7 @@ int Matcher::run(size_t count, SubMatch *matches) {
 
 } // namespace detail
 
-int execute(const Handle &handle, const char *text, size_t count, SubMatch *matches,
-            int flags) {
+int execute(const Handle &handle, const char *text, size_t count, SubMatch *matches, int flags) {
   if (handle.magic != HandleMagic || handle.program == nullptr)
     return BadPattern;
   const Program &program = *handle.program;

@@ -47,8 +47,7 @@ enum Symbol : int {
 constexpr int Anchored = 4;
 
 inline bool isWordChar(int c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '_';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
 // Growable array of trivially copyable values on malloc, freed with its
@@ -237,15 +236,12 @@ private:
     return true;
   }
   int byteAt(const char *p) const { return static_cast<unsigned char>(*p); }
-  bool inRange(size_t set, int ch) const {
-    return g.inSet(set, static_cast<unsigned char>(ch));
-  }
+  bool inRange(size_t set, int ch) const { return g.inSet(set, static_cast<unsigned char>(ch)); }
 
   // regex_state_cache.cpp
   void step(size_t startOp, size_t stopOp, const uint64_t *before, int symbol,
             uint64_t *after) const;
-  void applyContext(uint64_t *states, int previous, int current, size_t startOp,
-                    size_t stopOp);
+  void applyContext(uint64_t *states, int previous, int current, size_t startOp, size_t stopOp);
   const char *fast(const char *start);
   const char *fastNfa(const char *start);
   const char *fastDfa(const char *start);
@@ -257,9 +253,8 @@ private:
   int previousKind(const char *p) const;
   const char *slow(const char *start, const char *stop, size_t startOp, size_t stopOp,
                    uint64_t *ends = nullptr);
-  void stepTagged(size_t startOp, size_t stopOp, const uint64_t *before,
-                  const int64_t *beforeTags, int symbol, uint64_t *after,
-                  int64_t *afterTags) const;
+  void stepTagged(size_t startOp, size_t stopOp, const uint64_t *before, const int64_t *beforeTags,
+                  int symbol, uint64_t *after, int64_t *afterTags) const;
   void applyContextTagged(int previous, int current, size_t startOp, size_t stopOp);
   void advanceTagged(size_t startOp, size_t stopOp, int symbol);
   void dropTagsAbove(int64_t tag);
@@ -296,8 +291,8 @@ private:
   bool contextHolds(Op op, const char *sp) const;
   bool findBackRefEnds();
   const char *backtrack(const char *start, const char *stop);
-  int verifyBackRefs(size_t count, SubMatch *matches, const char *start,
-                     const char *longest, bool &retry);
+  int verifyBackRefs(size_t count, SubMatch *matches, const char *start, const char *longest,
+                     bool &retry);
 
   // regex_matcher.cpp
   int matchLiteral(size_t count, SubMatch *matches);

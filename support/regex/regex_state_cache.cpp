@@ -114,8 +114,8 @@ bool prepareCache(StateCache &c, const Program &g, int eflags) {
   c.hasBackRefEnds = false;
   c.hasPreds = false;
   if (!c.sets.reserve(4 * c.words) || !c.fresh.reserve(c.words) ||
-      !c.groups.reserve(g.groupCount + 1) ||
-      !c.loopPositions.reserve(g.plusNesting + 1) || !c.dfaHash.reserve(64))
+      !c.groups.reserve(g.groupCount + 1) || !c.loopPositions.reserve(g.plusNesting + 1) ||
+      !c.dfaHash.reserve(64))
     return false;
   c.dfaHash.size = c.dfaHash.capacity;
   flushDfa(c);
@@ -125,8 +125,8 @@ bool prepareCache(StateCache &c, const Program &g, int eflags) {
 
 Matcher::Matcher(const Program &program, StateCache &cache, int eflags, const char *base,
                  const char *begin, const char *end)
-    : g(program), c(cache), ops(program.ops), eflags(eflags), base(base), begin(begin),
-      end(end), words(cache.words) {
+    : g(program), c(cache), ops(program.ops), eflags(eflags), base(base), begin(begin), end(end),
+      words(cache.words) {
   st = c.sets.data();
   tmp = st + words;
   context = st + 2 * words;
@@ -474,8 +474,8 @@ int32_t Matcher::dfaState(const uint64_t *states, int kind) {
       return -1;
     std::memset(c.dfaHash.data(), -1, c.dfaHash.capacity * sizeof(int32_t));
     for (size_t id = 0; id < c.dfaCount; ++id) {
-      size_t slot = hashSet(c.dfaSets.data() + id * words, words, c.dfaKinds[id]) %
-                    c.dfaHash.capacity;
+      size_t slot =
+          hashSet(c.dfaSets.data() + id * words, words, c.dfaKinds[id]) % c.dfaHash.capacity;
       while (c.dfaHash[slot] >= 0)
         slot = (slot + 1) % c.dfaHash.capacity;
       c.dfaHash[slot] = static_cast<int32_t>(id);
@@ -529,8 +529,8 @@ int32_t Matcher::dfaTransition(int32_t from, unsigned byteClass) {
 // From one fixed start: the end of the longest match of the operations
 // [startOp, stopOp) within [start, stop], or null. With `ends`, also sets
 // bit (e - start) for every end e of a match.
-const char *Matcher::slow(const char *start, const char *stop, size_t startOp,
-                          size_t stopOp, uint64_t *ends) {
+const char *Matcher::slow(const char *start, const char *stop, size_t startOp, size_t stopOp,
+                          uint64_t *ends) {
   clear(st);
   set(st, startOp);
   step(startOp, stopOp, st, Nothing, st);
@@ -685,8 +685,8 @@ void Matcher::applyContextTagged(int previous, int current, size_t startOp, size
       stepTagged(startOp, stopOp, st, stTags, lineFlag, st, stTags);
     if (word)
       stepTagged(startOp, stopOp, st, stTags, flag, st, stTags);
-    if (!rounds || (equal(context, st) &&
-                    std::memcmp(tmpTags, stTags, g.opCount * sizeof(int64_t)) == 0))
+    if (!rounds ||
+        (equal(context, st) && std::memcmp(tmpTags, stTags, g.opCount * sizeof(int64_t)) == 0))
       return;
   }
 }
@@ -727,8 +727,7 @@ void Matcher::joinTagged(const uint64_t *states, int64_t tag) {
 // fresh threads join until a match is known, and the pass ends when no
 // thread that could still win is left. Same result as trying every start in
 // turn with slow(), without rescanning the text from each of them.
-bool Matcher::leftmostLongest(const char *from, const char *&matchStart,
-                              const char *&matchEnd) {
+bool Matcher::leftmostLongest(const char *from, const char *&matchStart, const char *&matchEnd) {
   // Most matches start at the cold position itself: one DFA scan from there
   // settles it. Otherwise no match starts there, and the tagged pass takes
   // over one byte later.

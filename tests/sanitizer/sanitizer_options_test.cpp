@@ -29,8 +29,7 @@ Ending runHelper(const char *mode, std::vector<std::string> environment) {
     for (std::string &entry : environment)
       envp.push_back(entry.data());
     envp.push_back(nullptr);
-    char *argv[] = {const_cast<char *>(SANITIZER_REPORT_HELPER), const_cast<char *>(mode),
-                    nullptr};
+    char *argv[] = {const_cast<char *>(SANITIZER_REPORT_HELPER), const_cast<char *>(mode), nullptr};
     execve(argv[0], argv, envp.data());
     _exit(127);
   }

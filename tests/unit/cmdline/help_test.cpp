@@ -23,13 +23,17 @@ struct Demo {
   SingleOption<std::string> text{"text", help("First line\nsecond line\n"), sub(demo)};
   SingleOption<uint32_t> count{"n", help("How many"), valueName("N"), ValueOptional, sub(demo)};
   ListOption<std::string> eat{"eat", Positional, ConsumesPositionals, help("Eats"), sub(demo)};
-  SingleOption<Level> level{"level", help("Level"), cat(extra), sub(demo),
-                            values({enumValue(Level::High, "high", "Much\nmore"),
-                                    enumValue(Level::Low, "low", ""),
-                                    enumValue(Level::None, "", "Nothing")})};
-  SingleOption<Level> maybe{"maybe", help("Maybe a level"), ValueOptional, cat(extra), sub(demo),
-                            values({enumValue(Level::None, "", ""),
-                                    enumValue(Level::Low, "some", "Some")})};
+  SingleOption<Level> level{
+      "level", help("Level"), cat(extra), sub(demo),
+      values({enumValue(Level::High, "high", "Much\nmore"), enumValue(Level::Low, "low", ""),
+              enumValue(Level::None, "", "Nothing")})};
+  SingleOption<Level> maybe{
+      "maybe",
+      help("Maybe a level"),
+      ValueOptional,
+      cat(extra),
+      sub(demo),
+      values({enumValue(Level::None, "", ""), enumValue(Level::Low, "some", "Some")})};
   SingleOption<Level> pick{help("Pick one:"), cat(extra), sub(demo),
                            values({enumValue(Level::High, "pick-high", "High"),
                                    enumValue(Level::Low, "pick-low", "Low")})};

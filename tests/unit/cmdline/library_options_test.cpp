@@ -26,10 +26,10 @@ const CounterCase counterCases[] = {
     {"-debug-counter=-count=0x10", "DebugCounter Error:  is not a registered counter\n"},
     {"-debug-counter=count=1", "DebugCounter Error: count does not end with -skip or -count\n"},
     {"-debug-counter=x-count=-0b101", "DebugCounter Error: x is not a registered counter\n"},
-    {"-debug-counter=x-count=9223372036854775808", "DebugCounter Error: 9223372036854775808 is not a number\n"},
-    {"-debug-counter=a-skip=1,,b-count=2",
-     "DebugCounter Error: a is not a registered counter\n"
-     "DebugCounter Error: b is not a registered counter\n"},
+    {"-debug-counter=x-count=9223372036854775808",
+     "DebugCounter Error: 9223372036854775808 is not a number\n"},
+    {"-debug-counter=a-skip=1,,b-count=2", "DebugCounter Error: a is not a registered counter\n"
+                                           "DebugCounter Error: b is not a registered counter\n"},
     {"-debug-counter=", ""},
 };
 
@@ -80,12 +80,11 @@ TEST(SignedAutoBase, Radixes) {
 }
 
 TEST(LibraryOptions, AcceptedAndValidated) {
-  testing::ParseRun run = runParse({"vetline", "-stats", "-stats-json", "-sort-timers",
-                                    "-track-memory", "-print-debug-counter", "-rng-seed=42",
-                                    "-info-output-file", "f", "-crash-diagnostics-dir=d",
-                                    "-disable-symbolication",
-                                    "-treat-scalable-fixed-error-as-warning", "-print-options",
-                                    "-print-all-options"});
+  testing::ParseRun run =
+      runParse({"vetline", "-stats", "-stats-json", "-sort-timers", "-track-memory",
+                "-print-debug-counter", "-rng-seed=42", "-info-output-file", "f",
+                "-crash-diagnostics-dir=d", "-disable-symbolication",
+                "-treat-scalable-fixed-error-as-warning", "-print-options", "-print-all-options"});
   EXPECT_EQ(run.errors, "");
   EXPECT_TRUE(run.ok);
   EXPECT_EQ(run.output, "");

@@ -99,15 +99,14 @@ void declareTwoConsumers() {
 }
 
 TEST(OptionDeathTest, DuplicateNameEndsTheProgram) {
-  EXPECT_DEATH(declareTwice(),
-      "^: CommandLine Error: Option 'twice' registered more than once!\n"
-      "ORVANE ERROR: inconsistency in registered CommandLine options\n");
+  EXPECT_DEATH(declareTwice(), "^: CommandLine Error: Option 'twice' registered more than once!\n"
+                               "ORVANE ERROR: inconsistency in registered CommandLine options\n");
 }
 
 TEST(OptionDeathTest, SecondConsumeAfterEndsTheProgram) {
   EXPECT_DEATH(declareTwoConsumers(),
-      "^<b> option: Cannot specify more than one option with cl::ConsumeAfter!\n"
-      "ORVANE ERROR: inconsistency in registered CommandLine options\n");
+               "^<b> option: Cannot specify more than one option with cl::ConsumeAfter!\n"
+               "ORVANE ERROR: inconsistency in registered CommandLine options\n");
 }
 
 TEST(Option, AliasDeclarationErrors) {
@@ -186,9 +185,9 @@ TEST(Option, PrintValue) {
   SingleOption<bool> flag{"pv-flag"};
   SingleOption<std::string> text{"pv-text"};
   SingleOption<std::string> withDefault{"pv-default", init("x")};
-  SingleOption<Shade> shade{"pv-shade", init(Shade::Light),
-                            values({enumValue(Shade::Light, "light", ""),
-                                    enumValue(Shade::Dark, "dark", "")})};
+  SingleOption<Shade> shade{
+      "pv-shade", init(Shade::Light),
+      values({enumValue(Shade::Light, "light", ""), enumValue(Shade::Dark, "dark", "")})};
   ListOption<std::string> list{"pv-list"};
   std::string out;
   flag.printValue(out, 12, false);

@@ -167,7 +167,9 @@ const ParseCase parseCases[] = {
      "vetline: Unknown command line argument '-quiett=1'.  Try: 'vetline --help'\n"
      "vetline: Did you mean '--quiet=1'?\n"},
     {{"--help=1"}, "", "vetline: for the --help option: does not allow a value! '1' specified.\n"},
-    {{"--version="}, "", "vetline: for the --version option: does not allow a value! '' specified.\n"},
+    {{"--version="},
+     "",
+     "vetline: for the --version option: does not allow a value! '' specified.\n"},
     {{"-input"}, "", "vetline: for the --input option: requires a value!\n"},
     {{"a", "b"},
      "",

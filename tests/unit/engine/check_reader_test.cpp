@@ -180,7 +180,8 @@ const LoadCase loadCases[] = {
      "error:check.txt:2:8: error: found start of regex string with no end '}}'\n"
      "CHECK: {{b\n       ^\n"},
     {"directive ending the text has an empty pattern", "CHECK: a\nCHECK:",
-     "error:check.txt:2:7: error: found empty check string with prefix 'CHECK:'\nCHECK:\n      ^\n"},
+     "error:check.txt:2:7: error: found empty check string with prefix 'CHECK:'\nCHECK:\n      "
+     "^\n"},
     {"prefix ending the text", "CHECK: a\nCHECK", "CHECK@1 a\n"},
     {"unterminated modifier block", "CHECK: a\nCHECK{LITERAL", "CHECK@1 a\n"},
     {"modifier block over two lines keeps later lines right",
@@ -206,7 +207,8 @@ TEST(CheckReader, NulBytesStayInPatterns) {
 
 TEST(CheckReader, DirectiveFields) {
   Reader reader;
-  ASSERT_EQ(reader.load("CHECK:   a b  \nCHECK-NOT: x\n"), "CHECK@1 a b\nimplicit EOF@3 [CHECK-NOT@2 x]\n");
+  ASSERT_EQ(reader.load("CHECK:   a b  \nCHECK-NOT: x\n"),
+            "CHECK@1 a b\nimplicit EOF@3 [CHECK-NOT@2 x]\n");
   const char *start = reader.sources.buffer(1).bufferStart();
   const CheckDirective &first = reader.engine.directives()[0];
   EXPECT_EQ(first.prefix.data(), start);
@@ -237,7 +239,8 @@ TEST(CheckReader, UnusedPrefixes) {
   const PrefixCase cases[] = {
       {"B unused", false, "A: x\n", "error:error: no check strings found with prefix 'B:'\n"},
       {"B unused but allowed", true, "A: x\n", "A@1 x\n"},
-      {"none used", false, "C: x\n", "error:error: no check strings found with prefixes 'A:', 'B:'\n"},
+      {"none used", false, "C: x\n",
+       "error:error: no check strings found with prefixes 'A:', 'B:'\n"},
       {"none used, even when allowed", true, "",
        "error:error: no check strings found with prefixes 'A:', 'B:'\n"},
       {"comment prefixes do not count", true, "RUN: x\nCOM: y\n",
@@ -276,7 +279,8 @@ TEST(CheckReader, ImplicitCheckNot) {
   request.implicitCheckNot = {"bad", "wor{{s}}e"};
   Reader reader(request);
   // With the default prefix, implicit patterns alone make a check file.
-  EXPECT_EQ(reader.load("nothing here\n"), "implicit EOF@2 [CHECK-NOT@- bad] [CHECK-NOT@- /wor(s)e/]\n");
+  EXPECT_EQ(reader.load("nothing here\n"),
+            "implicit EOF@2 [CHECK-NOT@- bad] [CHECK-NOT@- /wor(s)e/]\n");
   // Buffer 1 is the check text.
   ASSERT_EQ(reader.sources.bufferCount(), 3u);
   EXPECT_EQ(reader.implicitBuffers.first, 2u);

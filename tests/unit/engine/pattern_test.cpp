@@ -78,7 +78,8 @@ const ParseCase parseCases[] = {
     {"single brace stays fixed", "{", DirectiveKind::Plain, NoFlags, "fixed:{"},
     {"no blocks stays fixed", "a.b*c", DirectiveKind::Plain, NoFlags, "fixed:a.b*c"},
     {"trailing blanks dropped", "abc \t ", DirectiveKind::Plain, NoFlags, "fixed:abc"},
-    {"regex piece and escaped literal", "{{a|b}}c.", DirectiveKind::Plain, NoFlags, "regex:(a|b)c\\."},
+    {"regex piece and escaped literal", "{{a|b}}c.", DirectiveKind::Plain, NoFlags,
+     "regex:(a|b)c\\."},
     {"triple bracket keeps one literal", "a[[[b]]", DirectiveKind::Plain, NoFlags,
      "regex:a\\[ sub:b@3"},
     {"definition keeps its brackets", "[[X:[0-9]+]]", DirectiveKind::Plain, NoFlags,
@@ -98,8 +99,8 @@ const ParseCase parseCases[] = {
     {"global and substitution index", "x[[$G]]y[[H]]", DirectiveKind::Plain, NoFlags,
      "regex:xy sub:$G@1 sub:H@2"},
     {"ninth definition back-referenced",
-     "[[A:a]][[B:b]][[C:c]][[D:d]][[E:e]][[F:f]][[G:g]][[H:h]][[I:i]][[I]]",
-     DirectiveKind::Plain, NoFlags,
+     "[[A:a]][[B:b]][[C:c]][[D:d]][[E:e]][[F:f]][[G:g]][[H:h]][[I:i]][[I]]", DirectiveKind::Plain,
+     NoFlags,
      "regex:(a)(b)(c)(d)(e)(f)(g)(h)(i)\\9 def:A=1 def:B=2 def:C=3 def:D=4 def:E=5 def:F=6 "
      "def:G=7 def:H=8 def:I=9"},
     {"literal escapes every metacharacter", "()^$|*+?.[]\\{}{{x}}", DirectiveKind::Plain, NoFlags,
@@ -128,8 +129,7 @@ const ParseCase parseCases[] = {
      "error:check.txt:1:4: error: invalid regex: empty (sub)expression\nx{{}}\n   ^\n"},
     {"bad regex in definition", "ab[[X:a(]]", DirectiveKind::Plain, NoFlags,
      "error:check.txt:1:7: error: invalid regex: parentheses not balanced\nab[[X:a(]]\n      ^\n"},
-    {"back-reference into its own open group", "x{{([a-z]+) \\1}}", DirectiveKind::Plain,
-     NoFlags,
+    {"back-reference into its own open group", "x{{([a-z]+) \\1}}", DirectiveKind::Plain, NoFlags,
      "error:check.txt:1:1: error: invalid regex: invalid backreference number\n"
      "x{{([a-z]+) \\1}}\n^\n"},
     {"unterminated block", "a[[X", DirectiveKind::Plain, NoFlags,
@@ -231,12 +231,12 @@ TEST(Pattern, UnbalancedBracketEndsTheProcess) {
   PatternContext context;
   unsigned number = sources.addBuffer(makeTextBufferCopy("ab [[X:a]b]]", "check.txt"));
   CheckPattern pattern({DirectiveKind::Plain, 1, 0}, 1, &context);
-  EXPECT_EXIT((void)pattern.compilePattern(sources.buffer(number).text(), "CHECK", sources,
-                                           CheckRequest()),
-              testing::ExitedWithCode(1),
-              "^check.txt:1:9: error: missing closing \"]\" for regex variable\n"
-              "ab \\[\\[X:a\\]b\\]\\]\n"
-              "        \\^\n$");
+  EXPECT_EXIT(
+      (void)pattern.compilePattern(sources.buffer(number).text(), "CHECK", sources, CheckRequest()),
+      testing::ExitedWithCode(1),
+      "^check.txt:1:9: error: missing closing \"]\" for regex variable\n"
+      "ab \\[\\[X:a\\]b\\]\\]\n"
+      "        \\^\n$");
 }
 
 TEST(Pattern, UnbalancedBracketFailsWhenExitingIsOff) {
@@ -306,15 +306,9 @@ struct BlockEndCase {
 };
 
 const BlockEndCase blockEndCases[] = {
-    {"X]]", "end 1"},
-    {"X:[ab]]]", "end 6"},
-    {"X:[[:alpha:]]]]", "end 13"},
-    {"X:\\]]]", "end 4"},
-    {"X]y]]", "stray 1"},
-    {"X:a]b]]", "stray 3"},
-    {"X:[a]", "none"},
-    {"X]", "stray 1"},
-    {"X", "none"},
+    {"X]]", "end 1"},     {"X:[ab]]]", "end 6"}, {"X:[[:alpha:]]]]", "end 13"},
+    {"X:\\]]]", "end 4"}, {"X]y]]", "stray 1"},  {"X:a]b]]", "stray 3"},
+    {"X:[a]", "none"},    {"X]", "stray 1"},     {"X", "none"},
     {"", "none"},
 };
 

@@ -74,8 +74,7 @@ TEST(DirectiveTypo, ShortPrefixesAndLongWords) {
   std::vector<Spelling> spellings = directiveSpellings(request);
   EXPECT_EQ(guessDirective("AC", spellings).resemblance, Resemblance::None);
   EXPECT_EQ(guessDirective("AB-NOX", spellings).resemblance, Resemblance::Near);
-  EXPECT_EQ(guessDirective(std::string(1 << 20, 'A'), spellings).resemblance,
-            Resemblance::None);
+  EXPECT_EQ(guessDirective(std::string(1 << 20, 'A'), spellings).resemblance, Resemblance::None);
 }
 
 } // namespace

@@ -220,7 +220,11 @@ const LintCase lintCases[] = {
      {},
      "unreadable\n"
      "2:1: 'CHEKC:' is not a directive; did you mean 'CHECK:'? [directive-typo]\n"},
-    {"no directive at all", "CHEKC: y\n", {}, {}, {},
+    {"no directive at all",
+     "CHEKC: y\n",
+     {},
+     {},
+     {},
      "unreadable\n"
      "1:1: 'CHEKC:' is not a directive; did you mean 'CHECK:'? [directive-typo]\n"},
 };

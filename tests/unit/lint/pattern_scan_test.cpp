@@ -72,7 +72,7 @@ TEST(PatternScan, Pieces) {
 TEST(PatternScan, AgreesWithTheParser) {
   const char *patterns[] = {
       "[[A:a]] [[B]] x{{c}}[[A]]", "a[[[B]] [[C:x]]", "[[D:(x)]]{{(y)}}[[E:z]][[E]]",
-      "{{a}}[[F]]{{b}}[[G:\\]]]", "[[[[H]]", "x[[I:{{]][[I]]}}",
+      "{{a}}[[F]]{{b}}[[G:\\]]]",  "[[[[H]]",         "x[[I:{{]][[I]]}}",
   };
   for (const char *text : patterns) {
     SCOPED_TRACE(text);
@@ -80,8 +80,8 @@ TEST(PatternScan, AgreesWithTheParser) {
     unsigned number = sources.addBuffer(makeTextBufferCopy(text, "pattern"));
     PatternContext context;
     CheckPattern pattern({DirectiveKind::Plain, 1, 0}, 1, &context);
-    ASSERT_FALSE(pattern.compilePattern(sources.buffer(number).text(), "CHECK", sources,
-                                        CheckRequest()));
+    ASSERT_FALSE(
+        pattern.compilePattern(sources.buffer(number).text(), "CHECK", sources, CheckRequest()));
     std::string parsed;
     for (const auto &[name, group] : pattern.stringVarDefs())
       parsed += "def " + std::string(name) + "\n";
@@ -133,8 +133,8 @@ TEST(PatternScan, SuspectEscapes) {
     findSuspectEscapes(c.regex, escapes);
     std::string out;
     for (const SuspectEscape &escape : escapes)
-      out += std::to_string(escape.offset) + ":" + escape.letter +
-             (escape.isInBracket ? "[] " : " ");
+      out +=
+          std::to_string(escape.offset) + ":" + escape.letter + (escape.isInBracket ? "[] " : " ");
     EXPECT_EQ(out, c.escapes);
   }
 }

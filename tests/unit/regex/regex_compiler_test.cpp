@@ -200,8 +200,8 @@ TEST(RegexCompiler, CharacterClassesAreFixedAsciiSets) {
     int (*predicate)(int);
   };
   const ClassCase classes[] = {
-      {"alnum", isalnum}, {"alpha", isalpha}, {"blank", isblank}, {"digit", isdigit},
-      {"graph", isgraph}, {"lower", islower}, {"print", isprint}, {"punct", ispunct},
+      {"alnum", isalnum}, {"alpha", isalpha}, {"blank", isblank},   {"digit", isdigit},
+      {"graph", isgraph}, {"lower", islower}, {"print", isprint},   {"punct", ispunct},
       {"space", isspace}, {"upper", isupper}, {"xdigit", isxdigit},
   };
   for (const ClassCase &c : classes) {
@@ -254,16 +254,36 @@ TEST(RegexCompiler, BracketExpressions) {
 
 TEST(RegexCompiler, CollatingElementNames) {
   const std::pair<const char *, int> names[] = {
-      {"NUL", 0},          {"alert", 7},         {"BEL", 7},
-      {"tab", 9},          {"newline", 10},      {"carriage-return", 13},
-      {"ESC", 27},         {"IS4", 28},          {"FS", 28},
-      {"IS1", 31},         {"US", 31},           {"space", 32},
-      {"quotation-mark", 34}, {"hyphen-minus", 45}, {"full-stop", 46},
-      {"solidus", 47},     {"zero", 48},         {"nine", 57},
-      {"commercial-at", 64}, {"left-square-bracket", 91}, {"reverse-solidus", 92},
-      {"right-square-bracket", 93}, {"circumflex-accent", 94}, {"low-line", 95},
-      {"grave-accent", 96}, {"left-curly-bracket", 123}, {"vertical-line", 124},
-      {"right-brace", 125}, {"tilde", 126},      {"DEL", 127},
+      {"NUL", 0},
+      {"alert", 7},
+      {"BEL", 7},
+      {"tab", 9},
+      {"newline", 10},
+      {"carriage-return", 13},
+      {"ESC", 27},
+      {"IS4", 28},
+      {"FS", 28},
+      {"IS1", 31},
+      {"US", 31},
+      {"space", 32},
+      {"quotation-mark", 34},
+      {"hyphen-minus", 45},
+      {"full-stop", 46},
+      {"solidus", 47},
+      {"zero", 48},
+      {"nine", 57},
+      {"commercial-at", 64},
+      {"left-square-bracket", 91},
+      {"reverse-solidus", 92},
+      {"right-square-bracket", 93},
+      {"circumflex-accent", 94},
+      {"low-line", 95},
+      {"grave-accent", 96},
+      {"left-curly-bracket", 123},
+      {"vertical-line", 124},
+      {"right-brace", 125},
+      {"tilde", 126},
+      {"DEL", 127},
   };
   for (const auto &[name, code] : names) {
     SCOPED_TRACE(name);

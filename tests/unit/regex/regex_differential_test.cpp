@@ -83,8 +83,8 @@ private:
   }
 
   std::string atom(int depth) {
-    static const char *const simple[] = {"a", "b", "c", ".", "[ab]", "[^a]", "[a-c]",
-                                         "[[:alpha:]]", "\\.", "x"};
+    static const char *const simple[] = {"a",    "b",     "c",           ".",   "[ab]",
+                                         "[^a]", "[a-c]", "[[:alpha:]]", "\\.", "x"};
     if (depth > 0 && pick(4) == 0)
       return "(" + alternation(depth - 1) + ")";
     return simple[pick(sizeof(simple) / sizeof(simple[0]))];

@@ -17,8 +17,8 @@ namespace {
 // Runs the engine directly (compile flags, execution flags) and renders the
 // result: "nomatch", an error such as "error 12", or every group as
 // "(start,end)".
-std::string search(const std::string &pattern, int cflags, const std::string &text,
-                   int eflags = 0, size_t wanted = 0) {
+std::string search(const std::string &pattern, int cflags, const std::string &text, int eflags = 0,
+                   size_t wanted = 0) {
   Handle handle;
   handle.patternEnd = pattern.data() + pattern.size();
   int code = compile(handle, pattern.data(), cflags | PatternEnd);
@@ -150,14 +150,10 @@ const MatchCase backReferenceCases[] = {
 };
 
 const MatchCase basicSyntaxCases[] = {
-    {"a|b", 0, "a|b", 0, "(0,3)"},
-    {"a+?", 0, "a+?", 0, "(0,3)"},
-    {"*a", 0, "x*a", 0, "(1,3)"},
-    {"\\(*a\\)", 0, "*a", 0, "(0,2)(0,2)"},
-    {"a\\{2\\}", 0, "aaa", 0, "(0,2)"},
-    {"a^b$c", 0, "a^b$c", 0, "(0,5)"},
-    {"^ab$", 0, "ab", 0, "(0,2)"},
-    {"a*", 0, "aab", 0, "(0,2)"},
+    {"a|b", 0, "a|b", 0, "(0,3)"},      {"a+?", 0, "a+?", 0, "(0,3)"},
+    {"*a", 0, "x*a", 0, "(1,3)"},       {"\\(*a\\)", 0, "*a", 0, "(0,2)(0,2)"},
+    {"a\\{2\\}", 0, "aaa", 0, "(0,2)"}, {"a^b$c", 0, "a^b$c", 0, "(0,5)"},
+    {"^ab$", 0, "ab", 0, "(0,2)"},      {"a*", 0, "aab", 0, "(0,2)"},
 };
 
 const MatchCase literalCases[] = {
@@ -317,7 +313,23 @@ TEST(RegexMatcher, DeepLoopsAndLongTextsDoNotRecurse) {
 // enumerating every path with its captures. Group 0's leftmost-longest span
 // is the smallest start with any end and its largest end.
 struct Node {
-  enum Kind { Char, Any, Set, Bol, Eol, WordStart, WordEnd, Concat, Alt, Group, Star, Plus, Quest, Repeat, BackRef };
+  enum Kind {
+    Char,
+    Any,
+    Set,
+    Bol,
+    Eol,
+    WordStart,
+    WordEnd,
+    Concat,
+    Alt,
+    Group,
+    Star,
+    Plus,
+    Quest,
+    Repeat,
+    BackRef
+  };
   Kind kind;
   char c = 0;
   std::string members;
@@ -429,8 +441,7 @@ struct Reference {
     }
   }
 
-  void sequence(const Node &n, size_t i, int p, const Captures &caps,
-                const Continuation &k) const {
+  void sequence(const Node &n, size_t i, int p, const Captures &caps, const Continuation &k) const {
     if (i == n.children.size()) {
       k(p, caps);
       return;
@@ -448,12 +459,10 @@ struct Reference {
     });
   }
 
-  void repeat(const Node &n, int done, int p, const Captures &caps,
-              const Continuation &k) const {
+  void repeat(const Node &n, int done, int p, const Captures &caps, const Continuation &k) const {
     const Node &body = *n.children[0];
     if (done < n.low) {
-      run(body, p, caps,
-          [&](int e, const Captures &inner) { repeat(n, done + 1, e, inner, k); });
+      run(body, p, caps, [&](int e, const Captures &inner) { repeat(n, done + 1, e, inner, k); });
       return;
     }
     if (n.high < 0) {
@@ -462,8 +471,7 @@ struct Reference {
       return;
     }
     if (done < n.high)
-      run(body, p, caps,
-          [&](int e, const Captures &inner) { repeat(n, done + 1, e, inner, k); });
+      run(body, p, caps, [&](int e, const Captures &inner) { repeat(n, done + 1, e, inner, k); });
     k(p, caps);
   }
 

@@ -75,12 +75,9 @@ TEST(Regex, EngineErrorTextTable) {
     const char *message;
   };
   const TextCase cases[] = {
-      {1, "orvane_regexec() failed to match"},
-      {2, "invalid regular expression"},
-      {15, "\"can't happen\" -- you found a bug"},
-      {16, "invalid argument to regex routine"},
-      {0, "*** unknown regexp error code ***"},
-      {17, "*** unknown regexp error code ***"},
+      {1, "orvane_regexec() failed to match"},     {2, "invalid regular expression"},
+      {15, "\"can't happen\" -- you found a bug"}, {16, "invalid argument to regex routine"},
+      {0, "*** unknown regexp error code ***"},    {17, "*** unknown regexp error code ***"},
       {-1, "*** unknown regexp error code ***"},
   };
   for (const TextCase &c : cases) {

@@ -105,7 +105,9 @@ TEST(Error, DispatchGivesEachPayloadToTheFirstMatchingHandler) {
   Error rest = dispatchErrors(
       combineErrors(combineErrors(named("a"), newError<LocatedNamedError>("b", 7)),
                     makeMessageError(std::error_code(), "m")),
-      [&](const LocatedNamedError &e) { seen += "located:" + e.name + std::to_string(e.line) + ";"; },
+      [&](const LocatedNamedError &e) {
+        seen += "located:" + e.name + std::to_string(e.line) + ";";
+      },
       [&](NamedError &e) { seen += "named:" + e.name + ";"; });
   EXPECT_EQ(seen, "named:a;located:b7;");
   ASSERT_TRUE(rest);
@@ -114,13 +116,13 @@ TEST(Error, DispatchGivesEachPayloadToTheFirstMatchingHandler) {
 }
 
 TEST(Error, DispatchJoinsWhatHandlersReturn) {
-  Error rest = dispatchErrors(
-      combineErrors(named("a"), combineErrors(named("keep"), named("b"))),
-      [](std::unique_ptr<NamedError> e) -> Error {
-        if (e->name == "keep")
-          return Error(std::move(e));
-        return newError<MessageError>("from " + e->name, std::error_code(), true);
-      });
+  Error rest =
+      dispatchErrors(combineErrors(named("a"), combineErrors(named("keep"), named("b"))),
+                     [](std::unique_ptr<NamedError> e) -> Error {
+                       if (e->name == "keep")
+                         return Error(std::move(e));
+                       return newError<MessageError>("from " + e->name, std::error_code(), true);
+                     });
   EXPECT_EQ(messages(std::move(rest)), "from a|keep|from b");
   EXPECT_FALSE(dispatchErrors(success(), [](NamedError &) { ADD_FAILURE(); }));
 }

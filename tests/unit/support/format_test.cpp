@@ -20,7 +20,8 @@ std::string formatted(const char *format, const std::vector<FormatArgument> &arg
 }
 
 const FormatCase fieldCases[] = {
-    {"{0}: {1} string not found in input", {"CHECK-NEXT", "expected"},
+    {"{0}: {1} string not found in input",
+     {"CHECK-NEXT", "expected"},
      "CHECK-NEXT: expected string not found in input"},
     {" ({0} out of {1})", {2, 5}, " (2 out of 5)"},
     {"#{0}", {12u}, "#12"},

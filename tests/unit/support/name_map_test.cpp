@@ -17,7 +17,7 @@ struct HashCase {
 const HashCase hashCases[] = {
     {"", 0},
     {"a", 97},
-    {"ab", 3299}, // 97 * 33 + 98
+    {"ab", 3299},  // 97 * 33 + 98
     {"\xff", 255}, // bytes count as unsigned
     {"CHECK", 82121598u},
     {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", 277434092u}, // wraps

@@ -84,7 +84,8 @@ TEST(OutputStream, UnbufferedStreamsDeliverEachWrite) {
 
   // A chosen size of 0 switches to no buffer for good.
   RecordingStream zero(0);
-  zero << "ab" << "cd";
+  zero << "ab"
+       << "cd";
   EXPECT_EQ(zero.deliveries, (std::vector<size_t>{2, 2}));
   EXPECT_EQ(zero.bufferMode(), BufferMode::NoBuffer);
 }
@@ -208,8 +209,8 @@ const ScopeCase scopeCases[] = {
 
 TEST_F(ColorOptionTest, ColorScopeDecision) {
   for (const ScopeCase &c : scopeCases) {
-    SCOPED_TRACE(::testing::Message() << "mode " << int(c.scopeMode) << " option "
-                                      << int(c.option) << " terminal " << c.terminalColors);
+    SCOPED_TRACE(::testing::Message() << "mode " << int(c.scopeMode) << " option " << int(c.option)
+                                      << " terminal " << c.terminalColors);
     setColorOptionPolicy(c.option);
     std::string text;
     ColorTestStream os(text, c.terminalColors);
@@ -383,12 +384,9 @@ TEST(OutputStream, PaddedNumbersAndStrings) {
     const char *expected;
   };
   const Case cases[] = {
-      {leftJustify("ab", 5), "ab   "},
-      {rightJustify("ab", 5), "   ab"},
-      {centerJustify("ab", 5), " ab  "},
-      {centerJustify("ab", 6), "  ab  "},
-      {leftJustify("abcdef", 3), "abcdef"},
-      {PaddedString{"ab", 5, PadSide::None}, "ab"},
+      {leftJustify("ab", 5), "ab   "},      {rightJustify("ab", 5), "   ab"},
+      {centerJustify("ab", 5), " ab  "},    {centerJustify("ab", 6), "  ab  "},
+      {leftJustify("abcdef", 3), "abcdef"}, {PaddedString{"ab", 5, PadSide::None}, "ab"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.expected);

@@ -34,31 +34,29 @@ TEST(SourceManager, LineAndColumn) {
   manager.addBuffer(makeTextBufferCopy("ab\ncd\r\nef\rg\xC3\xA9h\n", "in"));
   const TextBuffer &buffer = manager.buffer(1);
   const PositionCase cases[] = {
-      {0, 1, 1},  // first byte
-      {2, 1, 3},  // on the newline: one past the line's last character
+      {0, 1, 1},             // first byte
+      {2, 1, 3},             // on the newline: one past the line's last character
       {3, 2, 1},  {5, 2, 3}, // on the carriage return of CR LF
-      {6, 2, 1},  // on the LF of CR LF: the CR restarted the column
-      {7, 3, 1},  // after CR LF
-      {9, 3, 3},  // on a lone CR
-      {10, 3, 1}, // after a lone CR: same line, new column count
-      {13, 3, 4}, // after a two-byte character: columns count bytes
-      {15, 4, 1}, // end of buffer after the final newline
+      {6, 2, 1},             // on the LF of CR LF: the CR restarted the column
+      {7, 3, 1},             // after CR LF
+      {9, 3, 3},             // on a lone CR
+      {10, 3, 1},            // after a lone CR: same line, new column count
+      {13, 3, 4},            // after a two-byte character: columns count bytes
+      {15, 4, 1},            // end of buffer after the final newline
   };
   for (const PositionCase &c : cases) {
     SCOPED_TRACE(c.offset);
     EXPECT_EQ(manager.lineOf(at(buffer, c.offset)), c.line);
-    EXPECT_EQ(manager.lineAndColumnOf(at(buffer, c.offset)),
-              std::make_pair(c.line, c.column));
-    EXPECT_EQ(manager.lineAndColumnOf(at(buffer, c.offset), 1),
-              std::make_pair(c.line, c.column));
+    EXPECT_EQ(manager.lineAndColumnOf(at(buffer, c.offset)), std::make_pair(c.line, c.column));
+    EXPECT_EQ(manager.lineAndColumnOf(at(buffer, c.offset), 1), std::make_pair(c.line, c.column));
   }
 }
 
 // Across the sizes where the cached offsets change width, every location
 // gets the line a plain count of newlines gives.
 TEST(SourceManager, LineNumbersAgreeAcrossCacheWidths) {
-  for (size_t size : {size_t{1}, size_t{255}, size_t{256}, size_t{65535}, size_t{65536},
-                      size_t{70001}}) {
+  for (size_t size :
+       {size_t{1}, size_t{255}, size_t{256}, size_t{65535}, size_t{65536}, size_t{70001}}) {
     SCOPED_TRACE(size);
     std::string text(size, 'x');
     // Irregular line lengths, a newline as the very last byte of some sizes.
@@ -99,12 +97,9 @@ TEST(SourceManager, BuffersAreNumberedFromOneAndFoundInOrderOfAddition) {
     unsigned buffer;
   };
   const HoldingCase cases[] = {
-      {"first byte", text.data(), 1},
-      {"shared boundary", text.data() + 3, 1},
-      {"inside second", text.data() + 4, 2},
-      {"end of second", text.data() + 6, 2},
-      {"third", other.data() + 1, 3},
-      {"null", nullptr, 0},
+      {"first byte", text.data(), 1},        {"shared boundary", text.data() + 3, 1},
+      {"inside second", text.data() + 4, 2}, {"end of second", text.data() + 6, 2},
+      {"third", other.data() + 1, 3},        {"null", nullptr, 0},
   };
   for (const HoldingCase &c : cases) {
     SCOPED_TRACE(c.name);
@@ -145,45 +140,135 @@ struct RenderCase {
 };
 
 const RenderCase renderCases[] = {
-    {"first byte", "check.txt", "abc\n", 0, DiagKind::Error, {},
+    {"first byte",
+     "check.txt",
+     "abc\n",
+     0,
+     DiagKind::Error,
+     {},
      "check.txt:1:1: error: message\nabc\n^\n"},
     {"on the newline", "f", "abc\ndef", 3, DiagKind::Note, {}, "f:1:4: note: message\nabc\n   ^\n"},
-    {"end after final newline", "f", "abc\n", 4, DiagKind::Remark, {},
+    {"end after final newline",
+     "f",
+     "abc\n",
+     4,
+     DiagKind::Remark,
+     {},
      "f:2:1: remark: message\n\n^\n"},
     {"empty buffer", "f", "", 0, DiagKind::Warning, {}, "f:1:1: warning: message\n\n^\n"},
-    {"second line", "f", "abc\n  def", 6, DiagKind::Error, {},
+    {"second line",
+     "f",
+     "abc\n  def",
+     6,
+     DiagKind::Error,
+     {},
      "f:2:3: error: message\n  def\n  ^\n"},
     {"after CR LF", "f", "ab\r\ncd", 4, DiagKind::Error, {}, "f:2:1: error: message\ncd\n^\n"},
-    {"on the CR of CR LF", "f", "ab\r\ncd", 2, DiagKind::Error, {},
+    {"on the CR of CR LF",
+     "f",
+     "ab\r\ncd",
+     2,
+     DiagKind::Error,
+     {},
      "f:1:3: error: message\nab\n  ^\n"},
     {"after a lone CR", "f", "ab\rcd", 4, DiagKind::Error, {}, "f:1:2: error: message\ncd\n ^\n"},
     {"stdin dash", "-", "x", 0, DiagKind::Error, {}, "<stdin>:1:1: error: message\nx\n^\n"},
-    {"stdin literal", "<stdin>", "x", 0, DiagKind::Error, {}, "<stdin>:1:1: error: message\nx\n^\n"},
+    {"stdin literal",
+     "<stdin>",
+     "x",
+     0,
+     DiagKind::Error,
+     {},
+     "<stdin>:1:1: error: message\nx\n^\n"},
     {"no name, no prefix", "", "x", 0, DiagKind::Error, {}, "error: message\nx\n^\n"},
-    {"tab before", "f", "\tx", 1, DiagKind::Error, {},
+    {"tab before",
+     "f",
+     "\tx",
+     1,
+     DiagKind::Error,
+     {},
      "f:1:2: error: message\n        x\n        ^\n"},
-    {"caret on a tab", "f", "a\tb", 1, DiagKind::Error, {},
+    {"caret on a tab",
+     "f",
+     "a\tb",
+     1,
+     DiagKind::Error,
+     {},
      "f:1:2: error: message\na       b\n ^^^^^^^\n"},
-    {"range across a tab", "f", "ab\tcd\te", 0, DiagKind::Error, {{1, 4}},
+    {"range across a tab",
+     "f",
+     "ab\tcd\te",
+     0,
+     DiagKind::Error,
+     {{1, 4}},
      "f:1:1: error: message\nab      cd      e\n^~~~~~~~~\n"},
-    {"range on the line", "f", "say hello there", 4, DiagKind::Error, {{4, 9}},
+    {"range on the line",
+     "f",
+     "say hello there",
+     4,
+     DiagKind::Error,
+     {{4, 9}},
      "f:1:5: error: message\nsay hello there\n    ^~~~~\n"},
-    {"range from an earlier line", "f", "one\ntwo three\nfour", 8, DiagKind::Error, {{1, 7}},
+    {"range from an earlier line",
+     "f",
+     "one\ntwo three\nfour",
+     8,
+     DiagKind::Error,
+     {{1, 7}},
      "f:2:5: error: message\ntwo three\n~~~ ^\n"},
-    {"range past the line end", "f", "one\ntwo three\nfour", 4, DiagKind::Error, {{9, 16}},
+    {"range past the line end",
+     "f",
+     "one\ntwo three\nfour",
+     4,
+     DiagKind::Error,
+     {{9, 16}},
      "f:2:1: error: message\ntwo three\n^    ~~~~\n"},
-    {"range on another line", "f", "one\ntwo three\nfour", 4, DiagKind::Error, {{0, 3}, {14, 18}},
+    {"range on another line",
+     "f",
+     "one\ntwo three\nfour",
+     4,
+     DiagKind::Error,
+     {{0, 3}, {14, 18}},
      "f:2:1: error: message\ntwo three\n^\n"},
-    {"range with null start", "f", "abc", 1, DiagKind::Error, {{-1, 3}},
+    {"range with null start",
+     "f",
+     "abc",
+     1,
+     DiagKind::Error,
+     {{-1, 3}},
      "f:1:2: error: message\nabc\n ^\n"},
-    {"empty range", "f", "abcdef", 0, DiagKind::Error, {{3, 3}},
+    {"empty range",
+     "f",
+     "abcdef",
+     0,
+     DiagKind::Error,
+     {{3, 3}},
      "f:1:1: error: message\nabcdef\n^\n"},
-    {"caret overwrites a range", "f", "abcdef", 2, DiagKind::Error, {{0, 6}},
+    {"caret overwrites a range",
+     "f",
+     "abcdef",
+     2,
+     DiagKind::Error,
+     {{0, 6}},
      "f:1:3: error: message\nabcdef\n~~^~~~\n"},
-    {"non-ASCII line: no caret line", "f", "caf\xC3\xA9\tx", 6, DiagKind::Error, {{0, 3}},
+    {"non-ASCII line: no caret line",
+     "f",
+     "caf\xC3\xA9\tx",
+     6,
+     DiagKind::Error,
+     {{0, 3}},
      "f:1:7: error: message\ncaf\xC3\xA9   x\n"},
-    {"control bytes copied", "f", std::string("a\0\x1b" "b", 4), 3, DiagKind::Error, {},
-     std::string("f:1:4: error: message\na\0\x1b" "b\n   ^\n", 32)},
+    {"control bytes copied",
+     "f",
+     std::string("a\0\x1b"
+                 "b",
+                 4),
+     3,
+     DiagKind::Error,
+     {},
+     std::string("f:1:4: error: message\na\0\x1b"
+                 "b\n   ^\n",
+                 32)},
 };
 
 TEST(SourceManager, RendersDiagnostics) {
@@ -216,8 +301,7 @@ TEST(SourceManager, DiagnosticFields) {
   EXPECT_EQ(diagnostic.kind(), DiagKind::Note);
   EXPECT_EQ(diagnostic.message(), "a b");
   EXPECT_EQ(diagnostic.lineText(), "two three");
-  EXPECT_EQ(diagnostic.columnRanges(),
-            (std::vector<SourceDiagnostic::ColumnRange>{{0, 9}}));
+  EXPECT_EQ(diagnostic.columnRanges(), (std::vector<SourceDiagnostic::ColumnRange>{{0, 9}}));
 
   // A copy prints the same after the manager is gone.
   std::string expected = render(diagnostic);

@@ -76,13 +76,18 @@ struct SizeCase {
 // Thresholds for 4 KiB pages: mapped from 16 KiB on, except for exact
 // multiples of the page, whose mapping would have no zero after the text.
 const SizeCase sizeCases[] = {
-    {0, TextBufferKind::Owned},          {1, TextBufferKind::Owned},
-    {4097, TextBufferKind::Owned},       {16383, TextBufferKind::Owned},
-    {16384, TextBufferKind::Owned},      {16385, TextBufferKind::Mapped},
-    {20480, TextBufferKind::Owned},      {20479, TextBufferKind::Mapped},
+    {0, TextBufferKind::Owned},
+    {1, TextBufferKind::Owned},
+    {4097, TextBufferKind::Owned},
+    {16383, TextBufferKind::Owned},
+    {16384, TextBufferKind::Owned},
+    {16385, TextBufferKind::Mapped},
+    {20480, TextBufferKind::Owned},
+    {20479, TextBufferKind::Mapped},
     {1 << 20 | 7, TextBufferKind::Mapped},
     // Without the need for a zero after the text, whole pages map too.
-    {20480, TextBufferKind::Mapped, false}, {16383, TextBufferKind::Owned, false},
+    {20480, TextBufferKind::Mapped, false},
+    {16383, TextBufferKind::Owned, false},
 };
 
 TEST(TextBuffer, ReadsRegularFilesBySize) {

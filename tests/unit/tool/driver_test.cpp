@@ -60,9 +60,10 @@ TEST(Driver, RunsRepeatUnchangedAndInstallHandlersOnce) {
   EXPECT_EQ(first, 2);
   EXPECT_EQ(second, 2);
   EXPECT_EQ(noCheckFile, 2);
-  EXPECT_EQ(printed, "Could not open check file 'missing-check-file.txt': No such file or directory\n"
-                     "Could not open check file 'missing-check-file.txt': No such file or directory\n"
-                     "<check-file> not specified\n");
+  EXPECT_EQ(printed,
+            "Could not open check file 'missing-check-file.txt': No such file or directory\n"
+            "Could not open check file 'missing-check-file.txt': No such file or directory\n"
+            "<check-file> not specified\n");
   EXPECT_EQ(runsWithStatus2, 12);
   std::string expectedByLoop;
   for (int i = 0; i < 12; ++i)
@@ -158,7 +159,7 @@ TEST(Driver, FileChangedWhileReadEndsTheRunWithStatus2) {
     writeFile(check, checkText);
     writeFile(input, linesOfSize(c.changeCheckFile ? 100 : c.fileSize));
     changePath = c.changeCheckFile ? check : input;
-    changeName = c.changeCheckFile ? std::string_view(check)
+    changeName = c.changeCheckFile  ? std::string_view(check)
                  : c.inputFromStdin ? std::string_view("<stdin>")
                                     : std::string_view(input);
     changeSize = c.changedSize;
@@ -175,11 +176,11 @@ TEST(Driver, FileChangedWhileReadEndsTheRunWithStatus2) {
 
     EXPECT_TRUE(changeName.empty()) << "the hook was not called";
     EXPECT_EQ(status, 2);
-    std::string changed = c.changeCheckFile ? "check file '" + check
+    std::string changed = c.changeCheckFile  ? "check file '" + check
                           : c.inputFromStdin ? std::string("input file '<stdin>")
                                              : "input file '" + input;
-    EXPECT_EQ(printed, "Could not open " + changed +
-                           "': the file changed while it was being read\n");
+    EXPECT_EQ(printed,
+              "Could not open " + changed + "': the file changed while it was being read\n");
 
     // Unchanged, the same files pass.
     changeName = {};
