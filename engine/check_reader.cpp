@@ -10,6 +10,7 @@
 
 #include "engine/check_directive.h"
 #include "engine/pattern_context.h"
+#include "support/format.h"
 #include "support/output_stream.h"
 #include "support/text_buffer.h"
 
@@ -24,7 +25,30 @@ namespace vetline {
 
 namespace {
 
+// Every text this file shows. They are interface (tests and users compare
+// them byte for byte): never reword them. "{N}" stands for a value filled
+// in by formatPositional.
+namespace text {
+// Each "-implicit-check-not" value gets a buffer of its own, holding the
+// option as written between the lead and the trail, so that errors can
+// point into it.
+constexpr std::string_view implicitBufferName = "command line";
 constexpr std::string_view implicitCheckNotLead = "-implicit-check-not='";
+constexpr std::string_view implicitCheckNotTrail = "'";
+// The prefix that errors in an implicit pattern name.
+constexpr std::string_view implicitPrefix = "IMPLICIT-CHECK";
+constexpr std::string_view invalidCount = "invalid count in -COUNT specification on prefix '{0}'";
+constexpr std::string_view unsupportedNotCombo = "unsupported -NOT combo on prefix '{0}'";
+// {0} the prefix, {1} the suffix word.
+constexpr std::string_view withoutPrevious = "found '{0}-{1}' without previous '{0}: line";
+constexpr std::string_view labelWithVariable = "found '{0}-LABEL:' with variable definition or use";
+// Followed by the unseen prefixes, each as listedPrefix, separated by
+// prefixSeparator.
+constexpr std::string_view noCheckStringsOne = "error: no check strings found with prefix ";
+constexpr std::string_view noCheckStringsMany = "error: no check strings found with prefixes ";
+constexpr std::string_view listedPrefix = "'{0}:'";
+constexpr std::string_view prefixSeparator = ", ";
+} // namespace text
 
 bool isWordByte(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
@@ -85,7 +109,8 @@ DirectiveSuffix parseCount(std::string_view text) {
   // Saturate: any value above the largest count is as bad as an overflow.
   uint64_t value = 0;
   while (i < text.size() && isDigit(text[i])) {
-    value = std::min<uint64_t>(value * 10 + static_cast<uint64_t>(text[i] - '0'), UINT64_C(1) << 40);
+    value =
+        std::min<uint64_t>(value * 10 + static_cast<uint64_t>(text[i] - '0'), UINT64_C(1) << 40);
     ++i;
   }
   DirectiveType bad{DirectiveKind::BadCount, 1, 0};
@@ -99,7 +124,7 @@ DirectiveSuffix parseCount(std::string_view text) {
 }
 
 constexpr std::string_view badNotCombinations[] = {
-    "DAG-NOT:", "NOT-DAG:", "NEXT-NOT:", "NOT-NEXT:",
+    "DAG-NOT:",  "NOT-DAG:",  "NEXT-NOT:",  "NOT-NEXT:",
     "SAME-NOT:", "NOT-SAME:", "EMPTY-NOT:", "NOT-EMPTY:",
 };
 
@@ -277,10 +302,10 @@ bool CheckReader::run(ImplicitBufferRange *implicitBufferRange) {
 
 bool CheckReader::readImplicitPatterns(ImplicitBufferRange *implicitBufferRange) {
   for (std::string_view given : request.implicitCheckNot) {
-    std::string line(implicitCheckNotLead);
+    std::string line(text::implicitCheckNotLead);
     line += given;
-    line += '\'';
-    unsigned number = sourceManager.addBuffer(makeTextBufferCopy(line, "command line"));
+    line += text::implicitCheckNotTrail;
+    unsigned number = sourceManager.addBuffer(makeTextBufferCopy(line, text::implicitBufferName));
     if (implicitBufferRange) {
       if (implicitBufferRange->first == implicitBufferRange->end)
         *implicitBufferRange = {number, number + 1};
@@ -288,9 +313,9 @@ bool CheckReader::readImplicitPatterns(ImplicitBufferRange *implicitBufferRange)
         ++implicitBufferRange->end;
     }
     std::string_view patternText =
-        sourceManager.buffer(number).text().substr(implicitCheckNotLead.size(), given.size());
+        sourceManager.buffer(number).text().substr(text::implicitCheckNotLead.size(), given.size());
     CheckPattern pattern({DirectiveKind::Not, 1, 0}, std::nullopt, &context);
-    if (pattern.compilePattern(patternText, "IMPLICIT-CHECK", sourceManager, request))
+    if (pattern.compilePattern(patternText, text::implicitPrefix, sourceManager, request))
       return true;
     implicitNotPatterns.push_back(std::move(pattern));
   }
@@ -380,10 +405,9 @@ bool CheckReader::readDirective(const FoundDirective &found) {
     // At the very end of the text, point just after the prefix instead.
     const char *where = text.data() + (at >= text.size() ? afterPrefix : at);
     if (kind == DirectiveKind::BadCount)
-      reportError(where, "invalid count in -COUNT specification on prefix '" +
-                             std::string(prefix) + "'");
+      reportError(where, formatPositionalString(text::invalidCount, prefix));
     else
-      reportError(where, "unsupported -NOT combo on prefix '" + std::string(prefix) + "'");
+      reportError(where, formatPositionalString(text::unsupportedNotCombo, prefix));
     return true;
   }
   at = patternStart(found);
@@ -413,9 +437,7 @@ bool CheckReader::fileDirective(CheckPattern pattern, std::string_view prefix,
        kind == DirectiveKind::Empty) &&
       directives.empty()) {
     std::string_view word = directiveKindNames[static_cast<size_t>(kind)].suffixWord;
-    std::string written(prefix);
-    reportError(prefix.data(), "found '" + written + "-" + std::string(word) +
-                                   "' without previous '" + written + ": line");
+    reportError(prefix.data(), formatPositionalString(text::withoutPrevious, prefix, word));
     return true;
   }
   if (kind == DirectiveKind::Not || kind == DirectiveKind::Dag) {
@@ -423,8 +445,7 @@ bool CheckReader::fileDirective(CheckPattern pattern, std::string_view prefix,
     return false;
   }
   if (kind == DirectiveKind::Label && pattern.hasVariables()) {
-    reportError(prefix.data(),
-                "found '" + std::string(prefix) + "-LABEL:' with variable definition or use");
+    reportError(prefix.data(), formatPositionalString(text::labelWithVariable, prefix));
     return true;
   }
   directives.push_back({std::move(pattern), prefix, SourceLocation::fromPointer(patternText.data()),
@@ -442,13 +463,13 @@ bool CheckReader::acceptEnd() {
                     (!implicitNotPatterns.empty() && request.isDefaultCheckPrefix);
   if (!isAccepted) {
     OutputStream &os = standardError();
-    os << "error: no check strings found with prefix" << (unseen > 1 ? "es " : " ");
+    os << (unseen > 1 ? text::noCheckStringsMany : text::noCheckStringsOne);
     bool isFirst = true;
     for (std::string_view prefix : unseenPrefixes) {
       if (!isFirst)
-        os << ", ";
+        os << text::prefixSeparator;
       isFirst = false;
-      os << "'" << prefix << ":'";
+      formatPositional(os, text::listedPrefix, prefix);
     }
     os << "\n";
     return false;

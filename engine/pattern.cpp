@@ -8,6 +8,7 @@
 #include "engine/check_request.h"
 #include "engine/engine_errors.h"
 #include "engine/pattern_context.h"
+#include "support/format.h"
 #include "support/output_stream.h"
 #include "support/regex/regex.h"
 
@@ -20,11 +21,28 @@ namespace vetline {
 
 namespace {
 
+// Every text this file shows. They are interface (tests and users compare
+// them byte for byte): never reword them. "{N}" stands for a value filled
+// in by formatPositional.
+namespace text {
+constexpr std::string_view emptyCheckString = "found empty check string with prefix '{0}:'";
+constexpr std::string_view nonEmptyForEmptyCheck =
+    "found non-empty check string for empty check with prefix '{0}:'";
+constexpr std::string_view unterminatedRegex = "found start of regex string with no end '}}'";
+constexpr std::string_view invalidRegex = "invalid regex: {0}";
+constexpr std::string_view missingClosingBracket = "missing closing \"]\" for regex variable";
+constexpr std::string_view unterminatedBlock = "Invalid substitution block, no ]] found";
+constexpr std::string_view unexpectedWhitespace = "unexpected whitespace";
+constexpr std::string_view invalidDefinitionName = "invalid name in string variable definition";
+constexpr std::string_view invalidUseName = "invalid name in string variable use";
+constexpr std::string_view tooManyBackReferences = "Can't back-reference more than 9 variables";
+constexpr std::string_view emptyVariableName = "empty variable name";
+constexpr std::string_view invalidVariableName = "invalid variable name";
+} // namespace text
+
 bool exitsOnUnbalancedBracket = true;
 
-bool isNameStart(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-}
+bool isNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 
 bool isNameByte(char c) { return isNameStart(c) || (c >= '0' && c <= '9'); }
 
@@ -56,7 +74,7 @@ private:
   bool addRegex(std::string_view piece, const char *at = nullptr);
   bool checkWholeRegex();
   size_t nextMarker(std::string_view marker, size_t &cached, size_t from) const;
-  bool reportError(const char *at, const std::string &message) {
+  bool reportError(const char *at, std::string_view message) {
     sourceManager.emitDiagnostic(SourceLocation::fromPointer(at), DiagKind::Error, message);
     return true;
   }
@@ -85,14 +103,12 @@ bool PatternParser::parse(std::string_view text) {
   bool isEmptyKind = pattern.type.kind == DirectiveKind::Empty;
   if (text.empty()) {
     if (!isEmptyKind)
-      return reportError(text.data(),
-                         "found empty check string with prefix '" + std::string(prefix) + ":'");
+      return reportError(text.data(), formatPositionalString(text::emptyCheckString, prefix));
     pattern.regexParts().text = "(\n$)";
     return false;
   }
   if (isEmptyKind)
-    return reportError(text.data(), "found non-empty check string for empty check with prefix '" +
-                                        std::string(prefix) + ":'");
+    return reportError(text.data(), formatPositionalString(text::nonEmptyForEmptyCheck, prefix));
   if (pattern.type.isLiteral()) {
     pattern.fixedText = text;
     return false;
@@ -131,7 +147,7 @@ bool PatternParser::parseBody(std::string_view text) {
 bool PatternParser::parseRegexPiece(std::string_view &text) {
   size_t end = text.find("}}");
   if (end == std::string_view::npos)
-    return reportError(text.data(), "found start of regex string with no end '}}'");
+    return reportError(text.data(), text::unterminatedRegex);
   pattern.regexParts().text += '(';
   ++nextGroup;
   if (addRegex(text.substr(2, end - 2)))
@@ -195,7 +211,8 @@ const PieceCheck &checkPiece(std::string_view piece) {
 bool PatternParser::addRegex(std::string_view piece, const char *at) {
   const PieceCheck &check = checkPiece(piece);
   if (!check.isValid)
-    return reportError(at ? at : piece.data(), "invalid regex: " + check.error);
+    return reportError(at ? at : piece.data(),
+                       formatPositionalString(text::invalidRegex, check.error));
   pattern.regexParts().text += piece;
   nextGroup += check.groups;
   return false;
@@ -217,7 +234,8 @@ bool PatternParser::checkWholeRegex() {
   Regex regex(whole, regexOptionsOf(pattern));
   std::string error;
   if (!regex.isValid(error))
-    return reportError(pattern.location.pointer(), "invalid regex: " + error);
+    return reportError(pattern.location.pointer(),
+                       formatPositionalString(text::invalidRegex, error));
   return false;
 }
 
@@ -226,7 +244,7 @@ bool PatternParser::parseBlock(std::string_view &text) {
   std::string_view inner = text.substr(2);
   BlockEnd found = findBlockEnd(inner);
   if (found.isStray) {
-    reportError(inner.data() + found.offset, "missing closing \"]\" for regex variable");
+    reportError(inner.data() + found.offset, text::missingClosingBracket);
     if (!exitsOnUnbalancedBracket)
       return true;
     standardError().flush();
@@ -234,7 +252,7 @@ bool PatternParser::parseBlock(std::string_view &text) {
     std::exit(1);
   }
   if (found.offset == std::string_view::npos)
-    return reportError(text.data(), "Invalid substitution block, no ]] found");
+    return reportError(text.data(), text::unterminatedBlock);
   size_t end = found.offset;
   std::string_view block = inner.substr(0, end);
   text.remove_prefix(2 + end + 2);
@@ -286,7 +304,7 @@ bool PatternParser::parseStringBlock(std::string_view block) {
   std::string_view namePart = block.substr(0, colon);
   size_t blank = namePart.find_first_of(" \t");
   if (blank != std::string_view::npos)
-    return reportError(namePart.data() + blank, "unexpected whitespace");
+    return reportError(namePart.data() + blank, text::unexpectedWhitespace);
   std::string_view rest = block;
   Fallible<VariableName> parsed = parseVariableName(rest, sourceManager);
   if (!parsed) {
@@ -296,21 +314,20 @@ bool PatternParser::parseStringBlock(std::string_view block) {
   std::string_view name = parsed->name;
   if (colon != std::string_view::npos) {
     if (parsed->isPseudo || !rest.starts_with(':'))
-      return reportError(name.data(), "invalid name in string variable definition");
+      return reportError(name.data(), text::invalidDefinitionName);
     return parseStringDefinition(block.substr(colon + 1), name);
   }
   if (parsed->isPseudo)
     return parseNumericBlockText(block, true);
   if (!rest.empty())
-    return reportError(name.data(), "invalid name in string variable use");
+    return reportError(name.data(), text::invalidUseName);
   return parseStringUse(name);
 }
 
 bool PatternParser::parseStringDefinition(std::string_view regex, std::string_view name) {
   PatternContext &context = *pattern.context;
   if (context.numericVar(name))
-    return reportError(name.data(),
-                       "numeric variable with name '" + std::string(name) + "' already exists");
+    return reportError(name.data(), PatternContext::numericNameTakenMessage(name));
   pattern.regexParts().text += '(';
   pattern.regexParts().stringVarDefs[name] = nextGroup;
   context.markStringVarDefined(name);
@@ -326,7 +343,7 @@ bool PatternParser::parseStringUse(std::string_view name) {
   if (defined != pattern.regexParts().stringVarDefs.end()) {
     uint32_t group = defined->second;
     if (group < 1 || group > 9)
-      return reportError(name.data(), "Can't back-reference more than 9 variables");
+      return reportError(name.data(), text::tooManyBackReferences);
     pattern.regexParts().text += '\\';
     pattern.regexParts().text += static_cast<char>('0' + group);
     return false;
@@ -401,7 +418,7 @@ BlockEnd findBlockEnd(std::string_view inner) {
 Fallible<VariableName> parseVariableName(std::string_view &text,
                                          const SourceManager &sourceManager) {
   if (text.empty())
-    return makeLocatedError(sourceManager, text, "empty variable name");
+    return makeLocatedError(sourceManager, text, text::emptyVariableName);
   VariableName result;
   size_t i = 0;
   if (text[0] == '@' || text[0] == '$') {
@@ -409,7 +426,7 @@ Fallible<VariableName> parseVariableName(std::string_view &text,
     i = 1;
   }
   if (i >= text.size() || !isNameStart(text[i]))
-    return makeLocatedError(sourceManager, text, "invalid variable name");
+    return makeLocatedError(sourceManager, text, text::invalidVariableName);
   while (i < text.size() && isNameByte(text[i]))
     ++i;
   result.name = text.substr(0, i);

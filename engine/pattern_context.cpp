@@ -111,8 +111,7 @@ Error PatternContext::defineStringVariable(std::string_view definition,
                             formatPositionalString(text::invalidStringName, nameText));
   std::string_view name = parsed->name;
   if (numericVars.contains(name))
-    return makeLocatedError(sourceManager, name,
-                            formatPositionalString(text::numericNameTaken, name));
+    return makeLocatedError(sourceManager, name, numericNameTakenMessage(name));
   // The first definition of a name wins.
   values.insert(name, definition.substr(equals + 1));
   markStringVarDefined(name);
@@ -141,6 +140,10 @@ Error PatternContext::defineNumericVariable(std::string_view definition,
     return value.extractError();
   setNumericValue(variable, *value, std::nullopt);
   return success();
+}
+
+std::string PatternContext::numericNameTakenMessage(std::string_view name) {
+  return formatPositionalString(text::numericNameTaken, name);
 }
 
 void PatternContext::makeLineVariable() {

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -89,6 +90,9 @@ public:
     numericVars[name] = variable;
   }
   const NameMap<NumericVar *> &numericVarTable() const { return numericVars; }
+  // The error for a string variable defined under the name of a numeric
+  // one, whether by "-D" or by a pattern.
+  static std::string numericNameTakenMessage(std::string_view name);
   // A new variable owned by the context (not entered in the table).
   NumericVar *makeNumericVar(std::string_view name, std::optional<size_t> definitionLine,
                              ValueFormat format = {FormatKind::UnsignedDecimal, 0, false});
