@@ -86,9 +86,7 @@ public:
 
   // Numeric variables: the one currently known under a name, or null.
   NumericVar *numericVar(std::string_view name) const { return numericVars.lookup(name); }
-  void setNumericVar(std::string_view name, NumericVar *variable) {
-    numericVars[name] = variable;
-  }
+  void setNumericVar(std::string_view name, NumericVar *variable) { numericVars[name] = variable; }
   const NameMap<NumericVar *> &numericVarTable() const { return numericVars; }
   // The error for a string variable defined under the name of a numeric
   // one, whether by "-D" or by a pattern.
