@@ -241,6 +241,12 @@ private:
   // regex_state_cache.cpp
   void step(size_t startOp, size_t stopOp, const uint64_t *before, int symbol,
             uint64_t *after) const;
+  struct Boundary {
+    int lineFlag = 0;
+    unsigned lineSteps = 0;
+    int wordFlag = 0; // BeginWord, EndWord or 0
+  };
+  Boundary boundaryBetween(int previous, int current) const;
   void applyContext(uint64_t *states, int previous, int current, size_t startOp, size_t stopOp);
   const char *fast(const char *start);
   const char *fastNfa(const char *start);

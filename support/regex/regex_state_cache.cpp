@@ -231,33 +231,45 @@ void Matcher::step(size_t startOp, size_t stopOp, const uint64_t *before, int sy
   }
 }
 
-// Steps over the line and word boundaries between `previous` and `current`
-// (bytes, or OutOfText at the range ends).
-void Matcher::applyContext(uint64_t *states, int previous, int current, size_t startOp,
-                           size_t stopOp) {
-  if (!c.hasContextOps)
-    return;
-  int flag = 0;
-  unsigned repeat = 0;
+// The boundaries between `previous` and `current` (bytes, or OutOfText at
+// the range ends): the line flag with how many line steps it takes, and
+// the word flag, if any. Both the plain and the tagged context steps use it.
+Matcher::Boundary Matcher::boundaryBetween(int previous, int current) const {
+  Boundary b;
   bool newline = (g.flags & Newline) != 0;
   if ((previous == '\n' && newline) || (previous == OutOfText && !(eflags & NotBol))) {
-    flag = BeginLine;
-    repeat = g.bolCount;
+    b.lineFlag = BeginLine;
+    b.lineSteps = g.bolCount;
   }
   if ((current == '\n' && newline) || (current == OutOfText && !(eflags & NotEol))) {
-    flag = flag == BeginLine ? BeginEndLine : EndLine;
-    repeat += g.eolCount;
+    b.lineFlag = b.lineFlag == BeginLine ? BeginEndLine : EndLine;
+    b.lineSteps += g.eolCount;
   }
-  int lineFlag = flag;
   if (c.hasWordOps) {
+    int flag = b.lineFlag;
     if ((flag == BeginLine || (previous != OutOfText && !isWordChar(previous))) &&
         (current != OutOfText && isWordChar(current)))
       flag = BeginWord;
     if ((previous != OutOfText && isWordChar(previous)) &&
         (flag == EndLine || (current != OutOfText && !isWordChar(current))))
       flag = EndWord;
+    if (flag == BeginWord || flag == EndWord)
+      b.wordFlag = flag;
   }
-  bool word = flag == BeginWord || flag == EndWord;
+  return b;
+}
+
+// Steps over the line and word boundaries between `previous` and `current`
+// (bytes, or OutOfText at the range ends).
+void Matcher::applyContext(uint64_t *states, int previous, int current, size_t startOp,
+                           size_t stopOp) {
+  if (!c.hasContextOps)
+    return;
+  Boundary b = boundaryBetween(previous, current);
+  int lineFlag = b.lineFlag;
+  unsigned repeat = b.lineSteps;
+  int flag = b.wordFlag;
+  bool word = flag != 0;
   // Line steps come before the word step, so a word boundary followed by an
   // anchor ("[[:<:]]^") needs another round; repeat until nothing changes.
   bool rounds = word && repeat > 0;
@@ -654,27 +666,11 @@ void Matcher::stepTagged(size_t startOp, size_t stopOp, const uint64_t *before,
 void Matcher::applyContextTagged(int previous, int current, size_t startOp, size_t stopOp) {
   if (!c.hasContextOps)
     return;
-  int flag = 0;
-  unsigned repeat = 0;
-  bool newline = (g.flags & Newline) != 0;
-  if ((previous == '\n' && newline) || (previous == OutOfText && !(eflags & NotBol))) {
-    flag = BeginLine;
-    repeat = g.bolCount;
-  }
-  if ((current == '\n' && newline) || (current == OutOfText && !(eflags & NotEol))) {
-    flag = flag == BeginLine ? BeginEndLine : EndLine;
-    repeat += g.eolCount;
-  }
-  int lineFlag = flag;
-  if (c.hasWordOps) {
-    if ((flag == BeginLine || (previous != OutOfText && !isWordChar(previous))) &&
-        (current != OutOfText && isWordChar(current)))
-      flag = BeginWord;
-    if ((previous != OutOfText && isWordChar(previous)) &&
-        (flag == EndLine || (current != OutOfText && !isWordChar(current))))
-      flag = EndWord;
-  }
-  bool word = flag == BeginWord || flag == EndWord;
+  Boundary b = boundaryBetween(previous, current);
+  int lineFlag = b.lineFlag;
+  unsigned repeat = b.lineSteps;
+  int flag = b.wordFlag;
+  bool word = flag != 0;
   bool rounds = word && repeat > 0;
   for (;;) {
     if (rounds) {
