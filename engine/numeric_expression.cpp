@@ -284,7 +284,8 @@ NodeResult BlockParser::parseOperand(std::string_view &expr, AllowedOperand allo
       return error(expr, text::parenthesesNotHere);
     return parseParenExpr(expr, nesting);
   }
-  if (allowed != AllowedOperand::LegacyLiteral) {
+  if (allowed != AllowedOperand::LegacyLiteral &&
+      (allowed == AllowedOperand::LineVariable || startsVariableName(expr))) {
     std::string_view rest = expr;
     Fallible<VariableName> name = parseVariableName(rest, sourceManager);
     if (name) {

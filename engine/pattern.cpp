@@ -91,6 +91,9 @@ private:
   size_t nextBrackets = 0;
   // Where numeric values go, for checking the whole regex.
   std::vector<size_t> valueIndices;
+  // Set once a {{...}} piece, a variable's regex or a numeric wildcard is
+  // added: only those can make the whole fail to compile.
+  bool hasRegexPiece = false;
 };
 
 bool PatternParser::parse(std::string_view text) {
@@ -209,6 +212,7 @@ const PieceCheck &checkPiece(std::string_view piece) {
 // `at` locates errors when `piece` is not in the check text (a numeric
 // block's wildcard, which a large precision can make too long a repetition).
 bool PatternParser::addRegex(std::string_view piece, const char *at) {
+  hasRegexPiece = true;
   const PieceCheck &check = checkPiece(piece);
   if (!check.isValid)
     return reportError(at ? at : piece.data(),
@@ -226,6 +230,12 @@ bool PatternParser::addRegex(std::string_view piece, const char *at) {
 // one digit stands in for each. A regex made only of string substitutions
 // is empty until then and has nothing to check.
 bool PatternParser::checkWholeRegex() {
+  // Without a regex piece the whole is escaped text, anchors, plain groups
+  // and the digits standing in for values: it always compiles, and compiling
+  // it would be most of the cost of reading such a pattern. Case folding
+  // changes what the text compiles to, so it is checked all the same.
+  if (!hasRegexPiece && !pattern.ignoreCase)
+    return false;
   std::string whole = pattern.regexParts().text;
   for (auto index = valueIndices.rbegin(); index != valueIndices.rend(); ++index)
     whole.insert(*index, 1, '0');
@@ -415,6 +425,11 @@ BlockEnd findBlockEnd(std::string_view inner) {
   return {};
 }
 
+bool startsVariableName(std::string_view text) {
+  size_t i = !text.empty() && (text[0] == '@' || text[0] == '$') ? 1 : 0;
+  return i < text.size() && isNameStart(text[i]);
+}
+
 Fallible<VariableName> parseVariableName(std::string_view &text,
                                          const SourceManager &sourceManager) {
   if (text.empty())
@@ -425,7 +440,7 @@ Fallible<VariableName> parseVariableName(std::string_view &text,
     result.isPseudo = text[0] == '@';
     i = 1;
   }
-  if (i >= text.size() || !isNameStart(text[i]))
+  if (!startsVariableName(text))
     return makeLocatedError(sourceManager, text, text::invalidVariableName);
   while (i < text.size() && isNameByte(text[i]))
     ++i;

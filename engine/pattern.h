@@ -207,6 +207,11 @@ struct VariableName {
   bool isPseudo = false;
 };
 
+// True when parseVariableName would succeed on `text`: callers that try a
+// name before something else ask this first, since building the error they
+// would throw away costs more than the whole parse.
+bool startsVariableName(std::string_view text);
+
 // Reads a variable name from the front of `text` and advances `text` past
 // it. A name is an optional '@' (pseudo-variable) or '$' (global) marker,
 // then a letter or '_', then letters, digits and '_'. Errors are
