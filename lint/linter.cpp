@@ -247,7 +247,9 @@ bool checkSettings(const CheckRequest &request) {
 
 // Lints one named file; returns its exit status (0, 1 or 2).
 int lintNamedFile(std::string_view name, const CheckRequest &request, const WarningSet &enabled) {
-  BufferOrError file = readFileOrStdin(name, true, true);
+  // Read like the tool reads: into owned memory, never mapped, so a file
+  // truncated meanwhile is an error and not a fault on vanished pages.
+  BufferOrError file = readWritableFileOrStdin(name);
   if (!file) {
     standardError() << formatPositionalString(text::unreadableFile, name, file.error().message());
     return 2;

@@ -4,8 +4,6 @@
 #include "support/system_calls.h"
 
 #include <cerrno>
-#include <csetjmp>
-#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -87,11 +85,6 @@ public:
     ::close(fd);
   }
   TextBufferKind kind() const override { return TextBufferKind::Mapped; }
-  bool fileChanged() const { return currentSize(fd) != static_cast<int64_t>(size()); }
-  // Every page of the mapping: where a fault of a truncated file can land.
-  const char *mappingEnd() const {
-    return bufferStart() + (size() + pageSize() - 1) / pageSize() * pageSize();
-  }
 
 private:
   int fd;
@@ -347,58 +340,6 @@ std::unique_ptr<TextBuffer> mapFile(int fd, std::string_view name, size_t size,
                                          MappedBuffer(placement.name, start, start + size, ownFd));
 }
 
-// The guarded read in progress; the handler reads it, so it is set only
-// while the SIGBUS handler below is installed.
-struct GuardedRead {
-  const char *start;
-  const char *end;
-  sigjmp_buf resume;
-  struct sigaction previous;
-};
-
-GuardedRead *volatile activeRead = nullptr;
-
-void onBusError(int signal, siginfo_t *info, void *) {
-  GuardedRead *read = activeRead;
-  const char *address = static_cast<const char *>(info->si_addr);
-  if (read && info->si_code > 0 && address >= read->start && address < read->end)
-    siglongjmp(read->resume, 1);
-  // Not a fault on the guarded pages: whoever handled SIGBUS before gets
-  // it. A fault happens again when the handler returns; a sent signal is
-  // sent again, and stays pending until then.
-  struct sigaction fallback = {};
-  fallback.sa_handler = SIG_DFL;
-  sigaction(signal, read ? &read->previous : &fallback, nullptr);
-  if (info->si_code <= 0)
-    raise(signal);
-}
-
-// Runs `read` with the handler installed; false when a fault on the
-// mapping ended it. Kept apart so that nothing with a destructor shares the
-// frame that the jump returns to.
-bool runFaultGuarded(const MappedBuffer &buffer, void (*read)(void *), void *context) {
-  GuardedRead guard;
-  guard.start = buffer.bufferStart();
-  guard.end = buffer.mappingEnd();
-  struct sigaction action = {};
-  action.sa_sigaction = onBusError;
-  action.sa_flags = SA_SIGINFO;
-  sigemptyset(&action.sa_mask);
-  if (sigaction(SIGBUS, &action, &guard.previous) != 0) {
-    read(context);
-    return true;
-  }
-  GuardedRead *outer = activeRead;
-  activeRead = &guard;
-  // The signal mask is saved, so the jump also unblocks SIGBUS again.
-  bool completed = sigsetjmp(guard.resume, 1) == 0;
-  if (completed)
-    read(context);
-  activeRead = outer;
-  sigaction(SIGBUS, &guard.previous, nullptr);
-  return completed;
-}
-
 bool shouldMap(size_t size, bool requiresNullTerminator) {
   if (size < minimumMappedSize || size < pageSize())
     return false;
@@ -424,18 +365,6 @@ std::error_code fileChangedError() {
 }
 
 void setBeforeBytesReadHook(BeforeBytesReadHook hook) { beforeBytesRead = hook; }
-
-std::error_code readBufferGuarded(const TextBuffer &buffer, void (*read)(void *), void *context) {
-  if (buffer.kind() != TextBufferKind::Mapped) {
-    read(context);
-    return {};
-  }
-  const auto &mapped = static_cast<const MappedBuffer &>(buffer);
-  announceBytesRead(buffer.identifier());
-  if (!runFaultGuarded(mapped, read, context) || mapped.fileChanged())
-    return fileChangedError();
-  return {};
-}
 
 size_t pageSize() {
   static const size_t size = [] {

@@ -17,15 +17,14 @@
 // reading the file.
 //
 // Surprising: a mapped file that another process truncates kills a reader
-// of the vanished pages with SIGBUS, so the bytes of a file buffer are read
-// through readBufferGuarded, which turns that into fileChangedError().
+// of the vanished pages with SIGBUS. Check files and inputs are therefore
+// read with readWritableFileOrStdin, which never maps.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string_view>
 #include <system_error>
-#include <type_traits>
 #include <utility>
 
 namespace vetline {
@@ -123,26 +122,8 @@ std::error_code fileChangedError();
 // memory that was never written before: nothing is cleared first.
 BufferOrError readFileBytes(int fd, std::string_view name, size_t size);
 
-// Runs `read(context)`, the one pass over the bytes of `buffer` (a copy of
-// them). For a mapped buffer, a fault on pages that vanished because the
-// file shrank ends `read` at once, and a file whose size differs from the
-// mapped size afterwards is refused too: both return fileChangedError(), and
-// what `read` produced must be discarded. The fault leaves `read` by a jump,
-// so no object with a destructor may be alive in its frames. A SIGBUS
-// handler is installed only while `read` runs; the previous one is put
-// back, and a fault outside the buffer goes to it.
-std::error_code readBufferGuarded(const TextBuffer &buffer, void (*read)(void *context),
-                                  void *context);
-
-template <typename Read> std::error_code readBufferGuarded(const TextBuffer &buffer, Read &&read) {
-  return readBufferGuarded(
-      buffer, [](void *context) { (*static_cast<std::remove_reference_t<Read> *>(context))(); },
-      &read);
-}
-
 // A test seam: called with the file's name (or "<stdin>") once its size has
-// been taken and before its bytes are read (for a mapped file, right before
-// the guarded read), so a test can change the file exactly then. Null, the
+// been taken and before its bytes are read, so a test can change the file exactly then. Null, the
 // default, calls nothing.
 using BeforeBytesReadHook = void (*)(std::string_view name);
 void setBeforeBytesReadHook(BeforeBytesReadHook hook);
