@@ -4,6 +4,19 @@
 
 namespace vetline {
 
+namespace {
+
+// Every text this file shows. They are interface (tests and users compare
+// them byte for byte): never reword them.
+namespace text {
+constexpr std::string_view noMatch = "String not found in input";
+constexpr std::string_view valueOverflow = "overflow error";
+constexpr std::string_view undefinedVariable = "undefined variable: ";
+constexpr std::string_view failureReported = "error previously reported";
+} // namespace text
+
+} // namespace
+
 void LocatedError::log(OutputStream &os) const { diag.print(os); }
 
 Error makeLocatedError(const SourceManager &sourceManager, SourceLocation location,
@@ -20,12 +33,12 @@ Error makeLocatedError(const SourceManager &sourceManager, std::string_view text
                           SourceRange::of(text));
 }
 
-void NoMatchError::log(OutputStream &os) const { os << "String not found in input"; }
+void NoMatchError::log(OutputStream &os) const { os << text::noMatch; }
 
-void ValueOverflowError::log(OutputStream &os) const { os << "overflow error"; }
+void ValueOverflowError::log(OutputStream &os) const { os << text::valueOverflow; }
 
-void UndefinedVariableError::log(OutputStream &os) const { os << "undefined variable: " << name; }
+void UndefinedVariableError::log(OutputStream &os) const { os << text::undefinedVariable << name; }
 
-void FailureReported::log(OutputStream &os) const { os << "error previously reported"; }
+void FailureReported::log(OutputStream &os) const { os << text::failureReported; }
 
 } // namespace vetline

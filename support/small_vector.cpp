@@ -3,19 +3,30 @@
 #include "support/error.h"
 
 #include <string>
+#include <string_view>
 
 namespace vetline {
 
 namespace {
 
+// ---- Messages ----
+// Pieces around the numbers: the positional formatter grows small vectors
+// itself, so it cannot word a failure to grow one.
+
+constexpr std::string_view sizeOverflowStart = "SmallVector unable to grow. Requested capacity (";
+constexpr std::string_view sizeOverflowMiddle = ") is larger than maximum value for size type (";
+constexpr std::string_view sizeOverflowEnd = ")";
+constexpr std::string_view atMaximumStart =
+    "SmallVector capacity unable to grow. Already at maximum size ";
+
 [[noreturn]] void reportSizeOverflow(uint64_t requested, uint64_t maximum) {
-  fatalError("SmallVector unable to grow. Requested capacity (" + std::to_string(requested) +
-             ") is larger than maximum value for size type (" + std::to_string(maximum) + ")");
+  fatalError(std::string(sizeOverflowStart) + std::to_string(requested) +
+             std::string(sizeOverflowMiddle) + std::to_string(maximum) +
+             std::string(sizeOverflowEnd));
 }
 
 [[noreturn]] void reportAtMaximum(uint64_t maximum) {
-  fatalError("SmallVector capacity unable to grow. Already at maximum size " +
-             std::to_string(maximum));
+  fatalError(std::string(atMaximumStart) + std::to_string(maximum));
 }
 
 } // namespace
