@@ -161,31 +161,14 @@ std::string_view formatKindName(FormatKind kind) {
 }
 
 Fallible<std::string> ValueFormat::wildcardRegex() const {
-  std::string digit;
-  std::string leading;
-  bool isSigned = false;
-  switch (kind) {
-  case FormatKind::UnsignedDecimal:
-    digit = "[0-9]";
-    leading = "[1-9]";
-    break;
-  case FormatKind::SignedDecimal:
-    digit = "[0-9]";
-    leading = "[1-9]";
-    isSigned = true;
-    break;
-  case FormatKind::HexUpperCase:
-    digit = "[0-9A-F]";
-    leading = "[1-9A-F]";
-    break;
-  case FormatKind::HexLowerCase:
-    digit = "[0-9a-f]";
-    leading = "[1-9a-f]";
-    break;
-  case FormatKind::FormatUnset:
+  if (kind == FormatKind::FormatUnset)
     return invalidFormat();
-  }
   bool isHex = kind == FormatKind::HexUpperCase || kind == FormatKind::HexLowerCase;
+  bool isSigned = kind == FormatKind::SignedDecimal;
+  // The letters of a hexadecimal digit, in the case the format prints.
+  std::string letters = kind == FormatKind::HexUpperCase ? "A-F" : isHex ? "a-f" : "";
+  std::string digit = "[0-9" + letters + "]";
+  std::string leading = "[1-9" + letters + "]";
   std::string prefix = alternateForm ? "0x" : "";
   std::string sign = isSigned ? "-?" : "";
   if (precision == 0)
