@@ -2,6 +2,7 @@
 
 #include "support/output_stream.h"
 #include "support/small_vector.h"
+#include "support/system_calls.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -64,8 +65,7 @@ StackTracePrinter stackTracePrinter = nullptr;
 
 void writeToStandardError(const char *bytes, size_t count) {
   // Nothing sensible remains to do when this fails: the process aborts next.
-  ssize_t written = ::write(2, bytes, count);
-  (void)written;
+  writeAll(2, bytes, count);
 }
 
 } // namespace

@@ -416,22 +416,8 @@ bool FdOutputStream::supportsColors() const {
 
 void FdOutputStream::deliver(const char *bytes, size_t count) {
   position += count;
-  while (count != 0) {
-    size_t chunk = std::min<size_t>(count, INT32_MAX);
-    ssize_t written = systemCalls().write(fd, bytes, chunk);
-    if (written < 0) {
-      if (errno == EINTR)
-        continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        waitUntilWritable(fd);
-        continue;
-      }
-      recordError(std::error_code(errno, std::generic_category()));
-      return;
-    }
-    bytes += written;
-    count -= written;
-  }
+  if (!writeAll(fd, bytes, count))
+    recordError(std::error_code(errno, std::generic_category()));
 }
 
 size_t FdOutputStream::chooseBufferSize() const {

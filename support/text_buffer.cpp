@@ -256,6 +256,24 @@ size_t remainingSizeHint(int fd) {
   return static_cast<size_t>(status.st_size - offset);
 }
 
+// Reads until `size` bytes are in `bytes` or the file ends, counting them
+// in `done`: from the descriptor's offset, or with `positioned` from the
+// start of the file without moving the offset. False with errno set when
+// a read fails.
+bool readUpTo(int fd, char *bytes, size_t size, bool positioned, size_t &done) {
+  done = 0;
+  while (done < size) {
+    ssize_t got = positioned ? preadRetrying(fd, bytes + done, size - done, off_t(done))
+                             : readRetrying(fd, bytes + done, size - done);
+    if (got < 0)
+      return false;
+    if (got == 0)
+      break;
+    done += static_cast<size_t>(got);
+  }
+  return true;
+}
+
 // The `size` bytes a regular file `fd` holds after its offset, which it
 // had when its size was `sizeBefore`: any other count of bytes before the
 // end of the file means it changed meanwhile.
@@ -265,16 +283,11 @@ BufferOrError readRestOfFile(int fd, std::string_view name, size_t size, int64_t
   if (!buffer)
     return errnoCode(ENOMEM);
   std::unique_ptr<TextBuffer> owner(buffer);
-  char *bytes = buffer->writableBytes();
   size_t done = 0;
-  while (done < size) {
-    ssize_t got = readRetrying(fd, bytes + done, size - done);
-    if (got < 0)
-      return errnoCode(errno);
-    if (got == 0)
-      return fileChangedError();
-    done += static_cast<size_t>(got);
-  }
+  if (!readUpTo(fd, buffer->writableBytes(), size, false, done))
+    return errnoCode(errno);
+  if (done < size)
+    return fileChangedError();
   char beyond;
   ssize_t more = readRetrying(fd, &beyond, 1);
   if (more < 0)
@@ -379,18 +392,10 @@ BufferOrError readFileBytes(int fd, std::string_view name, size_t size) {
   if (!buffer)
     return errnoCode(ENOMEM);
   std::unique_ptr<TextBuffer> owner(buffer);
-  char *bytes = buffer->writableBytes();
   size_t done = 0;
-  while (done < size) {
-    ssize_t got = preadRetrying(fd, bytes + done, size - done, static_cast<off_t>(done));
-    if (got < 0)
-      return errnoCode(errno);
-    if (got == 0) {
-      buffer->shrinkTo(done);
-      break;
-    }
-    done += static_cast<size_t>(got);
-  }
+  if (!readUpTo(fd, buffer->writableBytes(), size, true, done))
+    return errnoCode(errno);
+  buffer->shrinkTo(done);
   return owner;
 }
 

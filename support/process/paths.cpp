@@ -1,5 +1,7 @@
 #include "support/process/paths.h"
 
+#include "support/system_calls.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -57,14 +59,6 @@ void fillModel(std::string &name) {
   }
 }
 
-int openNew(const std::string &path, mode_t mode) {
-  int fd;
-  do
-    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
 } // namespace
 
 std::string temporaryDirectory() {
@@ -79,7 +73,7 @@ std::error_code makeUniqueFile(std::string_view model, mode_t mode, int &fd, std
   for (int attempt = 0; attempt < maxUniqueNameAttempts; ++attempt) {
     std::string name(model);
     fillModel(name);
-    int opened = openNew(name, mode);
+    int opened = openNewFile(name, mode);
     if (opened >= 0) {
       fd = opened;
       path = std::move(name);

@@ -9,6 +9,7 @@
 #include "support/cmdline/library_options.h"
 #include "support/process/paths.h"
 #include "support/process/run_program.h"
+#include "support/system_calls.h"
 #include "support/text_buffer.h"
 
 #include <cerrno>
@@ -69,18 +70,6 @@ bool findSymbolizer(std::string_view program, std::string &path) {
       return true;
   }
   return !lookUpProgram(symbolizerName, path);
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR)
-      continue;
-    if (written <= 0)
-      return false;
-    bytes.remove_prefix(size_t(written));
-  }
-  return true;
 }
 
 std::string symbolizerInput(const FrameModules &frames) {
@@ -158,7 +147,7 @@ bool runSymbolizer(const std::string &symbolizer, std::string_view input, std::s
     return false;
   }
   RemoveOnExit removeOutput(outputPath);
-  bool written = writeAll(inputFd, input);
+  bool written = writeAll(inputFd, input.data(), input.size());
   if (::close(inputFd) != 0 || !written)
     return false;
 

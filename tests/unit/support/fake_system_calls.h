@@ -39,7 +39,7 @@ public:
   FakeSystemCalls(const FakeSystemCalls &) = delete;
   FakeSystemCalls &operator=(const FakeSystemCalls &) = delete;
 
-  std::deque<FakeStep> opens, reads, preads, writes;
+  std::deque<FakeStep> opens, reads, preads, writes, polls;
   unsigned writeCalls = 0;
   // Writes that the system itself refused with EAGAIN.
   unsigned writesRefused = 0;
@@ -59,9 +59,9 @@ private:
     count = std::min(count, step.limit);
     return true;
   }
-  static int fakeOpen(const char *path, int flags) {
+  static int fakeOpen(const char *path, int flags, mode_t mode) {
     size_t unused = 0;
-    return takeStep(active->opens, unused) ? active->saved.open(path, flags) : -1;
+    return takeStep(active->opens, unused) ? active->saved.open(path, flags, mode) : -1;
   }
   static ssize_t fakeRead(int fd, void *into, size_t count) {
     return takeStep(active->reads, count) ? active->saved.read(fd, into, count) : -1;
@@ -80,7 +80,8 @@ private:
   }
   static int fakePoll(struct pollfd *descriptors, nfds_t count, int timeout) {
     ++active->pollCalls;
-    return active->saved.poll(descriptors, count, timeout);
+    size_t unused = 0;
+    return takeStep(active->polls, unused) ? active->saved.poll(descriptors, count, timeout) : -1;
   }
 
   static inline FakeSystemCalls *active = nullptr;

@@ -42,8 +42,10 @@ struct SeamCase {
   Target target;
   std::vector<FakeStep> steps;
   // What arrived ("'...'"), or "error: " and the message; for writes also
-  // how many write calls it took and how often the stream waited.
+  // how many write calls it took; how often the writer or reader waited.
   std::string expected;
+  // The script of the waits (poll).
+  std::vector<FakeStep> pollSteps = {};
 };
 
 const SeamCase seamCases[] = {
@@ -59,27 +61,46 @@ const SeamCase seamCases[] = {
      Target::StreamWrite,
      {{0, 5}, {0, 1}},
      "'hello, world' writes=3 polls=0"},
+    {"write that takes nothing fails instead of being asked forever",
+     Target::StreamWrite,
+     {{0, 0}},
+     "error: Input/output error writes=1 polls=0"},
     {"failed write is recorded, the rest dropped",
      Target::StreamWrite,
      {{EIO}},
      "error: Input/output error writes=1 polls=0"},
-    {"read interrupted is retried", Target::PipeRead, {{EINTR}}, "'hello, world'"},
-    {"short reads are joined", Target::PipeRead, {{0, 5}, {0, 1}}, "'hello, world'"},
+    {"read interrupted is retried", Target::PipeRead, {{EINTR}}, "'hello, world' polls=0"},
+    {"short reads are joined", Target::PipeRead, {{0, 5}, {0, 1}}, "'hello, world' polls=0"},
     {"failed read is the reader's error",
      Target::PipeRead,
      {{0, 5}, {EIO}},
-     "error: Input/output error"},
-    {"open interrupted is retried", Target::FileOpen, {{EINTR}, {EINTR}}, "'hello, world'"},
+     "error: Input/output error polls=0"},
+    {"read of a non-blocking descriptor with nothing yet waits, then reads",
+     Target::PipeRead,
+     {{0, 5}, {EAGAIN}, {EAGAIN}},
+     "'hello, world' polls=2"},
+    {"a failed wait ends the read with the refusal instead of spinning",
+     Target::PipeRead,
+     {{EAGAIN}},
+     "error: Resource temporarily unavailable polls=1",
+     {{EINVAL}}},
+    {"open interrupted is retried", Target::FileOpen, {{EINTR}, {EINTR}}, "'hello, world' polls=0"},
     {"failed open is the reader's error",
      Target::FileOpen,
      {{ENOENT}},
-     "error: No such file or directory"},
-    {"positioned read interrupted is retried", Target::FileRead, {{EINTR}}, "'hello, world'"},
-    {"short positioned reads are joined", Target::FileRead, {{0, 5}, {0, 1}}, "'hello, world'"},
+     "error: No such file or directory polls=0"},
+    {"positioned read interrupted is retried",
+     Target::FileRead,
+     {{EINTR}},
+     "'hello, world' polls=0"},
+    {"short positioned reads are joined",
+     Target::FileRead,
+     {{0, 5}, {0, 1}},
+     "'hello, world' polls=0"},
     {"failed positioned read is the reader's error",
      Target::FileRead,
      {{EIO}},
-     "error: Input/output error"},
+     "error: Input/output error polls=0"},
 };
 
 std::string describe(const BufferOrError &read) {
@@ -142,6 +163,7 @@ TEST(SystemCalls, EveryFailureBranch) {
     SCOPED_TRACE(c.name);
     FakeSystemCalls fake;
     std::deque<FakeStep> script(c.steps.begin(), c.steps.end());
+    fake.polls.assign(c.pollSteps.begin(), c.pollSteps.end());
     std::string result;
     switch (c.target) {
     case Target::StreamWrite:
@@ -161,6 +183,8 @@ TEST(SystemCalls, EveryFailureBranch) {
       result = runFileRead();
       break;
     }
+    if (c.target != Target::StreamWrite)
+      result += " polls=" + std::to_string(fake.pollCalls);
     EXPECT_EQ(result, c.expected);
   }
 }
