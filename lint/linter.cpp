@@ -3,6 +3,7 @@
 #include "engine/check_engine.h"
 #include "engine/check_reader.h"
 #include "engine/pattern.h"
+#include "engine/reading_options.h"
 #include "lint/dag_gap.h"
 #include "lint/directive_typo.h"
 #include "lint/escape_check.h"
@@ -224,17 +225,11 @@ namespace {
 
 // The run's settings from the options, as the tool fills them.
 CheckRequest makeRequest() {
-  auto views = [](const cl::ListOption<std::string> &list) {
-    return std::vector<std::string_view>(list.begin(), list.end());
-  };
   CheckRequest request;
-  request.checkPrefixes = views(options::checkPrefixes);
-  request.commentPrefixes = views(options::commentPrefixes);
-  request.strictWhitespace = options::strictWhitespace;
-  request.implicitCheckNot = views(options::implicitCheckNot);
-  request.globalDefines = views(options::globalDefines);
-  request.allowUnusedPrefixes = options::allowUnusedPrefixes;
-  request.matchFullLines = options::matchFullLines;
+  vetline::options::fillReadingSettings(
+      request, {options::checkPrefixes, options::commentPrefixes, options::strictWhitespace,
+                options::implicitCheckNot, options::globalDefines, options::allowUnusedPrefixes,
+                options::matchFullLines});
   return request;
 }
 

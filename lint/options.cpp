@@ -1,6 +1,6 @@
 #include "lint/options.h"
 
-#include "tool/reading_options.h"
+#include "engine/reading_options.h"
 
 namespace vetline::lint::options {
 

@@ -1,7 +1,8 @@
 // The linter's options, declared as global objects of the option library
 // and registered before the entry point runs. The prefix and reading
-// options are the tool's own declarations (tool/reading_options.h), so that
-// a test suite can hand both programs the same arguments.
+// options are made like the tool's, from one set of declarations
+// (engine/reading_options.h), so that a test suite can hand both programs
+// the same arguments.
 #pragma once
 
 #include "lint/warning.h"

@@ -2,6 +2,7 @@
 // the command line, the variable VETLINE_OPTS and any response files.
 #include "tool/arguments.h"
 
+#include "engine/reading_options.h"
 #include "support/cmdline/library_options.h"
 #include "support/cmdline/parser.h"
 #include "tool/options.h"
@@ -10,14 +11,6 @@
 #include <string>
 
 namespace vetline {
-
-namespace {
-
-std::vector<std::string_view> views(const cl::ListOption<std::string> &list) {
-  return std::vector<std::string_view>(list.begin(), list.end());
-}
-
-} // namespace
 
 bool parseArguments(int argc, char **argv, DriverArguments &out) {
   out = DriverArguments();
@@ -46,14 +39,11 @@ bool parseArguments(int argc, char **argv, DriverArguments &out) {
   out.dumpFilters = options::dumpInputFilter.getValues();
   out.dumpContexts = options::dumpInputContext.getValues();
   CheckRequest &request = out.request;
-  request.checkPrefixes = views(options::checkPrefixes);
-  request.commentPrefixes = views(options::commentPrefixes);
-  request.strictWhitespace = options::strictWhitespace;
-  request.implicitCheckNot = views(options::implicitCheckNot);
-  request.globalDefines = views(options::globalDefines);
+  options::fillReadingSettings(request, {options::checkPrefixes, options::commentPrefixes,
+                                         options::strictWhitespace, options::implicitCheckNot,
+                                         options::globalDefines, options::allowUnusedPrefixes,
+                                         options::matchFullLines});
   request.allowEmptyInput = options::allowEmpty;
-  request.allowUnusedPrefixes = options::allowUnusedPrefixes;
-  request.matchFullLines = options::matchFullLines;
   request.ignoreCase = options::ignoreCase;
   request.enableVarScope = options::enableVarScope;
   request.allowDeprecatedDagOverlap = options::allowDeprecatedDagOverlap;

@@ -1,6 +1,6 @@
 #include "tool/options.h"
 
-#include "tool/reading_options.h"
+#include "engine/reading_options.h"
 
 namespace vetline::options {
 

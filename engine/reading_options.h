@@ -1,7 +1,8 @@
 // Reading options: the declarations of the options that say how a check
 // file is read (its prefixes, blanks, implicit NOT patterns, variables),
 // which the tool and the linter both take with the same names and help
-// texts, so that a test suite can hand both programs the same arguments.
+// texts, so that a test suite can hand both programs the same arguments,
+// and the one place that turns their values into a check request's settings.
 // Each function makes one option in place (the option registers itself
 // where it is constructed): a program declares its global
 //   cl::ListOption<std::string> checkPrefixes = options::checkPrefixOption();
@@ -9,9 +10,12 @@
 // order and which name a misspelt option is offered.
 #pragma once
 
+#include "engine/check_request.h"
 #include "support/cmdline/option.h"
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace vetline::options {
 
@@ -67,6 +71,33 @@ inline cl::SingleOption<bool> matchFullLinesOption() {
       cl::help("Require all positive matches to cover an entire input line.\n"
                "Allows leading and trailing whitespace if --strict-whitespace\n"
                "is not also passed."));
+}
+
+// One program's reading options, as it declared them.
+struct ReadingOptions {
+  const cl::ListOption<std::string> &checkPrefixes;
+  const cl::ListOption<std::string> &commentPrefixes;
+  const cl::SingleOption<bool> &strictWhitespace;
+  const cl::ListOption<std::string> &implicitCheckNot;
+  const cl::ListOption<std::string> &globalDefines;
+  const cl::SingleOption<bool> &allowUnusedPrefixes;
+  const cl::SingleOption<bool> &matchFullLines;
+};
+
+// Sets the reading settings of `request` from the options' parsed values;
+// the other settings are left alone. The views point into the options'
+// values, which live as long as the program and stay until the next parse.
+inline void fillReadingSettings(CheckRequest &request, const ReadingOptions &options) {
+  auto views = [](const cl::ListOption<std::string> &list) {
+    return std::vector<std::string_view>(list.begin(), list.end());
+  };
+  request.checkPrefixes = views(options.checkPrefixes);
+  request.commentPrefixes = views(options.commentPrefixes);
+  request.strictWhitespace = options.strictWhitespace;
+  request.implicitCheckNot = views(options.implicitCheckNot);
+  request.globalDefines = views(options.globalDefines);
+  request.allowUnusedPrefixes = options.allowUnusedPrefixes;
+  request.matchFullLines = options.matchFullLines;
 }
 
 } // namespace vetline::options
