@@ -392,50 +392,69 @@ private:
   ColorPolicy saved;
 };
 
-TEST(InputDump, VerboseColorsHighlightUnmatchedText) {
-  ColorOptionGuard forced(ColorPolicy::Force);
-  std::string out;
-  StringOutputStream stream(out);
-  stream.allowColors(true);
-  CheckRequest request;
-  request.verbose = true;
-  DumpAnnotationList annotations = {annotation(0, "c:1", 1, 3, 5)};
-  printAnnotatedInput(stream, request, DumpFilter::All, 5, "abcdef\n", annotations, 3);
-  EXPECT_EQ(out, "Input was:\n<<<<<<\n"
-                 "\x1b[1m\x1b[0m"
-                 "\x1b[0;1;30m     1: \x1b[0m"
-                 "\x1b[1m\x1b[0;1;46mab\x1b[0mcd\x1b[0;1;46mef \x1b[0m\n"
-                 "\x1b[0;1;32mc:1       ^~\n\x1b[0m"
-                 ">>>>>>\n");
-}
+struct ColorCase {
+  const char *name;
+  ColorPolicy policy;
+  bool verbose;
+  DumpFilter filter;
+  uint32_t context;
+  std::string input;
+  DumpAnnotationList annotations;
+  std::string expected;
+};
 
-// A short hidden run is printed as it was set aside, escapes included.
-TEST(InputDump, HiddenLinesKeepTheirColors) {
-  ColorOptionGuard forced(ColorPolicy::Force);
-  std::string out;
-  StringOutputStream stream(out);
-  stream.allowColors(true);
-  CheckRequest request;
-  DumpAnnotationList annotations = {annotation(0, "c:1", 2, 1, 2, 'X', "", true, true)};
-  printAnnotatedInput(stream, request, DumpFilter::Error, 0, "a\nb\n", annotations, 3);
-  EXPECT_EQ(out, "Input was:\n<<<<<<\n"
-                 "\x1b[1m\x1b[0m"
-                 "\x1b[0;1;30m     1: \x1b[0m\x1b[1ma \x1b[0m\n"
-                 "\x1b[0;1;30m     2: \x1b[0m\x1b[1mb \x1b[0m\n"
-                 "\x1b[0;1;32mc:1     X\n\x1b[0m"
-                 ">>>>>>\n");
-}
+const ColorCase colorCases[] = {
+    {"verbose colours highlight the unmatched text",
+     ColorPolicy::Force,
+     true,
+     DumpFilter::All,
+     5,
+     "abcdef\n",
+     {annotation(0, "c:1", 1, 3, 5)},
+     "Input was:\n<<<<<<\n"
+     "\x1b[1m\x1b[0m"
+     "\x1b[0;1;30m     1: \x1b[0m"
+     "\x1b[1m\x1b[0;1;46mab\x1b[0mcd\x1b[0;1;46mef \x1b[0m\n"
+     "\x1b[0;1;32mc:1       ^~\n\x1b[0m"
+     ">>>>>>\n"},
+    // A short hidden run is printed as it was set aside, escapes included.
+    {"hidden lines keep their colours",
+     ColorPolicy::Force,
+     false,
+     DumpFilter::Error,
+     0,
+     "a\nb\n",
+     {annotation(0, "c:1", 2, 1, 2, 'X', "", true, true)},
+     "Input was:\n<<<<<<\n"
+     "\x1b[1m\x1b[0m"
+     "\x1b[0;1;30m     1: \x1b[0m\x1b[1ma \x1b[0m\n"
+     "\x1b[0;1;30m     2: \x1b[0m\x1b[1mb \x1b[0m\n"
+     "\x1b[0;1;32mc:1     X\n\x1b[0m"
+     ">>>>>>\n"},
+    {"no escapes when colours are suppressed",
+     ColorPolicy::Suppress,
+     true,
+     DumpFilter::All,
+     5,
+     "abcdef\n",
+     {annotation(0, "c:1", 1, 3, 5)},
+     "Input was:\n<<<<<<\n     1: abcdef \nc:1       ^~\n>>>>>>\n"},
+};
 
-TEST(InputDump, NoEscapesWithoutColors) {
-  ColorOptionGuard suppressed(ColorPolicy::Suppress);
-  std::string out;
-  StringOutputStream stream(out);
-  stream.allowColors(true);
-  CheckRequest request;
-  request.verbose = true;
-  DumpAnnotationList annotations = {annotation(0, "c:1", 1, 3, 5)};
-  printAnnotatedInput(stream, request, DumpFilter::All, 5, "abcdef\n", annotations, 3);
-  EXPECT_EQ(out, "Input was:\n<<<<<<\n     1: abcdef \nc:1       ^~\n>>>>>>\n");
+TEST(InputDump, Colors) {
+  for (const ColorCase &c : colorCases) {
+    SCOPED_TRACE(c.name);
+    ColorOptionGuard guard(c.policy);
+    std::string out;
+    StringOutputStream stream(out);
+    stream.allowColors(true);
+    CheckRequest request;
+    request.verbose = c.verbose;
+    // The printer orders the list it is given.
+    DumpAnnotationList annotations = c.annotations;
+    printAnnotatedInput(stream, request, c.filter, c.context, c.input, annotations, 3);
+    EXPECT_EQ(out, c.expected);
+  }
 }
 
 } // namespace
