@@ -11,6 +11,7 @@
 
 #include "tests/unit/process/scratch_dir.h"
 #include "tests/unit/support/exact_text.h"
+#include "tests/unit/support/sanitizer_build.h"
 
 #include <gtest/gtest.h>
 
@@ -30,20 +31,9 @@ extern char **environ;
 namespace vetline {
 namespace {
 
+using testing::isSanitizerBuild;
 using testing::readWholeFile;
 using testing::ScratchDir;
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool isSanitizerBuild = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool isSanitizerBuild = true;
-#else
-constexpr bool isSanitizerBuild = false;
-#endif
-#else
-constexpr bool isSanitizerBuild = false;
-#endif
 
 const std::string probePath = CRASH_PROBE_PATH;
 const std::string fakeSymbolizer = FAKE_SYMBOLIZER_PATH;

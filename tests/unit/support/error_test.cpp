@@ -2,6 +2,7 @@
 
 #include "support/output_stream.h"
 #include "tests/unit/support/exact_text.h"
+#include "tests/unit/support/sanitizer_build.h"
 
 #include <csignal>
 #include <cstdio>
@@ -207,13 +208,8 @@ TEST(ErrorDeathTest, UnhandledPayloadInHandleEveryErrorIsFatal) {
 }
 
 TEST(ErrorDeathTest, FailingGlobalAllocation) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer reports huge allocations itself";
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  GTEST_SKIP() << "the address sanitizer reports huge allocations itself";
-#endif
-#endif
+  if (testing::isSanitizerBuild)
+    GTEST_SKIP() << "the address sanitizer reports huge allocations itself";
   EXPECT_EXIT(
       {
         installOutOfMemoryHandler();

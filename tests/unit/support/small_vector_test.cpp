@@ -1,6 +1,7 @@
 #include "support/small_vector.h"
 
 #include "tests/unit/support/exact_text.h"
+#include "tests/unit/support/sanitizer_build.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -184,13 +185,8 @@ TEST(SmallVectorDeathTest, GrowthLimitsAreFatal) {
 }
 
 TEST(SmallVectorDeathTest, FailedAllocationIsOutOfMemory) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer reports huge allocations itself";
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  GTEST_SKIP() << "the address sanitizer reports huge allocations itself";
-#endif
-#endif
+  if (testing::isSanitizerBuild)
+    GTEST_SKIP() << "the address sanitizer reports huge allocations itself";
   EXPECT_EXIT(
       {
         CharVector v;
