@@ -14,18 +14,20 @@ namespace vetline {
 inline constexpr std::string_view defaultCheckPrefixes[] = {"CHECK"};
 inline constexpr std::string_view defaultCommentPrefixes[] = {"COM", "RUN"};
 
-// Every setting of one check. The string views point into storage that
-// outlives the engine (the option values, or string literals for defaults).
+// Every setting of one check; every field has a default, so a designated
+// initializer may name only the settings it changes. The string views point
+// into storage that outlives the engine (the option values, or string
+// literals for defaults).
 struct CheckRequest {
   // Empty means defaultCheckPrefixes.
-  std::vector<std::string_view> checkPrefixes;
+  std::vector<std::string_view> checkPrefixes = {};
   // Empty means defaultCommentPrefixes.
-  std::vector<std::string_view> commentPrefixes;
+  std::vector<std::string_view> commentPrefixes = {};
   // Leave runs of blanks alone instead of folding them to one space.
   bool strictWhitespace = false;
-  std::vector<std::string_view> implicitCheckNot;
+  std::vector<std::string_view> implicitCheckNot = {};
   // One "-D" value each: NAME=VALUE, or a numeric definition starting '#'.
-  std::vector<std::string_view> globalDefines;
+  std::vector<std::string_view> globalDefines = {};
   bool allowEmptyInput = false;
   bool allowUnusedPrefixes = false;
   bool matchFullLines = false;

@@ -221,14 +221,6 @@ TEST(CheckReader, DirectiveFields) {
   EXPECT_EQ(reader.implicitBuffers.end, 0u);
 }
 
-TEST(CheckReader, StrictFullLinesKeepLeadingBlanks) {
-  CheckRequest request;
-  request.strictWhitespace = true;
-  request.matchFullLines = true;
-  Reader reader(request);
-  EXPECT_EQ(reader.load("CHECK:  a \n"), "CHECK@1 /^  a $/\n");
-}
-
 TEST(CheckReader, UnusedPrefixes) {
   struct PrefixCase {
     const char *name;
@@ -291,41 +283,48 @@ TEST(CheckReader, ImplicitCheckNot) {
             reader.sources.buffer(2).bufferStart() + 21);
 }
 
-TEST(CheckReader, ImplicitCheckNotPrecedesEachGroup) {
+// Settings of the request that change what the reader files.
+struct RequestCase {
+  const char *name;
   CheckRequest request;
-  request.implicitCheckNot = {"bad"};
-  Reader reader(request);
-  EXPECT_EQ(reader.load("CHECK-DAG: a\nCHECK: b\nCHECK: c\n"),
-            "CHECK@2 b [CHECK-NOT@- bad] [CHECK-DAG@1 a]\nCHECK@3 c [CHECK-NOT@- bad]\n"
-            "implicit EOF@4 [CHECK-NOT@- bad]\n");
-}
+  std::string_view checkText;
+  const char *expected;
+};
 
-TEST(CheckReader, ImplicitCheckNotNeedsTheDefaultPrefix) {
-  CheckRequest request;
-  request.implicitCheckNot = {"bad"};
-  request.checkPrefixes = {"CHECK"};
-  Reader reader(request);
-  EXPECT_EQ(reader.load("nothing\n"), "error:error: no check strings found with prefix 'CHECK:'\n");
-}
+const RequestCase requestCases[] = {
+    {"strict full lines keep leading blanks",
+     {.strictWhitespace = true, .matchFullLines = true},
+     "CHECK:  a \n",
+     "CHECK@1 /^  a $/\n"},
+    {"implicit NOT patterns precede each group",
+     {.implicitCheckNot = {"bad"}},
+     "CHECK-DAG: a\nCHECK: b\nCHECK: c\n",
+     "CHECK@2 b [CHECK-NOT@- bad] [CHECK-DAG@1 a]\nCHECK@3 c [CHECK-NOT@- bad]\n"
+     "implicit EOF@4 [CHECK-NOT@- bad]\n"},
+    {"implicit NOT patterns alone need the default prefix",
+     {.checkPrefixes = {"CHECK"}, .implicitCheckNot = {"bad"}},
+     "nothing\n",
+     "error:error: no check strings found with prefix 'CHECK:'\n"},
+    {"an implicit NOT pattern's error points into its buffer",
+     {.implicitCheckNot = {"a{{b"}},
+     "CHECK: x\n",
+     "error:command line:1:23: error: found start of regex string with no end '}}'\n"
+     "-implicit-check-not='a{{b'\n                      ^\n"},
+    {"errors of global defines come first",
+     {.globalDefines = {"=1", "@X=2"}},
+     "CHECK: {{\n",
+     "error:Global defines:1:19: error: empty variable name\n"
+     "Global define #1: =1\n                  ^\n\n"
+     "Global defines:2:19: error: invalid name in string variable definition '@X'\n"
+     "Global define #2: @X=2\n                  ^\n\n"},
+};
 
-TEST(CheckReader, ImplicitCheckNotErrorPointsIntoItsBuffer) {
-  CheckRequest request;
-  request.implicitCheckNot = {"a{{b"};
-  Reader reader(request);
-  EXPECT_EQ(reader.load("CHECK: x\n"),
-            "error:command line:1:23: error: found start of regex string with no end '}}'\n"
-            "-implicit-check-not='a{{b'\n                      ^\n");
-}
-
-TEST(CheckReader, GlobalDefinesErrorsComeFirst) {
-  CheckRequest request;
-  request.globalDefines = {"=1", "@X=2"};
-  Reader reader(request);
-  EXPECT_EQ(reader.load("CHECK: {{\n"),
-            "error:Global defines:1:19: error: empty variable name\n"
-            "Global define #1: =1\n                  ^\n\n"
-            "Global defines:2:19: error: invalid name in string variable definition '@X'\n"
-            "Global define #2: @X=2\n                  ^\n\n");
+TEST(CheckReader, RequestSettings) {
+  for (const RequestCase &c : requestCases) {
+    SCOPED_TRACE(c.name);
+    Reader reader(c.request);
+    EXPECT_EQ(reader.load(c.checkText), c.expected);
+  }
 }
 
 TEST(CheckReader, ManyDirectivesAndLongLines) {
