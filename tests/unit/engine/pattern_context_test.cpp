@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,15 @@ std::string numericValueOf(const PatternContext &context, std::string_view name)
   std::string text = variable->value->negative ? "-" + std::to_string(variable->value->magnitude())
                                                : std::to_string(variable->value->value);
   return text + " " + std::string(formatKindName(variable->format.kind));
+}
+
+// "NAME VALUE FORMAT" of each numeric variable in `names`, one a line.
+std::string numericValuesOf(const PatternContext &context,
+                            std::initializer_list<std::string_view> names) {
+  std::string text;
+  for (std::string_view name : names)
+    text += std::string(name) + " " + numericValueOf(context, name) + "\n";
+  return text;
 }
 
 TEST(PatternContext, GlobalDefinesBuffer) {
@@ -112,13 +122,9 @@ TEST(PatternContext, NumericDefinitions) {
       define(context, sources,
              {"#%x,HEX=255", "#A=1", "#B=A+1", "#$G=-5", "#SPACED = 3 ", "#%d,N=A-B", "#A=7"}),
       "");
-  EXPECT_EQ(numericValueOf(context, "HEX"), "255 %x");
-  EXPECT_EQ(numericValueOf(context, "B"), "2 %u");
-  EXPECT_EQ(numericValueOf(context, "$G"), "-5 %u");
-  EXPECT_EQ(numericValueOf(context, "SPACED"), "3 %u");
-  EXPECT_EQ(numericValueOf(context, "N"), "-1 %d");
-  // A later definition of the same name sets the value again.
-  EXPECT_EQ(numericValueOf(context, "A"), "7 %u");
+  // A later definition of the same name sets the value again (A).
+  EXPECT_EQ(numericValuesOf(context, {"HEX", "B", "$G", "SPACED", "N", "A"}),
+            "HEX 255 %x\nB 2 %u\n$G -5 %u\nSPACED 3 %u\nN -1 %d\nA 7 %u\n");
   NumericVar *hex = context.numericVar("HEX");
   EXPECT_FALSE(hex->stringValue);
   EXPECT_FALSE(hex->definitionLine);
@@ -156,12 +162,9 @@ TEST(PatternContext, EveryBadNumericDefinitionIsReported) {
                     "                                              ^\n\n"
                     "undefined variable: $X\n"
                     "undefined variable: $Y\n");
-  EXPECT_EQ(numericValueOf(context, "A"), "1 %u");
-  EXPECT_EQ(numericValueOf(context, "N"), "3 %u");
-  // Failed definitions leave no value behind.
-  EXPECT_EQ(numericValueOf(context, "B"), "<not in table>");
-  EXPECT_EQ(numericValueOf(context, "E"), "<not in table>");
-  EXPECT_EQ(numericValueOf(context, "O"), "<not in table>");
+  // Failed definitions leave no value behind (B, E, O).
+  EXPECT_EQ(numericValuesOf(context, {"A", "N", "B", "E", "O"}),
+            "A 1 %u\nN 3 %u\nB <not in table>\nE <not in table>\nO <not in table>\n");
   EXPECT_EQ(valueOf(context, "S"), "=x");
 }
 
