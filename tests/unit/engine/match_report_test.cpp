@@ -78,222 +78,283 @@ RunResult verify(std::string_view check, std::string_view input, const CheckRequ
 
 using Records = std::vector<std::string>;
 
-CheckRequest verbosity(bool verbose, bool veryVerbose) {
-  CheckRequest request;
-  request.verbose = verbose || veryVerbose;
-  request.veryVerbose = veryVerbose;
-  return request;
-}
+enum class Verbosity { Quiet, Verbose, VeryVerbose };
 
-TEST(MatchReport, GoodMatchesAreRecordedOnlyUnderVerboseAndNeverPrinted) {
-  const char *check = "CHECK: a[[X:b+]]c\nCHECK: [[X]]\n";
-  const char *input = "abbc bb\n";
-  RunResult quiet = verify(check, input, verbosity(false, false), true);
-  EXPECT_TRUE(quiet.passed);
-  EXPECT_EQ(quiet.errors, "");
-  EXPECT_EQ(quiet.records, Records{});
+struct ReportCase {
+  const char *name;
+  const char *check;
+  const char *input;
+  Verbosity verbosity;
+  // Whether the run lists its records (a dump may follow).
+  bool withList;
+  bool passed;
+  // Everything printed to standard error.
+  std::string errors;
+  Records records;
+};
 
-  RunResult verbose = verify(check, input, verbosity(true, false), true);
-  EXPECT_TRUE(verbose.passed);
-  EXPECT_EQ(verbose.errors, "");
-  EXPECT_EQ(verbose.records, (Records{
-                                 "ExpectedFound 1:8 1:1-1:5",
-                                 "ExpectedFound 1:8 1:2-1:4 captured var \"X\"",
-                                 "ExpectedFound 2:8 1:6-1:8",
-                                 "ExpectedFound 2:8 1:6-1:6 with \"X\" equal to \"bb\"",
-                             }));
-}
+const std::string tooLargePrinted = "check.txt:1:8: remark: CHECK: expected string found in input\n"
+                                    "CHECK: n=[[#N:]]\n"
+                                    "       ^\n"
+                                    "input.txt:1:1: note: found here\n"
+                                    "n=99999999999999999999\n"
+                                    "^~~~~~~~~~~~~~~~~~~~~~\n"
+                                    "input.txt:1:3: error: unable to represent numeric value\n"
+                                    "n=99999999999999999999\n"
+                                    "  ^\n";
 
-TEST(MatchReport, CapturesFollowInputOrder) {
-  RunResult run = verify("CHECK: [[B:b]]{{.}}[[A:a]]\n", "bxa\n", verbosity(true, false), true);
-  EXPECT_EQ(run.records, (Records{
-                             "ExpectedFound 1:8 1:1-1:4",
-                             "ExpectedFound 1:8 1:1-1:2 captured var \"B\"",
-                             "ExpectedFound 1:8 1:3-1:4 captured var \"A\"",
-                         }));
-}
+const std::string wrongLinePrinted =
+    "check.txt:2:13: error: CHECK-NEXT: is on the same line as previous match\n"
+    "CHECK-NEXT: [[X:b]]\n"
+    "            ^\n"
+    "input.txt:1:3: note: 'next' match was here\n"
+    "a b\n"
+    "  ^\n"
+    "input.txt:1:2: note: previous match ended here\n"
+    "a b\n"
+    " ^\n";
 
-TEST(MatchReport, SubstitutionValuesShowTheirRegexEscapes) {
-  RunResult run =
-      verify("CHECK: [[X:a.b]]\nCHECK: [[X]]!\n", "a.b a.b?\n", verbosity(false, false), false);
-  EXPECT_FALSE(run.passed);
-  EXPECT_EQ(run.errors, "check.txt:2:8: error: CHECK: expected string not found in input\n"
-                        "CHECK: [[X]]!\n"
-                        "       ^\n"
-                        "input.txt:1:4: note: scanning from here\n"
-                        "a.b a.b?\n"
-                        "   ^\n"
-                        "input.txt:1:4: note: with \"X\" equal to \"a\\\\.b\"\n"
-                        "a.b a.b?\n"
-                        "   ^\n"
-                        "input.txt:1:5: note: possible intended match here\n"
-                        "a.b a.b?\n"
-                        "    ^\n");
-}
+const ReportCase reportCases[] = {
+    // Good matches are recorded only under -v, and never printed when listed.
+    {"good matches, quiet",
+     "CHECK: a[[X:b+]]c\nCHECK: [[X]]\n",
+     "abbc bb\n",
+     Verbosity::Quiet,
+     true,
+     true,
+     "",
+     {}},
+    {"good matches, verbose",
+     "CHECK: a[[X:b+]]c\nCHECK: [[X]]\n",
+     "abbc bb\n",
+     Verbosity::Verbose,
+     true,
+     true,
+     "",
+     {
+         "ExpectedFound 1:8 1:1-1:5",
+         "ExpectedFound 1:8 1:2-1:4 captured var \"X\"",
+         "ExpectedFound 2:8 1:6-1:8",
+         "ExpectedFound 2:8 1:6-1:6 with \"X\" equal to \"bb\"",
+     }},
+    {"captures follow input order",
+     "CHECK: [[B:b]]{{.}}[[A:a]]\n",
+     "bxa\n",
+     Verbosity::Verbose,
+     true,
+     true,
+     "",
+     {
+         "ExpectedFound 1:8 1:1-1:4",
+         "ExpectedFound 1:8 1:1-1:2 captured var \"B\"",
+         "ExpectedFound 1:8 1:3-1:4 captured var \"A\"",
+     }},
+    {"substitution values show their regex escapes",
+     "CHECK: [[X:a.b]]\nCHECK: [[X]]!\n",
+     "a.b a.b?\n",
+     Verbosity::Quiet,
+     false,
+     false,
+     "check.txt:2:8: error: CHECK: expected string not found in input\n"
+     "CHECK: [[X]]!\n"
+     "       ^\n"
+     "input.txt:1:4: note: scanning from here\n"
+     "a.b a.b?\n"
+     "   ^\n"
+     "input.txt:1:4: note: with \"X\" equal to \"a\\\\.b\"\n"
+     "a.b a.b?\n"
+     "   ^\n"
+     "input.txt:1:5: note: possible intended match here\n"
+     "a.b a.b?\n"
+     "    ^\n",
+     {}},
+    // The error instead of the not-found lines, one record for the search
+    // and one with the message, then the likely match.
+    {"undefined variable",
+     "CHECK: a[[U]]\n",
+     "xx\nab\n",
+     Verbosity::Quiet,
+     true,
+     false,
+     "check.txt:1:11: error: undefined variable: U\n"
+     "CHECK: a[[U]]\n"
+     "          ^\n"
+     "input.txt:2:1: note: possible intended match here\n"
+     "ab\n"
+     "^\n",
+     {
+         "InvalidPattern 1:8 1:1-3:1",
+         "InvalidPattern 1:8 1:1-1:1 undefined variable: U",
+         "FuzzyCandidate 1:8 2:1-2:1",
+     }},
+    {"numeric substitutions and captures",
+     "CHECK: [[#%x,A:]] [[#B:]]\nCHECK: [[#A+1]] [[#%d,B-9]]\n",
+     "ff 3\n100 -6\n",
+     Verbosity::Verbose,
+     true,
+     true,
+     "",
+     {
+         "ExpectedFound 1:8 1:1-1:5",
+         "ExpectedFound 1:8 1:1-1:3 captured var \"A\"",
+         "ExpectedFound 1:8 1:4-1:5 captured var \"B\"",
+         "ExpectedFound 2:8 2:1-2:7",
+         "ExpectedFound 2:8 2:1-2:1 with \"A+1\" equal to \"100\"",
+         "ExpectedFound 2:8 2:1-2:1 with \"%d,B-9\" equal to \"-6\"",
+     }},
+    // The match stands and the value that did not convert follows it as an
+    // error, printed (listed or not) and recorded after the match's own
+    // record.
+    {"captured number too large, listed",
+     "CHECK: n=[[#N:]]\n",
+     "n=99999999999999999999\n",
+     Verbosity::Quiet,
+     true,
+     false,
+     tooLargePrinted,
+     {
+         "ExpectedFound 1:8 1:1-1:23",
+         "ErrorAfterMatch 1:8 1:3-1:23 unable to represent numeric value",
+     }},
+    {"captured number too large, not listed",
+     "CHECK: n=[[#N:]]\n",
+     "n=99999999999999999999\n",
+     Verbosity::Quiet,
+     false,
+     false,
+     tooLargePrinted,
+     {}},
+    {"numeric substitution failures",
+     "CHECK: [[#add(U,V)]] [[#0-1]]\n",
+     "x\n",
+     Verbosity::Quiet,
+     true,
+     false,
+     "check.txt:1:15: error: undefined variable: U\n"
+     "CHECK: [[#add(U,V)]] [[#0-1]]\n"
+     "              ^\n"
+     "check.txt:1:17: error: undefined variable: V\n"
+     "CHECK: [[#add(U,V)]] [[#0-1]]\n"
+     "                ^\n"
+     "check.txt:1:25: error: unable to substitute variable or numeric "
+     "expression: overflow error\n"
+     "CHECK: [[#add(U,V)]] [[#0-1]]\n"
+     "                        ^\n",
+     {
+         "InvalidPattern 1:8 1:1-2:1",
+         "InvalidPattern 1:8 1:1-1:1 undefined variable: U",
+         "InvalidPattern 1:8 1:1-1:1 undefined variable: V",
+         "InvalidPattern 1:8 1:1-1:1 unable to substitute variable or numeric expression: "
+         "overflow error",
+     }},
+    {"undefined variable in a NOT pattern fails",
+     "CHECK-NOT: [[U]]\nCHECK: a\n",
+     "a\n",
+     Verbosity::Quiet,
+     true,
+     false,
+     "check.txt:1:14: error: undefined variable: U\n"
+     "CHECK-NOT: [[U]]\n"
+     "             ^\n",
+     {
+         "InvalidPattern 1:12 1:1-1:1",
+         "InvalidPattern 1:12 1:1-1:1 undefined variable: U",
+     }},
+    // Under -v the found records of a match on the wrong line are relabelled.
+    {"wrong line, verbose",
+     "CHECK: a\nCHECK-NEXT: [[X:b]]\n",
+     "a b\n",
+     Verbosity::Verbose,
+     true,
+     false,
+     wrongLinePrinted,
+     {
+         "ExpectedFound 1:8 1:1-1:2",
+         "WrongLine 2:13 1:3-1:4",
+         "WrongLine 2:13 1:3-1:4 captured var \"X\"",
+     }},
+    {"wrong line, quiet",
+     "CHECK: a\nCHECK-NEXT: [[X:b]]\n",
+     "a b\n",
+     Verbosity::Quiet,
+     true,
+     false,
+     wrongLinePrinted,
+     {"WrongLine 2:13 1:3-1:4"}},
+    {"failures are recorded and printed",
+     "CHECK: a\nCHECK-NOT: b\nCHECK: c\n",
+     "a b c\n",
+     Verbosity::Quiet,
+     true,
+     false,
+     "check.txt:2:12: error: CHECK-NOT: excluded string found in input\n"
+     "CHECK-NOT: b\n"
+     "           ^\n"
+     "input.txt:1:3: note: found here\n"
+     "a b c\n"
+     "  ^\n",
+     {"ExcludedFound 2:12 1:3-1:4"}},
+    {"very verbose records absent NOT patterns and discarded DAG matches",
+     "CHECK-NOT: x\nCHECK-DAG: a\nCHECK-DAG: a\nCHECK: end\n",
+     "a a end\n",
+     Verbosity::VeryVerbose,
+     true,
+     true,
+     "",
+     {
+         "ExpectedFound 2:12 1:1-1:2",
+         "Discarded 3:12 1:1-1:2",
+         "ExpectedFound 3:12 1:3-1:4",
+         "ExcludedAbsent 1:12 1:1-1:1",
+         "ExpectedFound 4:8 1:5-1:8",
+     }},
+    {"discarded DAG match note without a list",
+     "CHECK-DAG: a\nCHECK-DAG: a\nCHECK: end\n",
+     "a a end\n",
+     Verbosity::VeryVerbose,
+     false,
+     true,
+     "check.txt:1:12: remark: CHECK-DAG: expected string found in input\n"
+     "CHECK-DAG: a\n"
+     "           ^\n"
+     "input.txt:1:1: note: found here\n"
+     "a a end\n"
+     "^\n"
+     "check.txt:2:12: remark: CHECK-DAG: expected string found in input\n"
+     "CHECK-DAG: a\n"
+     "           ^\n"
+     "input.txt:1:1: note: found here\n"
+     "a a end\n"
+     "^\n"
+     "input.txt:1:1: note: match discarded, overlaps earlier DAG match here\n"
+     "a a end\n"
+     "^\n"
+     "check.txt:2:12: remark: CHECK-DAG: expected string found in input\n"
+     "CHECK-DAG: a\n"
+     "           ^\n"
+     "input.txt:1:3: note: found here\n"
+     "a a end\n"
+     "  ^\n"
+     "check.txt:3:8: remark: CHECK: expected string found in input\n"
+     "CHECK: end\n"
+     "       ^\n"
+     "input.txt:1:5: note: found here\n"
+     "a a end\n"
+     "    ^~~\n",
+     {}},
+};
 
-// An undefined variable: the error instead of the not-found lines, one
-// record for the search and one with the message, then the likely match.
-TEST(MatchReport, UndefinedVariable) {
-  RunResult run = verify("CHECK: a[[U]]\n", "xx\nab\n", verbosity(false, false), true);
-  EXPECT_FALSE(run.passed);
-  EXPECT_EQ(run.errors, "check.txt:1:11: error: undefined variable: U\n"
-                        "CHECK: a[[U]]\n"
-                        "          ^\n"
-                        "input.txt:2:1: note: possible intended match here\n"
-                        "ab\n"
-                        "^\n");
-  EXPECT_EQ(run.records, (Records{
-                             "InvalidPattern 1:8 1:1-3:1",
-                             "InvalidPattern 1:8 1:1-1:1 undefined variable: U",
-                             "FuzzyCandidate 1:8 2:1-2:1",
-                         }));
-}
-
-TEST(MatchReport, NumericSubstitutionsAndCaptures) {
-  RunResult run = verify("CHECK: [[#%x,A:]] [[#B:]]\nCHECK: [[#A+1]] [[#%d,B-9]]\n",
-                         "ff 3\n100 -6\n", verbosity(true, false), true);
-  EXPECT_TRUE(run.passed);
-  EXPECT_EQ(run.records, (Records{
-                             "ExpectedFound 1:8 1:1-1:5",
-                             "ExpectedFound 1:8 1:1-1:3 captured var \"A\"",
-                             "ExpectedFound 1:8 1:4-1:5 captured var \"B\"",
-                             "ExpectedFound 2:8 2:1-2:7",
-                             "ExpectedFound 2:8 2:1-2:1 with \"A+1\" equal to \"100\"",
-                             "ExpectedFound 2:8 2:1-2:1 with \"%d,B-9\" equal to \"-6\"",
-                         }));
-}
-
-// The match stands and the value that did not convert follows it as an
-// error, printed and recorded after the match's own record.
-TEST(MatchReport, CapturedNumberTooLarge) {
-  const char *check = "CHECK: n=[[#N:]]\n";
-  const char *input = "n=99999999999999999999\n";
-  RunResult listed = verify(check, input, verbosity(false, false), true);
-  EXPECT_FALSE(listed.passed);
-  std::string printed = "check.txt:1:8: remark: CHECK: expected string found in input\n"
-                        "CHECK: n=[[#N:]]\n"
-                        "       ^\n"
-                        "input.txt:1:1: note: found here\n"
-                        "n=99999999999999999999\n"
-                        "^~~~~~~~~~~~~~~~~~~~~~\n"
-                        "input.txt:1:3: error: unable to represent numeric value\n"
-                        "n=99999999999999999999\n"
-                        "  ^\n";
-  EXPECT_EQ(listed.errors, printed);
-  EXPECT_EQ(listed.records, (Records{
-                                "ExpectedFound 1:8 1:1-1:23",
-                                "ErrorAfterMatch 1:8 1:3-1:23 unable to represent numeric value",
-                            }));
-  RunResult unlisted = verify(check, input, verbosity(false, false), false);
-  EXPECT_EQ(unlisted.errors, printed);
-}
-
-TEST(MatchReport, NumericSubstitutionFailures) {
-  RunResult run = verify("CHECK: [[#add(U,V)]] [[#0-1]]\n", "x\n", verbosity(false, false), true);
-  EXPECT_FALSE(run.passed);
-  EXPECT_EQ(run.errors, "check.txt:1:15: error: undefined variable: U\n"
-                        "CHECK: [[#add(U,V)]] [[#0-1]]\n"
-                        "              ^\n"
-                        "check.txt:1:17: error: undefined variable: V\n"
-                        "CHECK: [[#add(U,V)]] [[#0-1]]\n"
-                        "                ^\n"
-                        "check.txt:1:25: error: unable to substitute variable or numeric "
-                        "expression: overflow error\n"
-                        "CHECK: [[#add(U,V)]] [[#0-1]]\n"
-                        "                        ^\n");
-  EXPECT_EQ(run.records,
-            (Records{
-                "InvalidPattern 1:8 1:1-2:1",
-                "InvalidPattern 1:8 1:1-1:1 undefined variable: U",
-                "InvalidPattern 1:8 1:1-1:1 undefined variable: V",
-                "InvalidPattern 1:8 1:1-1:1 unable to substitute variable or numeric expression: "
-                "overflow error",
-            }));
-}
-
-TEST(MatchReport, UndefinedVariableInNotPatternFails) {
-  RunResult run = verify("CHECK-NOT: [[U]]\nCHECK: a\n", "a\n", verbosity(false, false), true);
-  EXPECT_FALSE(run.passed);
-  EXPECT_EQ(run.errors, "check.txt:1:14: error: undefined variable: U\n"
-                        "CHECK-NOT: [[U]]\n"
-                        "             ^\n");
-  EXPECT_EQ(run.records, (Records{
-                             "InvalidPattern 1:12 1:1-1:1",
-                             "InvalidPattern 1:12 1:1-1:1 undefined variable: U",
-                         }));
-}
-
-TEST(MatchReport, WrongLineRelabelsTheFoundRecordsUnderVerbose) {
-  const char *check = "CHECK: a\nCHECK-NEXT: [[X:b]]\n";
-  RunResult verbose = verify(check, "a b\n", verbosity(true, false), true);
-  EXPECT_FALSE(verbose.passed);
-  EXPECT_EQ(verbose.records, (Records{
-                                 "ExpectedFound 1:8 1:1-1:2",
-                                 "WrongLine 2:13 1:3-1:4",
-                                 "WrongLine 2:13 1:3-1:4 captured var \"X\"",
-                             }));
-  RunResult quiet = verify(check, "a b\n", verbosity(false, false), true);
-  EXPECT_EQ(quiet.records, Records{"WrongLine 2:13 1:3-1:4"});
-}
-
-TEST(MatchReport, FailuresAreRecordedAndPrinted) {
-  RunResult run =
-      verify("CHECK: a\nCHECK-NOT: b\nCHECK: c\n", "a b c\n", verbosity(false, false), true);
-  EXPECT_FALSE(run.passed);
-  EXPECT_EQ(run.errors, "check.txt:2:12: error: CHECK-NOT: excluded string found in input\n"
-                        "CHECK-NOT: b\n"
-                        "           ^\n"
-                        "input.txt:1:3: note: found here\n"
-                        "a b c\n"
-                        "  ^\n");
-  EXPECT_EQ(run.records, Records{"ExcludedFound 2:12 1:3-1:4"});
-}
-
-TEST(MatchReport, VeryVerboseRecordsAbsentNotPatternsAndDiscardedDagMatches) {
-  RunResult run = verify("CHECK-NOT: x\nCHECK-DAG: a\nCHECK-DAG: a\nCHECK: end\n", "a a end\n",
-                         verbosity(false, true), true);
-  EXPECT_TRUE(run.passed);
-  EXPECT_EQ(run.errors, "");
-  EXPECT_EQ(run.records, (Records{
-                             "ExpectedFound 2:12 1:1-1:2",
-                             "Discarded 3:12 1:1-1:2",
-                             "ExpectedFound 3:12 1:3-1:4",
-                             "ExcludedAbsent 1:12 1:1-1:1",
-                             "ExpectedFound 4:8 1:5-1:8",
-                         }));
-}
-
-TEST(MatchReport, DiscardedDagMatchNoteWithoutList) {
-  RunResult run = verify("CHECK-DAG: a\nCHECK-DAG: a\nCHECK: end\n", "a a end\n",
-                         verbosity(false, true), false);
-  EXPECT_TRUE(run.passed);
-  EXPECT_EQ(run.errors, "check.txt:1:12: remark: CHECK-DAG: expected string found in input\n"
-                        "CHECK-DAG: a\n"
-                        "           ^\n"
-                        "input.txt:1:1: note: found here\n"
-                        "a a end\n"
-                        "^\n"
-                        "check.txt:2:12: remark: CHECK-DAG: expected string found in input\n"
-                        "CHECK-DAG: a\n"
-                        "           ^\n"
-                        "input.txt:1:1: note: found here\n"
-                        "a a end\n"
-                        "^\n"
-                        "input.txt:1:1: note: match discarded, overlaps earlier DAG match here\n"
-                        "a a end\n"
-                        "^\n"
-                        "check.txt:2:12: remark: CHECK-DAG: expected string found in input\n"
-                        "CHECK-DAG: a\n"
-                        "           ^\n"
-                        "input.txt:1:3: note: found here\n"
-                        "a a end\n"
-                        "  ^\n"
-                        "check.txt:3:8: remark: CHECK: expected string found in input\n"
-                        "CHECK: end\n"
-                        "       ^\n"
-                        "input.txt:1:5: note: found here\n"
-                        "a a end\n"
-                        "    ^~~\n");
+TEST(MatchReport, Reports) {
+  for (const ReportCase &c : reportCases) {
+    SCOPED_TRACE(c.name);
+    CheckRequest request;
+    request.verbose = c.verbosity != Verbosity::Quiet;
+    request.veryVerbose = c.verbosity == Verbosity::VeryVerbose;
+    RunResult run = verify(c.check, c.input, request, c.withList);
+    EXPECT_EQ(run.passed, c.passed);
+    EXPECT_EQ(run.errors, c.errors);
+    EXPECT_EQ(run.records, c.records);
+  }
 }
 
 } // namespace
