@@ -287,6 +287,18 @@ bool isPlainLine(std::string_view line) {
   return true;
 }
 
+// Ends the process when the tool's status on `check` and `input` is not
+// `expected`; `reason` says why it should have been.
+void requireStatus(Workspace &workspace, const std::string &check, std::string_view input,
+                   int expected, const char *reason) {
+  int status = runTool(workspace, check, input, "");
+  if (status != expected) {
+    std::fprintf(stderr, "tool_fuzz: %s, but the status was %d, not %d\n", reason, status,
+                 expected);
+    std::abort();
+  }
+}
+
 void checkVerdict(Workspace &workspace, std::string_view input) {
   constexpr size_t maxChecks = 256;
   std::string check;
@@ -302,30 +314,15 @@ void checkVerdict(Workspace &workspace, std::string_view input) {
     check += '\n';
     ++checks;
   }
-  if (checks > 0) {
-    int status = runTool(workspace, check, input, "");
-    if (status != 0) {
-      std::fprintf(stderr,
-                   "tool_fuzz: every CHECK is an input line, in order, but the status "
-                   "was %d, not 0\n",
-                   status);
-      std::abort();
-    }
-  }
+  if (checks > 0)
+    requireStatus(workspace, check, input, 0, "every CHECK is an input line, in order");
   if (input.empty())
     return;
   std::string absent = "absent";
   while (input.find(absent) != std::string_view::npos)
     absent += 'X';
   check += "CHECK: " + absent + "\n";
-  int status = runTool(workspace, check, input, "");
-  if (status != 1) {
-    std::fprintf(stderr,
-                 "tool_fuzz: the last CHECK is not in the input, but the status was %d, "
-                 "not 1\n",
-                 status);
-    std::abort();
-  }
+  requireStatus(workspace, check, input, 1, "the last CHECK is not in the input");
 }
 
 } // namespace
