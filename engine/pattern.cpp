@@ -11,9 +11,11 @@
 #include "support/format.h"
 #include "support/output_stream.h"
 #include "support/regex/regex.h"
+#include "support/small_vector.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <unordered_map>
 
@@ -73,6 +75,7 @@ private:
   bool parseNumericBlockText(std::string_view block, bool isLegacy);
   bool addRegex(std::string_view piece, const char *at = nullptr);
   bool checkWholeRegex();
+  void storeRegex();
   size_t nextMarker(std::string_view marker, size_t &cached, size_t from) const;
   bool reportError(const char *at, std::string_view message) {
     sourceManager.emitDiagnostic(SourceLocation::fromPointer(at), DiagKind::Error, message);
@@ -89,8 +92,14 @@ private:
   std::string_view whole;
   size_t nextBraces = 0;
   size_t nextBrackets = 0;
+  // The regex and its records as they are built; stored in the pattern at
+  // the end, each in one piece.
+  std::string regex;
+  SmallVector<Substitution *, 4> substitutions;
+  std::map<std::string_view, uint32_t> stringVarDefs;
+  NameMap<NumericVarDef> *numericVarDefs = nullptr;
   // Where numeric values go, for checking the whole regex.
-  std::vector<size_t> valueIndices;
+  SmallVector<size_t, 4> valueIndices;
   // Set once a {{...}} piece, a variable's regex or a numeric wildcard is
   // added: only those can make the whole fail to compile.
   bool hasRegexPiece = false;
@@ -107,7 +116,8 @@ bool PatternParser::parse(std::string_view text) {
   if (text.empty()) {
     if (!isEmptyKind)
       return reportError(text.data(), formatPositionalString(text::emptyCheckString, prefix));
-    pattern.regexParts().text = "(\n$)";
+    regex = "(\n$)";
+    storeRegex();
     return false;
   }
   if (isEmptyKind)
@@ -117,18 +127,36 @@ bool PatternParser::parse(std::string_view text) {
     return false;
   }
   if (isFullLine) {
-    pattern.regexParts().text = isStrict ? "^" : "^ *";
+    regex = isStrict ? "^" : "^ *";
   } else if (text.size() < 2 || (text.find("{{") == std::string_view::npos &&
                                  text.find("[[") == std::string_view::npos)) {
     pattern.fixedText = text;
     return false;
   }
   whole = text;
+  // Escaping at most doubles the literal text; one allocation then holds
+  // what most patterns build.
+  regex.reserve(regex.size() + 2 * text.size() + 8);
   if (parseBody(text))
     return true;
   if (isFullLine)
-    pattern.regexParts().text += isStrict ? "$" : " *$";
-  return checkWholeRegex();
+    regex += isStrict ? "$" : " *$";
+  if (checkWholeRegex())
+    return true;
+  storeRegex();
+  return false;
+}
+
+void PatternParser::storeRegex() {
+  PatternRegex &parts = pattern.regexParts();
+  ParseArena &arena = pattern.context->arena();
+  parts.text = regex;
+  parts.substitutions = arena.copyOf(std::span<Substitution *const>(substitutions));
+  SmallVector<StringVarDef, 4> defs;
+  for (const auto &[name, group] : stringVarDefs)
+    defs.push_back({name, group});
+  parts.stringVarDefs = arena.copyOf(std::span<const StringVarDef>(defs));
+  parts.numericVarDefs = numericVarDefs;
 }
 
 bool PatternParser::parseBody(std::string_view text) {
@@ -151,11 +179,11 @@ bool PatternParser::parseRegexPiece(std::string_view &text) {
   size_t end = text.find("}}");
   if (end == std::string_view::npos)
     return reportError(text.data(), text::unterminatedRegex);
-  pattern.regexParts().text += '(';
+  regex += '(';
   ++nextGroup;
   if (addRegex(text.substr(2, end - 2)))
     return true;
-  pattern.regexParts().text += ')';
+  regex += ')';
   text.remove_prefix(end + 2);
   return false;
 }
@@ -166,7 +194,7 @@ void PatternParser::appendLiteral(std::string_view &text) {
   size_t from = static_cast<size_t>(text.data() - whole.data()) + 1;
   size_t end = std::min(nextMarker("{{", nextBraces, from), nextMarker("[[", nextBrackets, from));
   std::string_view literal = text.substr(0, end - (from - 1));
-  pattern.regexParts().text += Regex::escape(literal);
+  regex += Regex::escape(literal);
   text.remove_prefix(literal.size());
 }
 
@@ -217,7 +245,7 @@ bool PatternParser::addRegex(std::string_view piece, const char *at) {
   if (!check.isValid)
     return reportError(at ? at : piece.data(),
                        formatPositionalString(text::invalidRegex, check.error));
-  pattern.regexParts().text += piece;
+  regex += piece;
   nextGroup += check.groups;
   return false;
 }
@@ -236,7 +264,7 @@ bool PatternParser::checkWholeRegex() {
   // changes what the text compiles to, so it is checked all the same.
   if (!hasRegexPiece && !pattern.ignoreCase)
     return false;
-  std::string whole = pattern.regexParts().text;
+  std::string whole = regex;
   for (auto index = valueIndices.rbegin(); index != valueIndices.rend(); ++index)
     whole.insert(*index, 1, '0');
   if (whole.empty())
@@ -282,11 +310,13 @@ bool PatternParser::parseNumericBlockText(std::string_view block, bool isLegacy)
   }
   NumericVar *defined = parsed->definedVariable;
   Expression &expression = parsed->expression;
-  size_t insertIndex = pattern.regexParts().text.size();
+  size_t insertIndex = regex.size();
   if (defined) {
-    pattern.regexParts().text += '(';
+    regex += '(';
     ++insertIndex;
-    pattern.regexParts().numericVarDefs[defined->name] = NumericVarDef{defined, nextGroup};
+    if (!numericVarDefs)
+      numericVarDefs = context.makeNumericVarDefs();
+    (*numericVarDefs)[defined->name] = NumericVarDef{defined, nextGroup};
     // Uses in later blocks and patterns find this definition.
     context.setNumericVar(defined->name, defined);
     ++nextGroup;
@@ -299,12 +329,11 @@ bool PatternParser::parseNumericBlockText(std::string_view block, bool isLegacy)
       return true;
   }
   if (defined)
-    pattern.regexParts().text += ')';
+    regex += ')';
   if (expression.ast) {
     valueIndices.push_back(insertIndex);
-    pattern.regexParts().substitutions.push_back(
-        context.adoptSubstitution(std::make_unique<ExpressionSubstitution>(
-            &context, block, insertIndex, std::move(expression))));
+    substitutions.push_back(
+        context.arena().make<ExpressionSubstitution>(&context, block, insertIndex, expression));
   }
   return false;
 }
@@ -334,33 +363,33 @@ bool PatternParser::parseStringBlock(std::string_view block) {
   return parseStringUse(name);
 }
 
-bool PatternParser::parseStringDefinition(std::string_view regex, std::string_view name) {
+bool PatternParser::parseStringDefinition(std::string_view piece, std::string_view name) {
   PatternContext &context = *pattern.context;
   if (context.numericVar(name))
     return reportError(name.data(), PatternContext::numericNameTakenMessage(name));
-  pattern.regexParts().text += '(';
-  pattern.regexParts().stringVarDefs[name] = nextGroup;
+  regex += '(';
+  stringVarDefs[name] = nextGroup;
   context.markStringVarDefined(name);
   ++nextGroup;
-  if (addRegex(regex))
+  if (addRegex(piece))
     return true;
-  pattern.regexParts().text += ')';
+  regex += ')';
   return false;
 }
 
 bool PatternParser::parseStringUse(std::string_view name) {
-  auto defined = pattern.regexParts().stringVarDefs.find(name);
-  if (defined != pattern.regexParts().stringVarDefs.end()) {
+  auto defined = stringVarDefs.find(name);
+  if (defined != stringVarDefs.end()) {
     uint32_t group = defined->second;
     if (group < 1 || group > 9)
       return reportError(name.data(), text::tooManyBackReferences);
-    pattern.regexParts().text += '\\';
-    pattern.regexParts().text += static_cast<char>('0' + group);
+    regex += '\\';
+    regex += static_cast<char>('0' + group);
     return false;
   }
   PatternContext &context = *pattern.context;
-  pattern.regexParts().substitutions.push_back(context.adoptSubstitution(
-      std::make_unique<StringVarSubstitution>(&context, name, pattern.regexParts().text.size())));
+  substitutions.push_back(
+      context.arena().make<StringVarSubstitution>(&context, name, regex.size()));
   return false;
 }
 
@@ -372,8 +401,6 @@ RegexOptions regexOptionsOf(const CheckPattern &pattern) {
 }
 
 void setExitOnUnbalancedBracket(bool isEnabled) { exitsOnUnbalancedBracket = isEnabled; }
-
-Substitution::~Substitution() = default;
 
 Fallible<std::string> StringVarSubstitution::valueText() const {
   std::optional<std::string_view> value = context->stringValue(fromText);

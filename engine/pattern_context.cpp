@@ -7,7 +7,9 @@
 #include "support/source_manager.h"
 #include "support/text_buffer.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cstdint>
 #include <string>
 
 namespace vetline {
@@ -179,8 +181,7 @@ void PatternContext::setStringValue(std::string_view name, std::string_view valu
 NumericVar *PatternContext::makeNumericVar(std::string_view name,
                                            std::optional<size_t> definitionLine,
                                            ValueFormat format) {
-  ownedNumericVars.push_back(std::make_unique<NumericVar>());
-  NumericVar *variable = ownedNumericVars.back().get();
+  NumericVar *variable = parseArena.make<NumericVar>();
   variable->name = name;
   variable->format = format;
   variable->definitionLine = definitionLine;
@@ -194,14 +195,44 @@ void PatternContext::setNumericValue(NumericVar *variable, ExprValue value,
   numericVars[variable->name] = variable;
 }
 
-Substitution *PatternContext::adoptSubstitution(std::unique_ptr<Substitution> substitution) {
-  ownedSubstitutions.push_back(std::move(substitution));
-  return ownedSubstitutions.back().get();
+PatternRegex *PatternContext::makePatternRegex() {
+  constexpr size_t chunkSize = 64;
+  if (patternRegexesLeft == 0) {
+    patternRegexChunks.push_back(std::make_unique<PatternRegex[]>(chunkSize));
+    patternRegexesLeft = chunkSize;
+  }
+  return &patternRegexChunks.back()[chunkSize - patternRegexesLeft--];
 }
 
-PatternRegex *PatternContext::makePatternRegex() {
-  ownedPatternRegexes.push_back(std::make_unique<PatternRegex>());
-  return ownedPatternRegexes.back().get();
+NameMap<NumericVarDef> *PatternContext::makeNumericVarDefs() {
+  ownedNumericVarDefs.push_back(std::make_unique<NameMap<NumericVarDef>>());
+  return ownedNumericVarDefs.back().get();
+}
+
+void *ParseArena::allocate(size_t size, size_t alignment) {
+  // Blocks start small, as most runs parse a few directives, and grow to a
+  // size that keeps their count low; a large request gets a block of its
+  // own, so that it never leaves the rest of the current block unused.
+  constexpr size_t largestBlock = 64 * 1024;
+  assert(alignment <= __STDCPP_DEFAULT_NEW_ALIGNMENT__ && "new[] aligns blocks this far");
+  size_t misalignment = reinterpret_cast<uintptr_t>(next) % alignment;
+  size_t padding = misalignment ? alignment - misalignment : 0;
+  if (next && padding + size <= static_cast<size_t>(end - next)) {
+    void *result = next + padding;
+    next += padding + size;
+    return result;
+  }
+  if (size > largestBlock / 4) {
+    blocks.emplace_back(new char[size]);
+    return blocks.back().get();
+  }
+  blocks.emplace_back(new char[nextBlockSize]);
+  next = blocks.back().get();
+  end = next + nextBlockSize;
+  nextBlockSize = std::min(nextBlockSize * 2, largestBlock);
+  void *result = next;
+  next += size;
+  return result;
 }
 
 } // namespace vetline
