@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -208,40 +209,50 @@ size_t PatternParser::nextMarker(std::string_view marker, size_t &cached, size_t
   return std::min(cached, whole.size());
 }
 
-// What compiling a piece alone tells: whether it is valid (else the
-// message) and how many groups it has.
-struct PieceCheck {
+// What compiling a regex tells: whether it is valid (else the message) and
+// how many groups it has.
+struct RegexCheck {
   bool isValid = false;
   std::string error;
   unsigned groups = 0;
 };
 
-// A piece alone is compiled for its syntax and its group count only, with
-// no options: the pattern's options apply to the whole (checkWholeRegex).
-// A piece's check depends on its text alone, and check files repeat the
-// same few pieces ({{[0-9]+}}) on thousands of lines: each distinct piece is
-// compiled once. The memo is dropped when it grows large, so a long run over
-// ever new pieces keeps only a bounded number.
-const PieceCheck &checkPiece(std::string_view piece) {
-  static std::unordered_map<std::string, PieceCheck> checked;
+// Whether a regex compiles depends on its text and options alone, and check
+// files repeat the same few pieces ({{[0-9]+}}) and often whole lines on
+// thousands of directives: each distinct regex is compiled once. The memo is
+// dropped when it grows large, so a long run over ever new regexes keeps
+// only a bounded number.
+const RegexCheck &checkRegex(std::string_view regex, RegexOptions options) {
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view key) const { return std::hash<std::string_view>()(key); }
+  };
+  static std::unordered_map<std::string, RegexCheck, Hash, std::equal_to<>> checked;
+  // The options byte ends the key; the buffer is kept so that a lookup of
+  // a regex seen before allocates nothing.
+  static std::string key;
   constexpr size_t maxRemembered = 4096;
-  auto found = checked.find(std::string(piece));
+  key.assign(regex);
+  key += static_cast<char>('0' + static_cast<unsigned>(options));
+  auto found = checked.find(std::string_view(key));
   if (found != checked.end())
     return found->second;
   if (checked.size() >= maxRemembered)
     checked.clear();
-  Regex regex(piece);
-  PieceCheck result;
-  result.isValid = regex.isValid(result.error);
-  result.groups = regex.subexpressionCount();
-  return checked.emplace(std::string(piece), std::move(result)).first->second;
+  Regex compiled(regex, options);
+  RegexCheck result;
+  result.isValid = compiled.isValid(result.error);
+  result.groups = compiled.subexpressionCount();
+  return checked.emplace(key, std::move(result)).first->second;
 }
 
 // `at` locates errors when `piece` is not in the check text (a numeric
 // block's wildcard, which a large precision can make too long a repetition).
 bool PatternParser::addRegex(std::string_view piece, const char *at) {
   hasRegexPiece = true;
-  const PieceCheck &check = checkPiece(piece);
+  // A piece alone is compiled for its syntax and its group count only, with
+  // no options: the pattern's options apply to the whole (checkWholeRegex).
+  const RegexCheck &check = checkRegex(piece, RegexOptions::None);
   if (!check.isValid)
     return reportError(at ? at : piece.data(),
                        formatPositionalString(text::invalidRegex, check.error));
@@ -264,16 +275,20 @@ bool PatternParser::checkWholeRegex() {
   // changes what the text compiles to, so it is checked all the same.
   if (!hasRegexPiece && !pattern.ignoreCase)
     return false;
-  std::string whole = regex;
-  for (auto index = valueIndices.rbegin(); index != valueIndices.rend(); ++index)
-    whole.insert(*index, 1, '0');
+  std::string_view whole = regex;
+  std::string withValues;
+  if (!valueIndices.empty()) {
+    withValues = regex;
+    for (auto index = valueIndices.rbegin(); index != valueIndices.rend(); ++index)
+      withValues.insert(*index, 1, '0');
+    whole = withValues;
+  }
   if (whole.empty())
     return false;
-  Regex regex(whole, regexOptionsOf(pattern));
-  std::string error;
-  if (!regex.isValid(error))
+  const RegexCheck &check = checkRegex(whole, regexOptionsOf(pattern));
+  if (!check.isValid)
     return reportError(pattern.location.pointer(),
-                       formatPositionalString(text::invalidRegex, error));
+                       formatPositionalString(text::invalidRegex, check.error));
   return false;
 }
 
