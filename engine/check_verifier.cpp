@@ -1,9 +1,10 @@
 // Directive checking. Each directive costs one search from the end of the
 // previous match (several for COUNT), plus one search per NOT pattern over
 // the text it guards. Every DAG pattern searches from its group's start
-// (again after each overlap; a fixed text seen earlier in the group from the
-// end of its last match), and its match is placed among the group's earlier
-// ones by binary search, never by walking them all.
+// (again after each overlap; a fixed text seen earlier in the group, or a
+// regex without variables whose last match has had nothing placed before it
+// since, from the end of that match), and its match is placed among the
+// group's earlier ones by binary search, never by walking them all.
 // Tested by check_verifier_test.cpp and the end-to-end cases under check/.
 #include "engine/check_verifier.h"
 
