@@ -10,7 +10,10 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
+#include <sys/mman.h>
 
 namespace vetline {
 
@@ -32,7 +35,24 @@ constexpr std::string_view numericNameTaken = "numeric variable with name '{0}' 
 constexpr std::string_view missingExpression = "missing numeric expression in global definition";
 } // namespace text
 
+constexpr size_t patternRegexChunkSize = 64;
+
 bool isGlobalName(std::string_view name) { return name.starts_with('$'); }
+
+// Fresh zeroed memory with every page already present, or null where the
+// system cannot do that (the caller then allocates the usual way).
+char *mapWithPagesPresent(size_t size) {
+#ifdef MAP_POPULATE
+  void *memory = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  return memory == MAP_FAILED ? nullptr : static_cast<char *>(memory);
+#else
+  (void)size;
+  return nullptr;
+#endif
+}
+
+void unmapPages(char *start, size_t size) { munmap(start, size); }
 
 // The part of one definition to parse, as an offset and length in the
 // "Global defines" text.
@@ -74,7 +94,11 @@ std::string buildGlobalDefines(std::span<const std::string_view> definitions,
 } // namespace
 
 PatternContext::PatternContext() = default;
-PatternContext::~PatternContext() = default;
+
+PatternContext::~PatternContext() {
+  for (PatternRegex *chunk : patternRegexChunks)
+    std::destroy_n(chunk, patternRegexChunkSize);
+}
 
 Error PatternContext::defineCommandLineVariables(std::span<const std::string_view> definitions,
                                                  SourceManager &sourceManager) {
@@ -196,12 +220,13 @@ void PatternContext::setNumericValue(NumericVar *variable, ExprValue value,
 }
 
 PatternRegex *PatternContext::makePatternRegex() {
-  constexpr size_t chunkSize = 64;
   if (patternRegexesLeft == 0) {
-    patternRegexChunks.push_back(std::make_unique<PatternRegex[]>(chunkSize));
-    patternRegexesLeft = chunkSize;
+    void *memory =
+        parseArena.allocate(sizeof(PatternRegex) * patternRegexChunkSize, alignof(PatternRegex));
+    patternRegexChunks.push_back(new (memory) PatternRegex[patternRegexChunkSize]);
+    patternRegexesLeft = patternRegexChunkSize;
   }
-  return &patternRegexChunks.back()[chunkSize - patternRegexesLeft--];
+  return &patternRegexChunks.back()[patternRegexChunkSize - patternRegexesLeft--];
 }
 
 NameMap<NumericVarDef> *PatternContext::makeNumericVarDefs() {
@@ -213,8 +238,8 @@ void *ParseArena::allocate(size_t size, size_t alignment) {
   // Blocks start small, as most runs parse a few directives, and grow to a
   // size that keeps their count low; a large request gets a block of its
   // own, so that it never leaves the rest of the current block unused.
-  constexpr size_t largestBlock = 64 * 1024;
-  assert(alignment <= __STDCPP_DEFAULT_NEW_ALIGNMENT__ && "new[] aligns blocks this far");
+  constexpr size_t largestBlock = 256 * 1024;
+  assert(alignment <= __STDCPP_DEFAULT_NEW_ALIGNMENT__ && "blocks are aligned this far");
   size_t misalignment = reinterpret_cast<uintptr_t>(next) % alignment;
   size_t padding = misalignment ? alignment - misalignment : 0;
   if (next && padding + size <= static_cast<size_t>(end - next)) {
@@ -222,17 +247,41 @@ void *ParseArena::allocate(size_t size, size_t alignment) {
     next += padding + size;
     return result;
   }
-  if (size > largestBlock / 4) {
-    blocks.emplace_back(new char[size]);
-    return blocks.back().get();
-  }
-  blocks.emplace_back(new char[nextBlockSize]);
-  next = blocks.back().get();
-  end = next + nextBlockSize;
+  if (size > largestBlock / 4)
+    return newBlock(size);
+  size_t blockSize = std::max(nextBlockSize, size);
+  next = newBlock(blockSize);
+  end = next + blockSize;
   nextBlockSize = std::min(nextBlockSize * 2, largestBlock);
   void *result = next;
   next += size;
   return result;
+}
+
+// Large blocks come from the system with their pages present: the arena
+// fills a block from start to end, and taking a page fault for each of its
+// pages in turn costs more than the parsing that fills them where faults
+// are expensive (virtual machines). The first blocks are small, so that a
+// run of a few directives does not take more memory than it uses.
+char *ParseArena::newBlock(size_t size) {
+  constexpr size_t smallestMapped = 64 * 1024;
+  if (size >= smallestMapped) {
+    if (char *mapped = mapWithPagesPresent(size)) {
+      blocks.push_back({mapped, size, true});
+      return mapped;
+    }
+  }
+  blocks.push_back({new char[size], size, false});
+  return blocks.back().start;
+}
+
+ParseArena::~ParseArena() {
+  for (const Block &block : blocks) {
+    if (block.isMapped)
+      unmapPages(block.start, block.size);
+    else
+      delete[] block.start;
+  }
 }
 
 } // namespace vetline

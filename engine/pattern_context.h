@@ -37,11 +37,12 @@ struct PatternRegex;
 // that live as long as the run: a pointer bump in large blocks instead of an
 // allocation, with its header, per record. Check files of tens of thousands
 // of directives otherwise spend more time in the allocator and in faulting
-// in its pages than in parsing. Records must be trivially destructible: the
-// blocks are freed without running destructors.
+// in its pages than in parsing. Records made with `make` must be trivially
+// destructible: the blocks are freed without running destructors.
 class ParseArena {
 public:
   ParseArena() = default;
+  ~ParseArena();
   ParseArena(const ParseArena &) = delete;
   ParseArena &operator=(const ParseArena &) = delete;
 
@@ -61,7 +62,14 @@ public:
   void *allocate(size_t size, size_t alignment);
 
 private:
-  std::vector<std::unique_ptr<char[]>> blocks;
+  struct Block {
+    char *start;
+    size_t size;
+    bool isMapped;
+  };
+  char *newBlock(size_t size);
+
+  std::vector<Block> blocks;
   char *next = nullptr;
   char *end = nullptr;
   size_t nextBlockSize = 4096;
@@ -159,9 +167,10 @@ private:
   NameMap<NumericVar *> numericVars;
   NumericVar *lineVar = nullptr;
   ParseArena parseArena;
-  // Allocated in chunks, as most directives of some check files are
-  // regexes; never moved, since patterns point at them.
-  std::vector<std::unique_ptr<PatternRegex[]>> patternRegexChunks;
+  // Made in chunks in the arena, as most directives of some check files
+  // are regexes; never moved, since patterns point at them. Each chunk is
+  // constructed whole, and destroyed with the context.
+  std::vector<PatternRegex *> patternRegexChunks;
   size_t patternRegexesLeft = 0;
   std::vector<std::unique_ptr<NameMap<NumericVarDef>>> ownedNumericVarDefs;
 };
