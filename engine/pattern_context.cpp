@@ -221,9 +221,12 @@ void PatternContext::setNumericValue(NumericVar *variable, ExprValue value,
 
 PatternRegex *PatternContext::makePatternRegex() {
   if (patternRegexesLeft == 0) {
-    void *memory =
-        parseArena.allocate(sizeof(PatternRegex) * patternRegexChunkSize, alignof(PatternRegex));
-    patternRegexChunks.push_back(new (memory) PatternRegex[patternRegexChunkSize]);
+    auto *chunk = static_cast<PatternRegex *>(
+        parseArena.allocate(sizeof(PatternRegex) * patternRegexChunkSize, alignof(PatternRegex)));
+    // Element by element: an array new may ask for more room than the
+    // elements take.
+    std::uninitialized_value_construct_n(chunk, patternRegexChunkSize);
+    patternRegexChunks.push_back(chunk);
     patternRegexesLeft = patternRegexChunkSize;
   }
   return &patternRegexChunks.back()[patternRegexChunkSize - patternRegexesLeft--];
