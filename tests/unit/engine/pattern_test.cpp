@@ -194,6 +194,19 @@ TEST(Pattern, Parse) {
   }
 }
 
+// Whether a regex compiles is remembered by its text and options from one
+// pattern to the next: reading every case again, with the answers then
+// coming from memory, must give the same result.
+TEST(Pattern, ParseIsTheSameWhenRepeated) {
+  for (int round = 1; round <= 2; ++round) {
+    for (const ParseCase &c : parseCases) {
+      SCOPED_TRACE(std::string(c.name) + ", round " + std::to_string(round));
+      PatternParse parser;
+      EXPECT_EQ(parser.parse(c.text, c.kind, c.flags), c.expected);
+    }
+  }
+}
+
 TEST(Pattern, KeepsLocationCaseAndNulBytes) {
   PatternParse parser;
   std::string text("a\0b{{c}} ", 9);
