@@ -1,9 +1,10 @@
 // Directive checking. Each directive costs one search from the end of the
 // previous match (several for COUNT), plus one search per NOT pattern over
 // the text it guards. Every DAG pattern searches from its group's start
-// (again after each overlap; a fixed text seen earlier in the group from the
-// end of its last match), and its match is placed among the group's earlier
-// ones by binary search, never by walking them all.
+// (again after each overlap; a fixed text seen earlier in the group, or a
+// regex without variables whose last match has had nothing placed before it
+// since, from the end of that match), and its match is placed among the
+// group's earlier ones by binary search, never by walking them all.
 // Tested by check_verifier_test.cpp and the end-to-end cases under check/.
 #include "engine/check_verifier.h"
 
@@ -48,6 +49,13 @@ struct DagRange {
   size_t to;
 };
 
+// The number of `ranges` (sorted and disjoint) that end before `offset`.
+size_t rangesEndingBefore(const std::vector<DagRange> &ranges, size_t offset) {
+  auto first = std::lower_bound(ranges.begin(), ranges.end(), offset,
+                                [](const DagRange &range, size_t at) { return range.to < at; });
+  return static_cast<size_t>(first - ranges.begin());
+}
+
 class DirectiveChecker {
 public:
   DirectiveChecker(const SourceManager &sourceManager, const CheckRequest &request,
@@ -82,6 +90,13 @@ private:
   // For each fixed text of the current DAG group, the end of the match that
   // the last DAG pattern with that text accepted.
   std::unordered_map<std::string_view, size_t> fixedDagEnds;
+  // The same for each regex without variables, with the number of ranges
+  // that came before that match when it was accepted.
+  struct RegexDagEnd {
+    size_t end;
+    size_t rangesBefore;
+  };
+  std::unordered_map<std::string_view, RegexDagEnd> regexDagEnds;
 };
 
 size_t DirectiveChecker::checkDirective(const CheckDirective &directive, std::string_view region,
@@ -134,6 +149,7 @@ size_t DirectiveChecker::matchDagGroups(const CheckDirective &directive, std::st
   size_t start = 0;
   std::vector<DagRange> ranges;
   fixedDagEnds.clear();
+  regexDagEnds.clear();
   for (size_t index = 0; index < patterns.size(); ++index) {
     const CheckPattern &pattern = patterns[index];
     if (pattern.type.kind == DirectiveKind::Not) {
@@ -156,6 +172,7 @@ size_t DirectiveChecker::matchDagGroups(const CheckDirective &directive, std::st
     start = ranges.back().to;
     ranges.clear();
     fixedDagEnds.clear();
+    regexDagEnds.clear();
   }
   return start;
 }
@@ -178,12 +195,25 @@ bool DirectiveChecker::matchDag(const CheckDirective &directive, const CheckPatt
   // accepted now, and the walk from the group's start would pass through
   // that end anyway. Repeated lines would otherwise walk over every earlier
   // match again. -vv shows each step of the walk, so it takes them all.
-  bool skipsRepeats =
-      !dag.fixedText.empty() && !request.veryVerbose && !request.allowDeprecatedDagOverlap;
-  if (skipsRepeats) {
+  bool skipsRepeats = !request.veryVerbose && !request.allowDeprecatedDagOverlap;
+  bool isFixed = !dag.fixedText.empty();
+  if (skipsRepeats && isFixed) {
     auto earlier = fixedDagEnds.find(dag.fixedText);
     if (earlier != fixedDagEnds.end())
       pos = std::max(pos, earlier->second);
+  }
+  // A regex's matches differ in length, and where a search starts can
+  // change what it finds ('^' holds there), so that argument fails. But a
+  // walk is a function of the ranges it meets: while no range has been
+  // accepted before an earlier identical pattern's match since, this walk
+  // repeats that one's searches step by step, meets that match, and goes on
+  // from its end, where it can start at once.
+  bool resumesRegex = skipsRepeats && !isFixed && !dag.hasVariables();
+  if (resumesRegex) {
+    auto earlier = regexDagEnds.find(dag.regexText());
+    if (earlier != regexDagEnds.end() &&
+        rangesEndingBefore(ranges, earlier->second.end) == earlier->second.rangesBefore)
+      pos = std::max(pos, earlier->second.end);
   }
   for (;;) {
     std::string_view searched = tailFrom(region, pos);
@@ -218,8 +248,12 @@ bool DirectiveChecker::matchDag(const CheckDirective &directive, const CheckPatt
     pos = ranges[cursor].to;
     ++cursor;
   }
-  if (skipsRepeats)
+  if (skipsRepeats && isFixed)
     fixedDagEnds[dag.fixedText] = pos + len;
+  // An empty match shares its end with its neighbours, so the count of
+  // ranges before it does not tell whether one came before it since.
+  if (resumesRegex && len > 0)
+    regexDagEnds[dag.regexText()] = {pos + len, rangesEndingBefore(ranges, pos + len)};
   if (!request.veryVerbose) {
     ReportSubject accepted{dag, directive.prefix, dag.location, 1};
     discardError(reporter.reportOutcome(true, accepted, region, MatchOutcome::found(pos, len)));

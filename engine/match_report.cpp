@@ -179,7 +179,11 @@ SourceRange recordMatchDiag(MatchKind kind, SourceLocation checkLocation, Direct
     if (diags->empty())
       return range;
     SourceLocation latest = diags->back().checkLocation;
-    for (auto record = diags->rbegin(); record != diags->rend() && record->checkLocation == latest;
+    // A record that has the kind already was relabelled by an earlier call
+    // for the same pattern, as were those before it: a DAG walk over many
+    // earlier matches would otherwise relabel its whole walk at every step.
+    for (auto record = diags->rbegin();
+         record != diags->rend() && record->checkLocation == latest && record->matchKind != kind;
          ++record)
       record->matchKind = kind;
     return range;

@@ -9,9 +9,9 @@
 #include "engine/pattern.h"
 #include "engine/pattern_context.h"
 #include "support/format.h"
+#include "support/small_vector.h"
 
 #include <string>
-#include <vector>
 
 namespace vetline {
 
@@ -112,7 +112,7 @@ enum class AllowedOperand {
   Any,
 };
 
-using NodeResult = Fallible<std::unique_ptr<ExprNode>>;
+using NodeResult = Fallible<const ExprNode *>;
 
 // The explicit part of a format specifier.
 struct FormatSpec {
@@ -135,8 +135,8 @@ private:
   NodeResult parseExpression(std::string_view &expr, bool hasConstraint);
   NodeResult parseOperand(std::string_view &expr, AllowedOperand allowed,
                           bool maybeInvalidConstraint, uint32_t nesting);
-  NodeResult parseBinop(std::string_view whole, std::string_view &rest,
-                        std::unique_ptr<ExprNode> left, uint32_t nesting);
+  NodeResult parseBinop(std::string_view whole, std::string_view &rest, const ExprNode *left,
+                        uint32_t nesting);
   NodeResult parseParenExpr(std::string_view &expr, uint32_t nesting);
   NodeResult parseCall(std::string_view &expr, std::string_view name, uint32_t nesting);
   NodeResult parseVariableUse(std::string_view name, bool isPseudo);
@@ -151,6 +151,9 @@ private:
     return makeLocatedError(sourceManager, location, message, SourceRange{location, location});
   }
   NodeResult tooDeep(std::string_view at) const { return error(at, text::tooDeep); }
+  template <typename Node, typename... Args> const ExprNode *makeNode(Args &&...args) {
+    return context.arena().make<Node>(std::forward<Args>(args)...);
+  }
 
   bool isLegacy;
   std::optional<size_t> lineNumber;
@@ -186,7 +189,7 @@ Fallible<NumericBlock> BlockParser::parse(std::string_view text) {
     NodeResult ast = parseExpression(text, hasConstraint);
     if (!ast)
       return ast.extractError();
-    block.expression.ast = std::move(*ast);
+    block.expression.ast = *ast;
   }
 
   ValueFormat &format = block.expression.format;
@@ -269,7 +272,7 @@ NodeResult BlockParser::parseExpression(std::string_view &expr, bool hasConstrai
   AllowedOperand first = isLegacy ? AllowedOperand::LineVariable : AllowedOperand::Any;
   NodeResult result = parseOperand(expr, first, !hasConstraint, 0);
   while (result && !expr.empty()) {
-    result = parseBinop(whole, expr, std::move(*result), 0);
+    result = parseBinop(whole, expr, *result, 0);
     // The legacy form allows one operation only.
     if (result && isLegacy && !expr.empty())
       return error(expr, formatPositionalString(text::trailingCharacters, expr));
@@ -306,18 +309,17 @@ NodeResult BlockParser::parseOperand(std::string_view &expr, AllowedOperand allo
   std::string_view start = expr;
   uint64_t magnitude;
   if (consumeLiteral(expr, allowed == AllowedOperand::LegacyLiteral, magnitude))
-    return std::make_unique<ExprLiteral>(consumedPart(start, expr),
-                                         ExprValue::fromUnsigned(magnitude));
+    return makeNode<ExprLiteral>(consumedPart(start, expr), ExprValue::fromUnsigned(magnitude));
   ExprValue negative;
   if (allowed == AllowedOperand::Any && consumeNegativeLiteral(expr, negative))
-    return std::make_unique<ExprLiteral>(consumedPart(start, expr), negative);
+    return makeNode<ExprLiteral>(consumedPart(start, expr), negative);
   return error(start, maybeInvalidConstraint ? text::badConstraintOrOperand : text::badOperand);
 }
 
 // Reads an operator and its right operand after `left`. `whole` starts
 // where the text of the new node starts.
 NodeResult BlockParser::parseBinop(std::string_view whole, std::string_view &rest,
-                                   std::unique_ptr<ExprNode> left, uint32_t nesting) {
+                                   const ExprNode *left, uint32_t nesting) {
   rest = trimFront(rest);
   if (rest.empty())
     return left;
@@ -349,8 +351,7 @@ NodeResult BlockParser::parseBinop(std::string_view whole, std::string_view &res
     return right;
   if (std::max(left->depth, (*right)->depth) >= maxExpressionDepth)
     return tooDeep(consumedPart(whole, rest));
-  return std::make_unique<ExprBinaryOp>(consumedPart(whole, rest), operation, std::move(left),
-                                        std::move(*right));
+  return makeNode<ExprBinaryOp>(consumedPart(whole, rest), operation, left, *right);
 }
 
 // `expr` starts with '('.
@@ -364,7 +365,7 @@ NodeResult BlockParser::parseParenExpr(std::string_view &expr, uint32_t nesting)
   expr = trimFront(expr);
   while (result && !expr.empty() && !expr.starts_with(')')) {
     std::string_view operatorStart = expr;
-    result = parseBinop(operatorStart, expr, std::move(*result), nesting + 1);
+    result = parseBinop(operatorStart, expr, *result, nesting + 1);
     expr = trimFront(expr);
   }
   if (!result)
@@ -387,7 +388,7 @@ NodeResult BlockParser::parseCall(std::string_view &expr, std::string_view name,
   if (nesting + 1 >= maxExpressionDepth)
     return tooDeep(expr);
   expr = trimFront(expr.substr(1));
-  std::vector<std::unique_ptr<ExprNode>> arguments;
+  SmallVector<const ExprNode *, 2> arguments;
   while (!expr.empty() && !expr.starts_with(')')) {
     if (expr.starts_with(','))
       return error(expr, text::missingArgument);
@@ -397,11 +398,11 @@ NodeResult BlockParser::parseCall(std::string_view &expr, std::string_view name,
       expr = trimFront(expr);
       if (expr.starts_with(',') || expr.starts_with(')'))
         break;
-      argument = parseBinop(argumentStart, expr, std::move(*argument), nesting + 1);
+      argument = parseBinop(argumentStart, expr, *argument, nesting + 1);
     }
     if (!argument)
       return argument;
-    arguments.push_back(std::move(*argument));
+    arguments.push_back(*argument);
     expr = trimFront(expr);
     if (!expr.starts_with(','))
       break;
@@ -419,8 +420,7 @@ NodeResult BlockParser::parseCall(std::string_view &expr, std::string_view name,
     return tooDeep(name);
   // The node's text is what follows the call, as the operand texts of a
   // format conflict then show where the call ends.
-  return std::make_unique<ExprBinaryOp>(expr, operation, std::move(arguments[0]),
-                                        std::move(arguments[1]));
+  return makeNode<ExprBinaryOp>(expr, operation, arguments[0], arguments[1]);
 }
 
 NodeResult BlockParser::parseVariableUse(std::string_view name, bool isPseudo) {
@@ -433,7 +433,7 @@ NodeResult BlockParser::parseVariableUse(std::string_view name, bool isPseudo) {
   }
   if (variable->definitionLine && lineNumber && *variable->definitionLine == *lineNumber)
     return error(name, formatPositionalString(text::definedInSameDirective, name));
-  return std::make_unique<ExprVariableUse>(name, variable);
+  return makeNode<ExprVariableUse>(name, variable);
 }
 
 // `definition` is the text before the block's ':', leading blanks removed.
@@ -460,8 +460,6 @@ Fallible<NumericVar *> BlockParser::parseDefinition(std::string_view definition,
 }
 
 } // namespace
-
-ExprNode::~ExprNode() = default;
 
 Fallible<ExprValue> ExprVariableUse::eval() const {
   if (!variable->value)

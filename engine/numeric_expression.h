@@ -24,7 +24,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -38,10 +37,11 @@ struct NumericVar;
 // block may hold.
 inline constexpr uint32_t maxExpressionDepth = 256;
 
+// Nodes live in the PatternContext's arena, which never runs destructors,
+// and point at each other there.
 class ExprNode {
 public:
   ExprNode(std::string_view text, uint32_t depth) : text(text), depth(depth) {}
-  virtual ~ExprNode();
   ExprNode(const ExprNode &) = delete;
   ExprNode &operator=(const ExprNode &) = delete;
 
@@ -54,6 +54,9 @@ public:
   std::string_view text;
   // Height of the tree below this node, 1 for a leaf.
   uint32_t depth;
+
+protected:
+  ~ExprNode() = default;
 };
 
 class ExprLiteral final : public ExprNode {
@@ -84,24 +87,25 @@ using BinaryOperation = Fallible<ExprValue> (*)(ExprValue, ExprValue);
 
 class ExprBinaryOp final : public ExprNode {
 public:
-  ExprBinaryOp(std::string_view text, BinaryOperation operation, std::unique_ptr<ExprNode> left,
-               std::unique_ptr<ExprNode> right)
-      : ExprNode(text, std::max(left->depth, right->depth) + 1), left(std::move(left)),
-        right(std::move(right)), operation(operation) {}
+  ExprBinaryOp(std::string_view text, BinaryOperation operation, const ExprNode *left,
+               const ExprNode *right)
+      : ExprNode(text, std::max(left->depth, right->depth) + 1), left(left), right(right),
+        operation(operation) {}
   // Both operands' errors, joined, when both fail.
   Fallible<ExprValue> eval() const override;
   // The left operand's format, or the right one's when the left has none; a
   // LocatedError naming both when they differ.
   Fallible<ValueFormat> implicitFormat(const SourceManager &sourceManager) const override;
 
-  std::unique_ptr<ExprNode> left;
-  std::unique_ptr<ExprNode> right;
+  const ExprNode *left;
+  const ExprNode *right;
   BinaryOperation operation;
 };
 
 struct Expression {
-  // Absent for a block that only matches (and maybe defines) a value.
-  std::unique_ptr<ExprNode> ast;
+  // Null for a block that only matches (and maybe defines) a value; in the
+  // context's arena.
+  const ExprNode *ast = nullptr;
   // Never FormatUnset.
   ValueFormat format;
 };

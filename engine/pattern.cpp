@@ -11,9 +11,12 @@
 #include "support/format.h"
 #include "support/output_stream.h"
 #include "support/regex/regex.h"
+#include "support/small_vector.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <map>
 #include <string>
 #include <unordered_map>
 
@@ -73,6 +76,7 @@ private:
   bool parseNumericBlockText(std::string_view block, bool isLegacy);
   bool addRegex(std::string_view piece, const char *at = nullptr);
   bool checkWholeRegex();
+  void storeRegex();
   size_t nextMarker(std::string_view marker, size_t &cached, size_t from) const;
   bool reportError(const char *at, std::string_view message) {
     sourceManager.emitDiagnostic(SourceLocation::fromPointer(at), DiagKind::Error, message);
@@ -89,8 +93,14 @@ private:
   std::string_view whole;
   size_t nextBraces = 0;
   size_t nextBrackets = 0;
+  // The regex and its records as they are built; stored in the pattern at
+  // the end, each in one piece.
+  std::string regex;
+  SmallVector<Substitution *, 4> substitutions;
+  std::map<std::string_view, uint32_t> stringVarDefs;
+  NameMap<NumericVarDef> *numericVarDefs = nullptr;
   // Where numeric values go, for checking the whole regex.
-  std::vector<size_t> valueIndices;
+  SmallVector<size_t, 4> valueIndices;
   // Set once a {{...}} piece, a variable's regex or a numeric wildcard is
   // added: only those can make the whole fail to compile.
   bool hasRegexPiece = false;
@@ -107,7 +117,8 @@ bool PatternParser::parse(std::string_view text) {
   if (text.empty()) {
     if (!isEmptyKind)
       return reportError(text.data(), formatPositionalString(text::emptyCheckString, prefix));
-    pattern.regexParts().text = "(\n$)";
+    regex = "(\n$)";
+    storeRegex();
     return false;
   }
   if (isEmptyKind)
@@ -117,18 +128,36 @@ bool PatternParser::parse(std::string_view text) {
     return false;
   }
   if (isFullLine) {
-    pattern.regexParts().text = isStrict ? "^" : "^ *";
+    regex = isStrict ? "^" : "^ *";
   } else if (text.size() < 2 || (text.find("{{") == std::string_view::npos &&
                                  text.find("[[") == std::string_view::npos)) {
     pattern.fixedText = text;
     return false;
   }
   whole = text;
+  // Escaping at most doubles the literal text; one allocation then holds
+  // what most patterns build.
+  regex.reserve(regex.size() + 2 * text.size() + 8);
   if (parseBody(text))
     return true;
   if (isFullLine)
-    pattern.regexParts().text += isStrict ? "$" : " *$";
-  return checkWholeRegex();
+    regex += isStrict ? "$" : " *$";
+  if (checkWholeRegex())
+    return true;
+  storeRegex();
+  return false;
+}
+
+void PatternParser::storeRegex() {
+  PatternRegex &parts = pattern.regexParts();
+  ParseArena &arena = pattern.context->arena();
+  parts.text = regex;
+  parts.substitutions = arena.copyOf(std::span<Substitution *const>(substitutions));
+  SmallVector<StringVarDef, 4> defs;
+  for (const auto &[name, group] : stringVarDefs)
+    defs.push_back({name, group});
+  parts.stringVarDefs = arena.copyOf(std::span<const StringVarDef>(defs));
+  parts.numericVarDefs = numericVarDefs;
 }
 
 bool PatternParser::parseBody(std::string_view text) {
@@ -151,11 +180,11 @@ bool PatternParser::parseRegexPiece(std::string_view &text) {
   size_t end = text.find("}}");
   if (end == std::string_view::npos)
     return reportError(text.data(), text::unterminatedRegex);
-  pattern.regexParts().text += '(';
+  regex += '(';
   ++nextGroup;
   if (addRegex(text.substr(2, end - 2)))
     return true;
-  pattern.regexParts().text += ')';
+  regex += ')';
   text.remove_prefix(end + 2);
   return false;
 }
@@ -166,7 +195,7 @@ void PatternParser::appendLiteral(std::string_view &text) {
   size_t from = static_cast<size_t>(text.data() - whole.data()) + 1;
   size_t end = std::min(nextMarker("{{", nextBraces, from), nextMarker("[[", nextBrackets, from));
   std::string_view literal = text.substr(0, end - (from - 1));
-  pattern.regexParts().text += Regex::escape(literal);
+  regex += Regex::escape(literal);
   text.remove_prefix(literal.size());
 }
 
@@ -180,44 +209,54 @@ size_t PatternParser::nextMarker(std::string_view marker, size_t &cached, size_t
   return std::min(cached, whole.size());
 }
 
-// What compiling a piece alone tells: whether it is valid (else the
-// message) and how many groups it has.
-struct PieceCheck {
+// What compiling a regex tells: whether it is valid (else the message) and
+// how many groups it has.
+struct RegexCheck {
   bool isValid = false;
   std::string error;
   unsigned groups = 0;
 };
 
-// A piece alone is compiled for its syntax and its group count only, with
-// no options: the pattern's options apply to the whole (checkWholeRegex).
-// A piece's check depends on its text alone, and check files repeat the
-// same few pieces ({{[0-9]+}}) on thousands of lines: each distinct piece is
-// compiled once. The memo is dropped when it grows large, so a long run over
-// ever new pieces keeps only a bounded number.
-const PieceCheck &checkPiece(std::string_view piece) {
-  static std::unordered_map<std::string, PieceCheck> checked;
+// Whether a regex compiles depends on its text and options alone, and check
+// files repeat the same few pieces ({{[0-9]+}}) and often whole lines on
+// thousands of directives: each distinct regex is compiled once. The memo is
+// dropped when it grows large, so a long run over ever new regexes keeps
+// only a bounded number.
+const RegexCheck &checkRegex(std::string_view regex, RegexOptions options) {
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view key) const { return std::hash<std::string_view>()(key); }
+  };
+  static std::unordered_map<std::string, RegexCheck, Hash, std::equal_to<>> checked;
+  // The options byte ends the key; the buffer is kept so that a lookup of
+  // a regex seen before allocates nothing.
+  static std::string key;
   constexpr size_t maxRemembered = 4096;
-  auto found = checked.find(std::string(piece));
+  key.assign(regex);
+  key += static_cast<char>('0' + static_cast<unsigned>(options));
+  auto found = checked.find(std::string_view(key));
   if (found != checked.end())
     return found->second;
   if (checked.size() >= maxRemembered)
     checked.clear();
-  Regex regex(piece);
-  PieceCheck result;
-  result.isValid = regex.isValid(result.error);
-  result.groups = regex.subexpressionCount();
-  return checked.emplace(std::string(piece), std::move(result)).first->second;
+  Regex compiled(regex, options);
+  RegexCheck result;
+  result.isValid = compiled.isValid(result.error);
+  result.groups = compiled.subexpressionCount();
+  return checked.emplace(key, std::move(result)).first->second;
 }
 
 // `at` locates errors when `piece` is not in the check text (a numeric
 // block's wildcard, which a large precision can make too long a repetition).
 bool PatternParser::addRegex(std::string_view piece, const char *at) {
   hasRegexPiece = true;
-  const PieceCheck &check = checkPiece(piece);
+  // A piece alone is compiled for its syntax and its group count only, with
+  // no options: the pattern's options apply to the whole (checkWholeRegex).
+  const RegexCheck &check = checkRegex(piece, RegexOptions::None);
   if (!check.isValid)
     return reportError(at ? at : piece.data(),
                        formatPositionalString(text::invalidRegex, check.error));
-  pattern.regexParts().text += piece;
+  regex += piece;
   nextGroup += check.groups;
   return false;
 }
@@ -236,16 +275,20 @@ bool PatternParser::checkWholeRegex() {
   // changes what the text compiles to, so it is checked all the same.
   if (!hasRegexPiece && !pattern.ignoreCase)
     return false;
-  std::string whole = pattern.regexParts().text;
-  for (auto index = valueIndices.rbegin(); index != valueIndices.rend(); ++index)
-    whole.insert(*index, 1, '0');
+  std::string_view whole = regex;
+  std::string withValues;
+  if (!valueIndices.empty()) {
+    withValues = regex;
+    for (auto index = valueIndices.rbegin(); index != valueIndices.rend(); ++index)
+      withValues.insert(*index, 1, '0');
+    whole = withValues;
+  }
   if (whole.empty())
     return false;
-  Regex regex(whole, regexOptionsOf(pattern));
-  std::string error;
-  if (!regex.isValid(error))
+  const RegexCheck &check = checkRegex(whole, regexOptionsOf(pattern));
+  if (!check.isValid)
     return reportError(pattern.location.pointer(),
-                       formatPositionalString(text::invalidRegex, error));
+                       formatPositionalString(text::invalidRegex, check.error));
   return false;
 }
 
@@ -282,11 +325,13 @@ bool PatternParser::parseNumericBlockText(std::string_view block, bool isLegacy)
   }
   NumericVar *defined = parsed->definedVariable;
   Expression &expression = parsed->expression;
-  size_t insertIndex = pattern.regexParts().text.size();
+  size_t insertIndex = regex.size();
   if (defined) {
-    pattern.regexParts().text += '(';
+    regex += '(';
     ++insertIndex;
-    pattern.regexParts().numericVarDefs[defined->name] = NumericVarDef{defined, nextGroup};
+    if (!numericVarDefs)
+      numericVarDefs = context.makeNumericVarDefs();
+    (*numericVarDefs)[defined->name] = NumericVarDef{defined, nextGroup};
     // Uses in later blocks and patterns find this definition.
     context.setNumericVar(defined->name, defined);
     ++nextGroup;
@@ -299,12 +344,11 @@ bool PatternParser::parseNumericBlockText(std::string_view block, bool isLegacy)
       return true;
   }
   if (defined)
-    pattern.regexParts().text += ')';
+    regex += ')';
   if (expression.ast) {
     valueIndices.push_back(insertIndex);
-    pattern.regexParts().substitutions.push_back(
-        context.adoptSubstitution(std::make_unique<ExpressionSubstitution>(
-            &context, block, insertIndex, std::move(expression))));
+    substitutions.push_back(
+        context.arena().make<ExpressionSubstitution>(&context, block, insertIndex, expression));
   }
   return false;
 }
@@ -334,33 +378,33 @@ bool PatternParser::parseStringBlock(std::string_view block) {
   return parseStringUse(name);
 }
 
-bool PatternParser::parseStringDefinition(std::string_view regex, std::string_view name) {
+bool PatternParser::parseStringDefinition(std::string_view piece, std::string_view name) {
   PatternContext &context = *pattern.context;
   if (context.numericVar(name))
     return reportError(name.data(), PatternContext::numericNameTakenMessage(name));
-  pattern.regexParts().text += '(';
-  pattern.regexParts().stringVarDefs[name] = nextGroup;
+  regex += '(';
+  stringVarDefs[name] = nextGroup;
   context.markStringVarDefined(name);
   ++nextGroup;
-  if (addRegex(regex))
+  if (addRegex(piece))
     return true;
-  pattern.regexParts().text += ')';
+  regex += ')';
   return false;
 }
 
 bool PatternParser::parseStringUse(std::string_view name) {
-  auto defined = pattern.regexParts().stringVarDefs.find(name);
-  if (defined != pattern.regexParts().stringVarDefs.end()) {
+  auto defined = stringVarDefs.find(name);
+  if (defined != stringVarDefs.end()) {
     uint32_t group = defined->second;
     if (group < 1 || group > 9)
       return reportError(name.data(), text::tooManyBackReferences);
-    pattern.regexParts().text += '\\';
-    pattern.regexParts().text += static_cast<char>('0' + group);
+    regex += '\\';
+    regex += static_cast<char>('0' + group);
     return false;
   }
   PatternContext &context = *pattern.context;
-  pattern.regexParts().substitutions.push_back(context.adoptSubstitution(
-      std::make_unique<StringVarSubstitution>(&context, name, pattern.regexParts().text.size())));
+  substitutions.push_back(
+      context.arena().make<StringVarSubstitution>(&context, name, regex.size()));
   return false;
 }
 
@@ -372,8 +416,6 @@ RegexOptions regexOptionsOf(const CheckPattern &pattern) {
 }
 
 void setExitOnUnbalancedBracket(bool isEnabled) { exitsOnUnbalancedBracket = isEnabled; }
-
-Substitution::~Substitution() = default;
 
 Fallible<std::string> StringVarSubstitution::valueText() const {
   std::optional<std::string_view> value = context->stringValue(fromText);

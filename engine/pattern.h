@@ -27,9 +27,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,13 +41,13 @@ struct CheckRequest;
 struct MatchOutcome;
 struct NumericVar;
 
-// Text to insert into a pattern's regex when it is matched. Owned by the
-// PatternContext; patterns (and their copies) point at it.
+// Text to insert into a pattern's regex when it is matched. Kept in the
+// PatternContext's arena, which never runs destructors; patterns (and their
+// copies) point at it.
 class Substitution {
 public:
   Substitution(PatternContext *context, std::string_view fromText, size_t insertIndex)
       : context(context), fromText(fromText), insertIndex(insertIndex) {}
-  virtual ~Substitution();
   Substitution(const Substitution &) = delete;
   Substitution &operator=(const Substitution &) = delete;
 
@@ -60,6 +60,9 @@ public:
   std::string_view fromText;
   // Offset in the pattern's regexText where the value goes.
   size_t insertIndex;
+
+protected:
+  ~Substitution() = default;
 };
 
 // The current value of a string variable, with every regex metacharacter
@@ -77,7 +80,7 @@ class ExpressionSubstitution final : public Substitution {
 public:
   ExpressionSubstitution(PatternContext *context, std::string_view fromText, size_t insertIndex,
                          Expression expression)
-      : Substitution(context, fromText, insertIndex), expression(std::move(expression)) {}
+      : Substitution(context, fromText, insertIndex), expression(expression) {}
   Fallible<std::string> valueText() const override;
 
   Expression expression;
@@ -89,20 +92,28 @@ struct NumericVarDef {
   uint32_t group = 0;
 };
 
+// A string variable a pattern defines, and its capture group.
+struct StringVarDef {
+  std::string_view name;
+  uint32_t group = 0;
+};
+
 // What only a regex pattern has, apart from the fixed-text patterns that
 // make up most check files. Owned by the PatternContext, filled only while
-// parsing, then shared by copies of the pattern.
+// parsing, then shared by copies of the pattern. The lists are in the
+// context's arena: check files with regexes on most lines would otherwise
+// pay an allocation for each.
 struct PatternRegex {
   // The regular expression.
   std::string text;
   // In pattern order, so insertion indices never decrease.
-  std::vector<Substitution *> substitutions;
-  // String variables defined here, by name (byte order), to capture group.
+  std::span<Substitution *const> substitutions;
+  // String variables defined here, one per name in byte order of the names.
   // A later definition of the same name replaces the group.
-  std::map<std::string_view, uint32_t> stringVarDefs;
-  // Numeric variables defined here. Its bucket order decides which failing
-  // capture is reported first.
-  NameMap<NumericVarDef> numericVarDefs;
+  std::span<const StringVarDef> stringVarDefs;
+  // Numeric variables defined here, null while there are none. Its bucket
+  // order decides which failing capture is reported first.
+  NameMap<NumericVarDef> *numericVarDefs = nullptr;
 };
 
 // A directive's line in the check file, or none (implicit-check-not
@@ -140,7 +151,7 @@ public:
   // True when the pattern defines or uses any variable.
   bool hasVariables() const {
     return regex && (!regex->substitutions.empty() || !regex->stringVarDefs.empty() ||
-                     !regex->numericVarDefs.empty());
+                     (regex->numericVarDefs && !regex->numericVarDefs->empty()));
   }
 
   // Searches `text` and records the variables the match defines; see the
@@ -151,15 +162,16 @@ public:
 
   // The regular expression when the pattern is one; empty otherwise.
   const std::string &regexText() const { return regex ? regex->text : noRegex().text; }
-  const std::vector<Substitution *> &substitutions() const {
-    return regex ? regex->substitutions : noRegex().substitutions;
+  std::span<Substitution *const> substitutions() const {
+    return regex ? regex->substitutions : std::span<Substitution *const>();
   }
-  const std::map<std::string_view, uint32_t> &stringVarDefs() const {
-    return regex ? regex->stringVarDefs : noRegex().stringVarDefs;
+  std::span<const StringVarDef> stringVarDefs() const {
+    return regex ? regex->stringVarDefs : std::span<const StringVarDef>();
   }
   // Null while there are none.
   const NameMap<NumericVarDef> *numericVarDefs() const {
-    return regex && !regex->numericVarDefs.empty() ? &regex->numericVarDefs : nullptr;
+    return regex && regex->numericVarDefs && !regex->numericVarDefs->empty() ? regex->numericVarDefs
+                                                                             : nullptr;
   }
   // The regex parts for the parser to fill, made on first use.
   PatternRegex &regexParts();

@@ -7,8 +7,13 @@
 #include "support/source_manager.h"
 #include "support/text_buffer.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
+#include <sys/mman.h>
 
 namespace vetline {
 
@@ -30,7 +35,24 @@ constexpr std::string_view numericNameTaken = "numeric variable with name '{0}' 
 constexpr std::string_view missingExpression = "missing numeric expression in global definition";
 } // namespace text
 
+constexpr size_t patternRegexChunkSize = 64;
+
 bool isGlobalName(std::string_view name) { return name.starts_with('$'); }
+
+// Fresh zeroed memory with every page already present, or null where the
+// system cannot do that (the caller then allocates the usual way).
+char *mapWithPagesPresent(size_t size) {
+#ifdef MAP_POPULATE
+  void *memory = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  return memory == MAP_FAILED ? nullptr : static_cast<char *>(memory);
+#else
+  (void)size;
+  return nullptr;
+#endif
+}
+
+void unmapPages(char *start, size_t size) { munmap(start, size); }
 
 // The part of one definition to parse, as an offset and length in the
 // "Global defines" text.
@@ -72,7 +94,11 @@ std::string buildGlobalDefines(std::span<const std::string_view> definitions,
 } // namespace
 
 PatternContext::PatternContext() = default;
-PatternContext::~PatternContext() = default;
+
+PatternContext::~PatternContext() {
+  for (PatternRegex *chunk : patternRegexChunks)
+    std::destroy_n(chunk, patternRegexChunkSize);
+}
 
 Error PatternContext::defineCommandLineVariables(std::span<const std::string_view> definitions,
                                                  SourceManager &sourceManager) {
@@ -179,8 +205,7 @@ void PatternContext::setStringValue(std::string_view name, std::string_view valu
 NumericVar *PatternContext::makeNumericVar(std::string_view name,
                                            std::optional<size_t> definitionLine,
                                            ValueFormat format) {
-  ownedNumericVars.push_back(std::make_unique<NumericVar>());
-  NumericVar *variable = ownedNumericVars.back().get();
+  NumericVar *variable = parseArena.make<NumericVar>();
   variable->name = name;
   variable->format = format;
   variable->definitionLine = definitionLine;
@@ -194,14 +219,72 @@ void PatternContext::setNumericValue(NumericVar *variable, ExprValue value,
   numericVars[variable->name] = variable;
 }
 
-Substitution *PatternContext::adoptSubstitution(std::unique_ptr<Substitution> substitution) {
-  ownedSubstitutions.push_back(std::move(substitution));
-  return ownedSubstitutions.back().get();
+PatternRegex *PatternContext::makePatternRegex() {
+  if (patternRegexesLeft == 0) {
+    auto *chunk = static_cast<PatternRegex *>(
+        parseArena.allocate(sizeof(PatternRegex) * patternRegexChunkSize, alignof(PatternRegex)));
+    // Element by element: an array new may ask for more room than the
+    // elements take.
+    std::uninitialized_value_construct_n(chunk, patternRegexChunkSize);
+    patternRegexChunks.push_back(chunk);
+    patternRegexesLeft = patternRegexChunkSize;
+  }
+  return &patternRegexChunks.back()[patternRegexChunkSize - patternRegexesLeft--];
 }
 
-PatternRegex *PatternContext::makePatternRegex() {
-  ownedPatternRegexes.push_back(std::make_unique<PatternRegex>());
-  return ownedPatternRegexes.back().get();
+NameMap<NumericVarDef> *PatternContext::makeNumericVarDefs() {
+  ownedNumericVarDefs.push_back(std::make_unique<NameMap<NumericVarDef>>());
+  return ownedNumericVarDefs.back().get();
+}
+
+void *ParseArena::allocate(size_t size, size_t alignment) {
+  // Blocks start small, as most runs parse a few directives, and grow to a
+  // size that keeps their count low; a large request gets a block of its
+  // own, so that it never leaves the rest of the current block unused.
+  constexpr size_t largestBlock = 256 * 1024;
+  assert(alignment <= __STDCPP_DEFAULT_NEW_ALIGNMENT__ && "blocks are aligned this far");
+  size_t misalignment = reinterpret_cast<uintptr_t>(next) % alignment;
+  size_t padding = misalignment ? alignment - misalignment : 0;
+  if (next && padding + size <= static_cast<size_t>(end - next)) {
+    void *result = next + padding;
+    next += padding + size;
+    return result;
+  }
+  if (size > largestBlock / 4)
+    return newBlock(size);
+  size_t blockSize = std::max(nextBlockSize, size);
+  next = newBlock(blockSize);
+  end = next + blockSize;
+  nextBlockSize = std::min(nextBlockSize * 2, largestBlock);
+  void *result = next;
+  next += size;
+  return result;
+}
+
+// Large blocks come from the system with their pages present: the arena
+// fills a block from start to end, and taking a page fault for each of its
+// pages in turn costs more than the parsing that fills them where faults
+// are expensive (virtual machines). The first blocks are small, so that a
+// run of a few directives does not take more memory than it uses.
+char *ParseArena::newBlock(size_t size) {
+  constexpr size_t smallestMapped = 64 * 1024;
+  if (size >= smallestMapped) {
+    if (char *mapped = mapWithPagesPresent(size)) {
+      blocks.push_back({mapped, size, true});
+      return mapped;
+    }
+  }
+  blocks.push_back({new char[size], size, false});
+  return blocks.back().start;
+}
+
+ParseArena::~ParseArena() {
+  for (const Block &block : blocks) {
+    if (block.isMapped)
+      unmapPages(block.start, block.size);
+    else
+      delete[] block.start;
+  }
 }
 
 } // namespace vetline

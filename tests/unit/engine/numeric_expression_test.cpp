@@ -87,7 +87,7 @@ public:
     std::string result = describeFormat(block->expression.format);
     if (block->definedVariable)
       result += " def:" + std::string(block->definedVariable->name);
-    if (const ExprNode *ast = block->expression.ast.get())
+    if (const ExprNode *ast = block->expression.ast)
       result += " " + describeTree(*ast) + "=" + describeValue(ast->eval());
     return result;
   }

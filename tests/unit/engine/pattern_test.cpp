@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace vetline {
 namespace {
@@ -193,6 +194,19 @@ TEST(Pattern, Parse) {
   }
 }
 
+// Whether a regex compiles is remembered by its text and options from one
+// pattern to the next: reading every case again, with the answers then
+// coming from memory, must give the same result.
+TEST(Pattern, ParseIsTheSameWhenRepeated) {
+  for (int round = 1; round <= 2; ++round) {
+    for (const ParseCase &c : parseCases) {
+      SCOPED_TRACE(std::string(c.name) + ", round " + std::to_string(round));
+      PatternParse parser;
+      EXPECT_EQ(parser.parse(c.text, c.kind, c.flags), c.expected);
+    }
+  }
+}
+
 TEST(Pattern, KeepsLocationCaseAndNulBytes) {
   PatternParse parser;
   std::string text("a\0b{{c}} ", 9);
@@ -224,6 +238,38 @@ TEST(Pattern, CopiesShareSubstitutions) {
   CheckPattern copy = *parser.pattern;
   ASSERT_EQ(copy.substitutions().size(), 1u);
   EXPECT_EQ(copy.substitutions()[0], parser.pattern->substitutions()[0]);
+}
+
+// What parsing makes for a pattern stays in the context for the whole run:
+// thousands of patterns later, and after a line of more substitutions than
+// one block of the context's storage holds, each pattern still reads as it
+// did right after parsing.
+TEST(Pattern, RecordsOutliveLaterPatterns) {
+  SourceManager sources;
+  PatternContext context;
+  context.makeLineVariable();
+  CheckRequest request;
+  std::string wide;
+  for (int i = 0; i < 3000; ++i)
+    wide += "[[X]]-";
+  std::vector<CheckPattern> patterns;
+  std::vector<std::string> described;
+  for (size_t line = 1; line <= 2000; ++line) {
+    std::string number = std::to_string(line);
+    std::string text = line == 1000 ? wide
+                                    : "v" + number + " [[#@LINE+" + number + "]] [[#%x,N" + number +
+                                          ":]] [[S:x[0-9]+]] [[S]] [[T]]";
+    unsigned buffer = sources.addBuffer(makeTextBufferCopy(text, "check.txt"));
+    patterns.emplace_back(DirectiveType{DirectiveKind::Plain, 1, 0}, line, &context);
+    ASSERT_FALSE(
+        patterns.back().compilePattern(sources.buffer(buffer).text(), "CHECK", sources, request));
+    described.push_back(PatternParse::describe(patterns.back()));
+  }
+  EXPECT_EQ(patterns[999].substitutions().size(), 3000u);
+  EXPECT_EQ(described[1], "regex:v2  ([0-9a-f]+) (x[0-9]+) \\2  def:S=2 num:N2=1 sub:@LINE+2@3 "
+                          "sub:T@29");
+  for (size_t i = 0; i < patterns.size(); ++i)
+    ASSERT_EQ(PatternParse::describe(patterns[i]), described[i]) << "line " << i + 1;
 }
 
 TEST(Pattern, UnbalancedBracketEndsTheProcess) {
