@@ -77,6 +77,7 @@ private:
   bool addRegex(std::string_view piece, const char *at = nullptr);
   bool checkWholeRegex();
   void storeRegex();
+  void addSubstitution(Substitution *substitution);
   size_t nextMarker(std::string_view marker, size_t &cached, size_t from) const;
   bool reportError(const char *at, std::string_view message) {
     sourceManager.emitDiagnostic(SourceLocation::fromPointer(at), DiagKind::Error, message);
@@ -101,6 +102,11 @@ private:
   NameMap<NumericVarDef> *numericVarDefs = nullptr;
   // Where numeric values go, for checking the whole regex.
   SmallVector<size_t, 4> valueIndices;
+  // The literal text, cut where substitutions go (views of the pattern
+  // text), and how many bytes of the regex its escapes take: when that is
+  // all of the regex, the pattern is plain text apart from its values.
+  SmallVector<std::string_view, 4> literalPieces{std::string_view()};
+  size_t literalRegexBytes = 0;
   // Set once a {{...}} piece, a variable's regex or a numeric wildcard is
   // added: only those can make the whole fail to compile.
   bool hasRegexPiece = false;
@@ -158,6 +164,14 @@ void PatternParser::storeRegex() {
     defs.push_back({name, group});
   parts.stringVarDefs = arena.copyOf(std::span<const StringVarDef>(defs));
   parts.numericVarDefs = numericVarDefs;
+  // Everything else a pattern can hold writes bytes into the regex.
+  if (!substitutions.empty() && literalRegexBytes == regex.size())
+    parts.literalPieces = arena.copyOf(std::span<const std::string_view>(literalPieces));
+}
+
+void PatternParser::addSubstitution(Substitution *substitution) {
+  substitutions.push_back(substitution);
+  literalPieces.push_back({});
 }
 
 bool PatternParser::parseBody(std::string_view text) {
@@ -195,7 +209,13 @@ void PatternParser::appendLiteral(std::string_view &text) {
   size_t from = static_cast<size_t>(text.data() - whole.data()) + 1;
   size_t end = std::min(nextMarker("{{", nextBraces, from), nextMarker("[[", nextBrackets, from));
   std::string_view literal = text.substr(0, end - (from - 1));
+  size_t regexSize = regex.size();
   regex += Regex::escape(literal);
+  literalRegexBytes += regex.size() - regexSize;
+  // Literal text is only cut by blocks: what follows a piece without a
+  // block in between continues it.
+  std::string_view &piece = literalPieces.back();
+  piece = piece.empty() ? literal : std::string_view(piece.data(), piece.size() + literal.size());
   text.remove_prefix(literal.size());
 }
 
@@ -347,7 +367,7 @@ bool PatternParser::parseNumericBlockText(std::string_view block, bool isLegacy)
     regex += ')';
   if (expression.ast) {
     valueIndices.push_back(insertIndex);
-    substitutions.push_back(
+    addSubstitution(
         context.arena().make<ExpressionSubstitution>(&context, block, insertIndex, expression));
   }
   return false;
@@ -403,8 +423,7 @@ bool PatternParser::parseStringUse(std::string_view name) {
     return false;
   }
   PatternContext &context = *pattern.context;
-  substitutions.push_back(
-      context.arena().make<StringVarSubstitution>(&context, name, regex.size()));
+  addSubstitution(context.arena().make<StringVarSubstitution>(&context, name, regex.size()));
   return false;
 }
 
@@ -424,11 +443,28 @@ Fallible<std::string> StringVarSubstitution::valueText() const {
   return Regex::escape(*value);
 }
 
+Error StringVarSubstitution::appendValue(std::string &needle) const {
+  std::optional<std::string_view> value = context->stringValue(fromText);
+  if (!value)
+    return newError<UndefinedVariableError>(fromText);
+  needle += *value;
+  return success();
+}
+
 Fallible<std::string> ExpressionSubstitution::valueText() const {
   Fallible<ExprValue> value = expression.ast->eval();
   if (!value)
     return value.extractError();
   return expression.format.matchingText(*value);
+}
+
+// A number's text holds no metacharacter: it is the inserted text itself.
+Error ExpressionSubstitution::appendValue(std::string &needle) const {
+  Fallible<std::string> text = valueText();
+  if (!text)
+    return text.extractError();
+  needle += *text;
+  return success();
 }
 
 const PatternRegex &CheckPattern::noRegex() {

@@ -53,6 +53,9 @@ public:
 
   // The text to insert, or why there is none.
   virtual Fallible<std::string> valueText() const = 0;
+  // Appends the text the value matches, not escaped, to `needle`; the same
+  // failure as valueText when there is none.
+  virtual Error appendValue(std::string &needle) const = 0;
 
   PatternContext *context;
   // The variable name, or the numeric block text; views the check text or a
@@ -71,6 +74,7 @@ class StringVarSubstitution final : public Substitution {
 public:
   using Substitution::Substitution;
   Fallible<std::string> valueText() const override;
+  Error appendValue(std::string &needle) const override;
 };
 
 // The value of a numeric expression in the expression's format, inserted
@@ -82,6 +86,7 @@ public:
                          Expression expression)
       : Substitution(context, fromText, insertIndex), expression(expression) {}
   Fallible<std::string> valueText() const override;
+  Error appendValue(std::string &needle) const override;
 
   Expression expression;
 };
@@ -108,6 +113,10 @@ struct PatternRegex {
   std::string text;
   // In pattern order, so insertion indices never decrease.
   std::span<Substitution *const> substitutions;
+  // When the regex is plain text apart from its substitutions: that text,
+  // unescaped and cut where the values go (one piece more than there are
+  // substitutions), so a search can find it as fixed text. Empty otherwise.
+  std::span<const std::string_view> literalPieces;
   // String variables defined here, one per name in byte order of the names.
   // A later definition of the same name replaces the group.
   std::span<const StringVarDef> stringVarDefs;
@@ -164,6 +173,9 @@ public:
   const std::string &regexText() const { return regex ? regex->text : noRegex().text; }
   std::span<Substitution *const> substitutions() const {
     return regex ? regex->substitutions : std::span<Substitution *const>();
+  }
+  std::span<const std::string_view> literalPieces() const {
+    return regex ? regex->literalPieces : std::span<const std::string_view>();
   }
   std::span<const StringVarDef> stringVarDefs() const {
     return regex ? regex->stringVarDefs : std::span<const StringVarDef>();

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -92,27 +93,59 @@ Error locateSubstitutionError(Error error, const Substitution &substitution,
       });
 }
 
+// Calls `insert` with each substitution (and its index) in pattern order;
+// returns every failure it gives, located, in that order.
+template <typename Insert>
+Error insertValues(const CheckPattern &pattern, const SourceManager &sourceManager, Insert insert) {
+  Error errors;
+  std::span<Substitution *const> substitutions = pattern.substitutions();
+  for (size_t i = 0; i < substitutions.size(); ++i) {
+    Error failure = insert(i, *substitutions[i]);
+    if (failure)
+      errors = combineErrors(
+          std::move(errors),
+          locateSubstitutionError(std::move(failure), *substitutions[i], sourceManager));
+  }
+  return errors;
+}
+
 // The pattern's regex with every substituted value inserted; on failure,
 // every substitution error, in pattern order.
 Fallible<std::string> substituteValues(const CheckPattern &pattern,
                                        const SourceManager &sourceManager) {
   std::string working = pattern.regexText();
-  Error errors;
   size_t shift = 0;
-  for (const Substitution *substitution : pattern.substitutions()) {
-    Fallible<std::string> value = substitution->valueText();
-    if (!value) {
-      errors =
-          combineErrors(std::move(errors), locateSubstitutionError(value.extractError(),
-                                                                   *substitution, sourceManager));
-      continue;
-    }
-    working.insert(substitution->insertIndex + shift, *value);
-    shift += value->size();
-  }
+  Error errors =
+      insertValues(pattern, sourceManager, [&](size_t, const Substitution &substitution) {
+        Fallible<std::string> value = substitution.valueText();
+        if (!value)
+          return value.extractError();
+        working.insert(substitution.insertIndex + shift, *value);
+        shift += value->size();
+        return success();
+      });
   if (errors)
     return errors;
   return working;
+}
+
+// The text a pattern of literal pieces matches: the pieces with the values
+// between them, built in one buffer kept across searches, as every line of
+// a check file like `line [[#@LINE]]:` makes one. Valid until the next call.
+Fallible<std::string_view> substituteLiteral(const CheckPattern &pattern,
+                                             const SourceManager &sourceManager) {
+  static std::string needle;
+  std::span<const std::string_view> pieces = pattern.literalPieces();
+  needle.assign(pieces[0]);
+  Error errors =
+      insertValues(pattern, sourceManager, [&](size_t i, const Substitution &substitution) {
+        Error failure = substitution.appendValue(needle);
+        needle += pieces[i + 1];
+        return failure;
+      });
+  if (errors)
+    return errors;
+  return std::string_view(needle);
 }
 
 Error regexError(const CheckPattern &pattern, const SourceManager &sourceManager,
@@ -226,20 +259,24 @@ MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text
     if (pattern.lineNumber && context.lineVariable())
       context.setNumericValue(context.lineVariable(), ExprValue::fromUnsigned(*pattern.lineNumber),
                               std::nullopt);
+    // Most substituted patterns are plain text around the values: find them
+    // like fixed text instead of compiling a regex for every search. The
+    // first occurrence is what the regex would match; an empty text is left
+    // to the regex engine, which refuses it.
+    if (!pattern.literalPieces().empty()) {
+      Fallible<std::string_view> literal = substituteLiteral(pattern, sourceManager);
+      if (!literal)
+        return MatchOutcome::failed(literal.extractError());
+      if (!literal->empty()) {
+        size_t position = findFixedText(text, *literal, pattern.ignoreCase);
+        if (position == std::string_view::npos)
+          return MatchOutcome::failed(newError<NoMatchError>());
+        return MatchOutcome::found(position, literal->size());
+      }
+    }
     Fallible<std::string> regexText = substituteValues(pattern, sourceManager);
     if (!regexText)
       return MatchOutcome::failed(regexText.extractError());
-    // Most substituted patterns are plain text around escaped values: find
-    // them like fixed text instead of compiling a regex for every search.
-    // The first occurrence is what the regex would match; an empty text is
-    // left to the regex engine, which refuses it.
-    std::optional<std::string> literal = Regex::unescape(*regexText);
-    if (literal && !literal->empty()) {
-      size_t position = findFixedText(text, *literal, pattern.ignoreCase);
-      if (position == std::string_view::npos)
-        return MatchOutcome::failed(newError<NoMatchError>());
-      return MatchOutcome::found(position, literal->size());
-    }
     Regex regex(*regexText, regexOptionsOf(pattern));
     return matchRegex(pattern, regex, text, sourceManager);
   }

@@ -176,6 +176,19 @@ protected:
     return describe(pattern.findMatch(addBuffer(input, "input"), sourceManager));
   }
 
+  // What `pattern` finds in `input`, and what `regex` finds there, alike
+  // described.
+  std::pair<std::string, std::string> findBoth(const CheckPattern &pattern, const Regex &regex,
+                                               std::string_view input) {
+    input = addBuffer(input, "input");
+    std::vector<std::string_view> groups;
+    std::string expected = "String not found in input";
+    if (regex.match(input, &groups))
+      expected =
+          std::to_string(groups[0].data() - input.data()) + "+" + std::to_string(groups[0].size());
+    return {describe(pattern.findMatch(input, sourceManager)), expected};
+  }
+
   SourceManager sourceManager;
   PatternContext context;
   CheckRequest request;
@@ -277,13 +290,46 @@ TEST_F(FindMatch, SubstitutedTextFoundLikeTheRegexWould) {
     regexText.insert(pattern.substitutions()[0]->insertIndex, Regex::escape(c.value));
     Regex regex(regexText, c.ignoreCase ? RegexOptions::Newline | RegexOptions::IgnoreCase
                                         : RegexOptions::Newline);
-    std::vector<std::string_view> groups;
-    std::string_view input = addBuffer(c.input, "input");
-    std::string expected = "String not found in input";
-    if (regex.match(input, &groups))
-      expected =
-          std::to_string(groups[0].data() - input.data()) + "+" + std::to_string(groups[0].size());
-    EXPECT_EQ(describe(pattern.findMatch(input, sourceManager)), expected);
+    auto [found, expected] = findBoth(pattern, regex, c.input);
+    EXPECT_EQ(found, expected);
+  }
+}
+
+// The same with several values, numeric ones among them, and patterns
+// where only part of the text is literal: the regex is the stored one with
+// every value inserted as it would be for the regex engine.
+TEST_F(FindMatch, SeveralSubstitutionsFoundLikeTheRegexWould) {
+  struct Case {
+    const char *pattern;
+    const char *input;
+    bool fullLines;
+  };
+  const Case cases[] = {
+      {"[[X]]-[[#@LINE+1]]-[[X]]", "a.b-1-a.b a.b-2-a.b", false},
+      {"[[#@LINE]]:[[#@LINE+9]]", "1:1 1:10", false},
+      {"a[[[X]] b", "a[a.b] b a[a.b b", false},
+      {"[[X]]{{.}}", "axb a.bx", false},
+      {"[[X]][[#N:]]", "a.b a.b7", false},
+      {"[[X]] b", "xa.b b\na.b b\n", true},
+  };
+  context.setStringValue("X", "a.b");
+  // The directives' line, which the search sets too.
+  context.setNumericValue(context.lineVariable(), ExprValue::fromUnsigned(1), std::nullopt);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.pattern);
+    request.matchFullLines = c.fullLines;
+    CheckPattern pattern = parse(c.pattern);
+    std::string regexText = pattern.regexText();
+    size_t shift = 0;
+    for (const Substitution *substitution : pattern.substitutions()) {
+      Fallible<std::string> value = substitution->valueText();
+      ASSERT_TRUE(value);
+      regexText.insert(substitution->insertIndex + shift, *value);
+      shift += value->size();
+    }
+    auto [found, expected] = findBoth(pattern, Regex(regexText, regexOptionsOf(pattern)), c.input);
+    EXPECT_EQ(found, expected);
+    EXPECT_NE(found, "String not found in input");
   }
 }
 
