@@ -35,6 +35,10 @@ namespace {
 // recently used one reused for a new program.
 constexpr size_t CacheSlots = 4;
 
+// Bytes of candidate lines one search scans with the tagged pass before the
+// DFA takes over.
+constexpr size_t LineSearchBytes = 4096;
+
 struct CachePool {
   std::unique_ptr<StateCache> slots[CacheSlots];
   uint64_t lastUse[CacheSlots] = {};
@@ -99,6 +103,40 @@ int Matcher::matchLiteral(size_t count, SubMatch *matches) {
   return finish(count, matches, at, sp);
 }
 
+// Every match lies within one line and holds the must text, so the leftmost
+// one is in the first line that both holds an occurrence of the must text
+// and a match. Those lines are searched with the tagged pass alone: a
+// program searched once (a pattern with substituted values) would spend
+// more on building DFA states than on the few lines it scans. After
+// LineSearchBytes the DFA takes over from `start`, the first line not yet
+// searched: a must text found on many lines without a match is scanned
+// faster there.
+Matcher::LineSearch Matcher::searchLines(const char *&start, const char *&matchStart,
+                                         const char *&matchEnd) {
+  size_t budget = LineSearchBytes;
+  for (;;) {
+    const void *lineFeed = memrchr(start, '\n', static_cast<size_t>(nextMust - start));
+    const char *lineStart = lineFeed ? static_cast<const char *>(lineFeed) + 1 : start;
+    lineFeed = std::memchr(nextMust, '\n', static_cast<size_t>(end - nextMust));
+    const char *lineEnd = lineFeed ? static_cast<const char *>(lineFeed) : end;
+    size_t length = static_cast<size_t>(lineEnd - lineStart);
+    if (length > budget) {
+      start = lineStart;
+      return LineSearch::Undecided;
+    }
+    budget -= length;
+    if (taggedSearch(lineStart, lineEnd, matchStart, matchEnd))
+      return LineSearch::Found;
+    if (lineEnd == end)
+      return LineSearch::Absent;
+    start = lineEnd + 1;
+    const void *found = memmem(start, static_cast<size_t>(end - start), g.mustText, g.mustLength);
+    if (found == nullptr)
+      return LineSearch::Absent;
+    nextMust = static_cast<const char *>(found);
+  }
+}
+
 int Matcher::run(size_t count, SubMatch *matches) {
   if (g.mustLength > 0) {
     const void *found = memmem(begin, static_cast<size_t>(end - begin), g.mustText, g.mustLength);
@@ -108,9 +146,22 @@ int Matcher::run(size_t count, SubMatch *matches) {
     if (c.isLiteral)
       return matchLiteral(count, matches);
   }
-  if ((count > 0 || g.hasBackRefs) && !reserveTags())
+  bool byLines = c.isLineBound && g.mustLength > 0 && !g.hasBackRefs;
+  if ((count > 0 || g.hasBackRefs || byLines) && !reserveTags())
     return OutOfMemory;
   const char *start = begin;
+  if (byLines) {
+    const char *matchStart = nullptr;
+    const char *matchEnd = nullptr;
+    switch (searchLines(start, matchStart, matchEnd)) {
+    case LineSearch::Found:
+      return report(count, matches, matchStart, matchEnd);
+    case LineSearch::Absent:
+      return NoMatch;
+    case LineSearch::Undecided:
+      break;
+    }
+  }
   for (;;) {
     if (fast(start) == nullptr)
       return NoMatch;
@@ -134,13 +185,18 @@ int Matcher::run(size_t count, SubMatch *matches) {
     }
     if (!leftmostLongest(coldStart, matchStart, matchEnd))
       return InternalError;
-    if (count <= 1)
-      return finish(count, matches, matchStart, matchEnd);
-    int result = dissectMatch(matchStart, matchEnd);
-    if (result != Success)
-      return result;
-    return finish(count, matches, matchStart, matchEnd);
+    return report(count, matches, matchStart, matchEnd);
   }
+}
+
+// The match found, with its groups when they are wanted (no back-references).
+int Matcher::report(size_t count, SubMatch *matches, const char *matchStart, const char *matchEnd) {
+  if (count <= 1)
+    return finish(count, matches, matchStart, matchEnd);
+  int result = dissectMatch(matchStart, matchEnd);
+  if (result != Success)
+    return result;
+  return finish(count, matches, matchStart, matchEnd);
 }
 
 } // namespace detail

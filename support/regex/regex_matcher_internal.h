@@ -125,8 +125,13 @@ struct StateCache {
   // Bytes a match may consume before its must text; -1 when unbounded or
   // there is no must text.
   int64_t mustPrefix = -1;
+  // No operation consumes a line feed: every match lies within one line.
+  bool isLineBound = false;
   size_t words = 0;
 
+  // The byte classes and the DFA limits that depend on them, computed when
+  // the DFA is first needed: a program searched once may never need it.
+  bool hasClasses = false;
   uint8_t classOf[256] = {};
   uint8_t representative[256] = {};
   size_t classCount = 1;
@@ -216,6 +221,21 @@ private:
   uint64_t budget = 0;
 
   static bool test(const uint64_t *s, size_t i) { return (s[i / 64] >> (i % 64)) & 1; }
+  // The first operation at or after `pc` active in `a` or `b`, or `stop`.
+  // The steps walk only these: an inactive operation does nothing, and
+  // bits are set only at or after the operation being walked (or at a loop
+  // start the walk then returns to), so the words are read afresh each time.
+  static size_t nextActive(const uint64_t *a, const uint64_t *b, size_t pc, size_t stop) {
+    size_t w = pc / 64;
+    uint64_t bits = (a[w] | b[w]) & (~uint64_t(0) << (pc % 64));
+    while (bits == 0) {
+      if (++w * 64 >= stop)
+        return stop;
+      bits = a[w] | b[w];
+    }
+    size_t i = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+    return i < stop ? i : stop;
+  }
   static void set(uint64_t *s, size_t i) { s[i / 64] |= uint64_t(1) << (i % 64); }
   static void reset(uint64_t *s, size_t i) { s[i / 64] &= ~(uint64_t(1) << (i % 64)); }
   void clear(uint64_t *s) const { std::memset(s, 0, words * sizeof(uint64_t)); }
@@ -248,6 +268,7 @@ private:
   };
   Boundary boundaryBetween(int previous, int current) const;
   void applyContext(uint64_t *states, int previous, int current, size_t startOp, size_t stopOp);
+  bool prepareDfa();
   const char *fast(const char *start);
   const char *fastNfa(const char *start);
   const char *fastDfa(const char *start);
@@ -265,6 +286,8 @@ private:
   void advanceTagged(size_t startOp, size_t stopOp, int symbol);
   void dropTagsAbove(int64_t tag);
   void joinTagged(const uint64_t *states, int64_t tag);
+  bool taggedSearch(const char *from, const char *stop, const char *&matchStart,
+                    const char *&matchEnd);
   bool leftmostLongest(const char *from, const char *&matchStart, const char *&matchEnd);
 
   // regex_dissect.cpp
@@ -301,7 +324,10 @@ private:
                      bool &retry);
 
   // regex_matcher.cpp
+  enum class LineSearch { Found, Absent, Undecided };
+  LineSearch searchLines(const char *&start, const char *&matchStart, const char *&matchEnd);
   int matchLiteral(size_t count, SubMatch *matches);
+  int report(size_t count, SubMatch *matches, const char *matchStart, const char *matchEnd);
   int finish(size_t count, SubMatch *matches, const char *matchStart, const char *matchEnd);
 };
 

@@ -79,10 +79,15 @@ bool prepareCache(StateCache &c, const Program &g, int eflags) {
   c.eflags = eflags;
   c.hasWordOps = false;
   c.isLiteral = g.mustLength > 0;
+  c.isLineBound = true;
   for (size_t pc = g.firstState; pc < g.lastState; ++pc) {
     Op op = opOf(g.ops[pc]);
     c.hasWordOps = c.hasWordOps || op == Op::WordStart || op == Op::WordEnd;
     c.isLiteral = c.isLiteral && (op == Op::Char || op == Op::GroupOpen || op == Op::GroupClose);
+    uint32_t operand = operandOf(g.ops[pc]);
+    if (op == Op::Any || (op == Op::Char && operand == '\n') ||
+        (op == Op::AnyOf && g.inSet(operand, '\n')))
+      c.isLineBound = false;
   }
   c.hasContextOps = c.hasWordOps || g.bolCount > 0 || g.eolCount > 0;
   c.mustPrefix = -1;
@@ -97,7 +102,7 @@ bool prepareCache(StateCache &c, const Program &g, int eflags) {
     }
   }
   c.words = (g.opCount + 63) / 64;
-  computeClasses(c, g);
+  c.hasClasses = false;
   // A cache that served a much larger program gives its memory back.
   if (c.sets.capacity > 64 * 4 * c.words + 1024) {
     c.sets.release();
@@ -105,8 +110,6 @@ bool prepareCache(StateCache &c, const Program &g, int eflags) {
     c.dfaSets.release();
     c.dfaNext.release();
   }
-  size_t perState = c.words * sizeof(uint64_t) + c.classCount * sizeof(int32_t) + 1;
-  c.maxDfaStates = std::min(MaxDfaStates, std::max<size_t>(16, DfaMemoryLimit / perState));
   // While a long literal run matches, every byte makes a new DFA state,
   // which costs more to build than the step it saves: large programs made
   // mostly of one literal (a long substituted value) are stepped directly.
@@ -148,14 +151,8 @@ bool Matcher::reserveTags() {
 // forward move; a loop end that activates its loop start walks back.
 void Matcher::step(size_t startOp, size_t stopOp, const uint64_t *before, int symbol,
                    uint64_t *after) const {
-  for (size_t pc = startOp; pc < stopOp; ++pc) {
-    // A block of 64 operations with none active does nothing: bits in it are
-    // set only by active operations at or before it. Long literal runs cost
-    // a word per 64 bytes of pattern this way.
-    if (pc % 64 == 0 && (before[pc / 64] | after[pc / 64]) == 0) {
-      pc += 63;
-      continue;
-    }
+  for (size_t pc = nextActive(before, after, startOp, stopOp); pc < stopOp;
+       pc = nextActive(before, after, pc + 1, stopOp)) {
     Instruction s = ops[pc];
     uint32_t operand = operandOf(s);
     switch (opOf(s)) {
@@ -292,8 +289,21 @@ void Matcher::computeFresh() {
   step(g.firstState, g.lastState, fresh, Nothing, fresh);
 }
 
+// False when the DFA is not used for this program.
+bool Matcher::prepareDfa() {
+  if (!c.useDfa)
+    return false;
+  if (!c.hasClasses) {
+    computeClasses(c, g);
+    size_t perState = c.words * sizeof(uint64_t) + c.classCount * sizeof(int32_t) + 1;
+    c.maxDfaStates = std::min(MaxDfaStates, std::max<size_t>(16, DfaMemoryLimit / perState));
+    c.hasClasses = true;
+  }
+  return true;
+}
+
 const char *Matcher::fast(const char *start) {
-  if (c.useDfa)
+  if (prepareDfa())
     return fastDfa(start);
   return fastNfa(start);
 }
@@ -445,7 +455,7 @@ const char *Matcher::fastDfa(const char *start) {
 // slow() over the whole program through the DFA: from `start` alone, the
 // end of the longest match or null.
 const char *Matcher::anchoredDfa(const char *start) {
-  int32_t state = c.useDfa ? freshState(previousKind(start) | Anchored) : -1;
+  int32_t state = prepareDfa() ? freshState(previousKind(start) | Anchored) : -1;
   if (state < 0)
     return slow(start, end, g.firstState, g.lastState);
   size_t classCount = c.classCount;
@@ -585,11 +595,8 @@ void Matcher::stepTagged(size_t startOp, size_t stopOp, const uint64_t *before,
     }
     return false;
   };
-  for (; pc < stopOp; ++pc) {
-    if (pc % 64 == 0 && (before[pc / 64] | after[pc / 64]) == 0) {
-      pc += 63;
-      continue;
-    }
+  for (pc = nextActive(before, after, pc, stopOp); pc < stopOp;
+       pc = nextActive(before, after, pc + 1, stopOp)) {
     Instruction s = ops[pc];
     uint32_t operand = operandOf(s);
     bool consumes = false;
@@ -732,9 +739,14 @@ bool Matcher::leftmostLongest(const char *from, const char *&matchStart, const c
     matchEnd = longest;
     return true;
   }
-  if (from == end)
-    return false;
-  ++from;
+  return from != end && taggedSearch(from + 1, end, matchStart, matchEnd);
+}
+
+// The tagged pass of leftmostLongest(): the leftmost-longest match that
+// starts in [from, stop] and ends by `stop`, where no thread that started
+// before `from` is alive. Scans no further than `stop`.
+bool Matcher::taggedSearch(const char *from, const char *stop, const char *&matchStart,
+                           const char *&matchEnd) {
   size_t first = g.firstState, last = g.lastState;
   const uint64_t *fresh = c.fresh.data();
   clear(st);
@@ -755,7 +767,7 @@ bool Matcher::leftmostLongest(const char *from, const char *&matchStart, const c
         matchEnd = p;
       }
     }
-    if (p == end)
+    if (p == stop)
       break;
     advanceTagged(first, last, current);
     if (!found) {

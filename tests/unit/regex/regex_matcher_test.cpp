@@ -288,6 +288,44 @@ const MatchCase dissectionCases[] = {
 
 TEST(RegexMatcher, DissectionHonoursContextAndLoopTails) { RUN_CASES(dissectionCases); }
 
+// A pattern that cannot match a line feed is searched line by line, only
+// in lines that hold its literal part; anchors and word boundaries still
+// see the bytes around each line and the ends of the searched range.
+const MatchCase lineCandidateCases[] = {
+    // Lines with the literal but no match come first; the match starts
+    // before the literal.
+    {"x[0-9]+ = add", E | Newline, "x = add\nyx = add\n x12 = add", 0, "(18,27)"},
+    {"%(v[0-9]+) = add i32 %a, [0-9]+", E | Newline,
+     "%v1 = add i32 %b, 1\n  %v22 = add i32 %a, 345\n", 0, "(22,44)(23,26)"},
+    {"(a|b)+cd", E, "zz\nabcd", 0, "(3,7)(4,5)"},
+    {"a+bc", E, "bc abc aabc", 0, "(3,6)"},
+    {"b[0-9]c", E | Newline, "b1\nc b2c", 0, "(5,8)"},
+    // A line start is a line boundary only with Newline, and the range
+    // ends only without NotBol and NotEol.
+    {"^ab[0-9]", E | Newline, "xab1\nab2", 0, "(5,8)"},
+    {"^ab[0-9]", E, "xab1\nab2", 0, "nomatch"},
+    {"ab[0-9]$", E, "ab1\nab2", 0, "(4,7)"},
+    {"^ab[0-9]", E | Newline, "ab1\nab2", NotBol, "(4,7)"},
+    {"ab[0-9]$", E | Newline, "ab1\nab2", NotEol, "(0,3)"},
+    {"[[:<:]]ab[0-9]", E, "xab1\nab2", 0, "(5,8)"},
+    {"ab[0-9][[:>:]]", E, "ab1x\nab2", 0, "(5,8)"},
+};
+
+TEST(RegexMatcher, LineCandidates) { RUN_CASES(lineCandidateCases); }
+
+TEST(RegexMatcher, LineCandidatesBeyondTheLineBudget) {
+  // Lines holding the literal without a match, then a line too long for
+  // the line search: the rest of the text is scanned from there.
+  std::string lines;
+  for (int i = 0; i < 1000; ++i)
+    lines += "x = add\n";
+  EXPECT_EQ(search("x[0-9]+ = add", E | Newline, lines + "x1 = add"), "(8000,8008)");
+  EXPECT_EQ(search("x[0-9]+ = add", E | Newline, lines + "x = add"), "nomatch");
+  std::string longLine = std::string(5000, 'y') + " = add x2 = add\n";
+  EXPECT_EQ(search("(x[0-9]+) = add", E | Newline, "x = add\n" + longLine),
+            "(5015,5023)(5015,5017)");
+}
+
 TEST(RegexMatcher, LongLiteralRunsCompileAndMatch) {
   // A long literal costs nothing against the operation limit, with or
   // without other operations around it.
