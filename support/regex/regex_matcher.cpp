@@ -35,8 +35,9 @@ namespace {
 // recently used one reused for a new program.
 constexpr size_t CacheSlots = 4;
 
-// Bytes of candidate lines one search scans with the tagged pass before the
-// DFA takes over.
+// Bytes of candidate lines a program's searches scan with the tagged pass
+// before the DFA takes over: by then the program has proved to be searched
+// often enough, or over enough text, for its DFA to pay.
 constexpr size_t LineSearchBytes = 4096;
 
 struct CachePool {
@@ -68,6 +69,7 @@ StateCache *cacheFor(const Program &program, int eflags, bool &prepared) {
   StateCache *cache = pool.slots[victim].get();
   if (!prepareCache(*cache, program, eflags))
     return nullptr;
+  cache->lineBudget = LineSearchBytes;
   prepared = true;
   return cache;
 }
@@ -107,13 +109,12 @@ int Matcher::matchLiteral(size_t count, SubMatch *matches) {
 // one is in the first line that both holds an occurrence of the must text
 // and a match. Those lines are searched with the tagged pass alone: a
 // program searched once (a pattern with substituted values) would spend
-// more on building DFA states than on the few lines it scans. After
-// LineSearchBytes the DFA takes over from `start`, the first line not yet
-// searched: a must text found on many lines without a match is scanned
-// faster there.
+// more on building DFA states than on the few lines it scans. Once the
+// program's line budget is spent, the DFA takes over from `start`, the
+// first line not yet searched.
 Matcher::LineSearch Matcher::searchLines(const char *&start, const char *&matchStart,
                                          const char *&matchEnd) {
-  size_t budget = LineSearchBytes;
+  size_t &budget = c.lineBudget;
   for (;;) {
     const void *lineFeed = memrchr(start, '\n', static_cast<size_t>(nextMust - start));
     const char *lineStart = lineFeed ? static_cast<const char *>(lineFeed) + 1 : start;
@@ -146,7 +147,7 @@ int Matcher::run(size_t count, SubMatch *matches) {
     if (c.isLiteral)
       return matchLiteral(count, matches);
   }
-  bool byLines = c.isLineBound && g.mustLength > 0 && !g.hasBackRefs;
+  bool byLines = c.isLineBound && g.mustLength > 0 && !g.hasBackRefs && c.lineBudget > 0;
   if ((count > 0 || g.hasBackRefs || byLines) && !reserveTags())
     return OutOfMemory;
   const char *start = begin;

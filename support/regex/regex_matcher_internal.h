@@ -127,6 +127,8 @@ struct StateCache {
   int64_t mustPrefix = -1;
   // No operation consumes a line feed: every match lies within one line.
   bool isLineBound = false;
+  // Bytes that searches may still scan line by line (see searchLines).
+  size_t lineBudget = 0;
   size_t words = 0;
 
   // The byte classes and the DFA limits that depend on them, computed when
