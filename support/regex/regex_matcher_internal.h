@@ -303,7 +303,11 @@ private:
                      unsigned context, int64_t tag, size_t depth);
   size_t seedBackward(const uint64_t *after, uint64_t *now, const char *p, size_t startOp,
                       size_t stopOp);
+  size_t singleByteLoop(size_t startOp, size_t endOp, size_t &least) const;
+  const char *runEnd(const char *sp, const char *stop, size_t body) const;
   bool markEnds(const char *sp, const char *stop, size_t startOp, size_t endOp);
+  const char *runExit(const char *sp, const char *stop, size_t startOp, size_t endOp,
+                      size_t stopOp) const;
   const char *matchesToStop(const char *lo, const char *stop, size_t startOp, size_t stopOp,
                             const uint64_t *allowed, bool lowest);
   const char *greedyLastIteration(const char *sp, const char *rest, size_t bodyStart,

@@ -284,6 +284,14 @@ const MatchCase dissectionCases[] = {
     {"((.*),)*", E, "a,b,c", 0, "(0,4)(0,4)(0,3)"},
     {"(y|y*,)*", E, "yyy,yy,yyy", 0, "(0,10)(9,10)"},
     {"((a)|(b)|(ab))+c", E, "ababc", 0, "(0,5)(2,4)(-1,-1)(-1,-1)(2,4)"},
+    // A loop over one byte operation followed by a byte it does not take
+    // ends where its run does, across groups and boundaries; a run may be
+    // empty, and a byte the loop also takes needs the scan of the rest.
+    {"(a[0-9]*)(b)", E, "xa12b", 0, "(1,5)(1,4)(4,5)"},
+    {"a([0-9]*)b([0-9]+)", E, "ab12", 0, "(0,4)(1,1)(2,4)"},
+    {"([a-z]+)[[:>:]],([a-z]*)", E, "ab,cd", 0, "(0,5)(0,2)(3,5)"},
+    {"([a-z]+)$", E | Newline, "ab\ncd", 0, "(0,2)(0,2)"},
+    {"([0-9a]+)a", E, "12a3a", 0, "(0,5)(0,4)"},
 };
 
 TEST(RegexMatcher, DissectionHonoursContextAndLoopTails) { RUN_CASES(dissectionCases); }
