@@ -107,27 +107,36 @@ int Matcher::matchLiteral(size_t count, SubMatch *matches) {
 
 // Every match lies within one line and holds the must text, so the leftmost
 // one is in the first line that both holds an occurrence of the must text
-// and a match. Those lines are searched with the tagged pass alone: a
-// program searched once (a pattern with substituted values) would spend
-// more on building DFA states than on the few lines it scans. Once the
-// program's line budget is spent, the DFA takes over from `start`, the
-// first line not yet searched.
+// and a match. Those lines are searched by walking the chain (when the
+// program is one) or with the tagged pass alone: a program searched once (a
+// pattern with substituted values) would spend more on building DFA states
+// than on the few lines it scans. Once the program's line budget for the
+// tagged pass is spent, the DFA takes over from `start`, where no match can
+// start earlier.
 Matcher::LineSearch Matcher::searchLines(const char *&start, const char *&matchStart,
                                          const char *&matchEnd) {
-  size_t &budget = c.lineBudget;
   for (;;) {
     const void *lineFeed = memrchr(start, '\n', static_cast<size_t>(nextMust - start));
-    const char *lineStart = lineFeed ? static_cast<const char *>(lineFeed) + 1 : start;
+    const char *from = lineFeed ? static_cast<const char *>(lineFeed) + 1 : start;
     lineFeed = std::memchr(nextMust, '\n', static_cast<size_t>(end - nextMust));
     const char *lineEnd = lineFeed ? static_cast<const char *>(lineFeed) : end;
-    size_t length = static_cast<size_t>(lineEnd - lineStart);
-    if (length > budget) {
-      start = lineStart;
-      return LineSearch::Undecided;
+    LineSearch result = LineSearch::Undecided;
+    if (c.isChain) {
+      result = walkLine(from, lineEnd, matchStart, matchEnd);
+      groupsWalked = result == LineSearch::Found;
+      if (groupsWalked)
+        return result;
     }
-    budget -= length;
-    if (taggedSearch(lineStart, lineEnd, matchStart, matchEnd))
-      return LineSearch::Found;
+    if (result == LineSearch::Undecided) {
+      size_t length = static_cast<size_t>(lineEnd - from);
+      if (length > c.lineBudget) {
+        start = from;
+        return LineSearch::Undecided;
+      }
+      c.lineBudget -= length;
+      if (taggedSearch(from, lineEnd, matchStart, matchEnd))
+        return LineSearch::Found;
+    }
     if (lineEnd == end)
       return LineSearch::Absent;
     start = lineEnd + 1;
@@ -147,7 +156,8 @@ int Matcher::run(size_t count, SubMatch *matches) {
     if (c.isLiteral)
       return matchLiteral(count, matches);
   }
-  bool byLines = c.isLineBound && g.mustLength > 0 && !g.hasBackRefs && c.lineBudget > 0;
+  bool byLines =
+      c.isLineBound && g.mustLength > 0 && !g.hasBackRefs && (c.isChain || c.lineBudget > 0);
   if ((count > 0 || g.hasBackRefs || byLines) && !reserveTags())
     return OutOfMemory;
   const char *start = begin;
@@ -192,7 +202,7 @@ int Matcher::run(size_t count, SubMatch *matches) {
 
 // The match found, with its groups when they are wanted (no back-references).
 int Matcher::report(size_t count, SubMatch *matches, const char *matchStart, const char *matchEnd) {
-  if (count <= 1)
+  if (count <= 1 || groupsWalked)
     return finish(count, matches, matchStart, matchEnd);
   int result = dissectMatch(matchStart, matchEnd);
   if (result != Success)

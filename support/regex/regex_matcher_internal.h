@@ -127,8 +127,13 @@ struct StateCache {
   int64_t mustPrefix = -1;
   // No operation consumes a line feed: every match lies within one line.
   bool isLineBound = false;
-  // Bytes that searches may still scan line by line (see searchLines).
+  // Bytes that searches may still scan line by line with the tagged pass
+  // (see searchLines).
   size_t lineBudget = 0;
+  // The program is a chain (see regex_chain.cpp); chainLead is the
+  // operation after its first item that must take a byte.
+  bool isChain = false;
+  size_t chainLead = 0;
   size_t words = 0;
 
   // The byte classes and the DFA limits that depend on them, computed when
@@ -180,6 +185,9 @@ struct StateCache {
 // fresh set, empty DFA. False when memory runs out.
 bool prepareCache(StateCache &cache, const Program &program, int eflags);
 
+// Sets isChain and chainLead of `cache` for `program`.
+void analyzeChain(StateCache &cache, const Program &program);
+
 class Matcher {
 public:
   Matcher(const Program &program, StateCache &cache, int eflags, const char *base,
@@ -214,6 +222,8 @@ private:
   int dfaTargetKind = 0;
 
   SubMatch *groups = nullptr;
+  // The groups were recorded by a chain walk: no dissection needed.
+  bool groupsWalked = false;
   bool exhausted = false;
   // Dissection ran out of memory: the search reports OutOfMemory.
   bool outOfMemory = false;
@@ -329,8 +339,14 @@ private:
   int verifyBackRefs(size_t count, SubMatch *matches, const char *start, const char *longest,
                      bool &retry);
 
-  // regex_matcher.cpp
+  // regex_chain.cpp
   enum class LineSearch { Found, Absent, Undecided };
+  bool mayStartChain(int ch) const;
+  const char *walkChain(const char *sp, const char *stop, size_t &allowance);
+  LineSearch walkLine(const char *&from, const char *lineEnd, const char *&matchStart,
+                      const char *&matchEnd);
+
+  // regex_matcher.cpp
   LineSearch searchLines(const char *&start, const char *&matchStart, const char *&matchEnd);
   int matchLiteral(size_t count, SubMatch *matches);
   int report(size_t count, SubMatch *matches, const char *matchStart, const char *matchEnd);

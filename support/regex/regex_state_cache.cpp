@@ -90,6 +90,9 @@ bool prepareCache(StateCache &c, const Program &g, int eflags) {
       c.isLineBound = false;
   }
   c.hasContextOps = c.hasWordOps || g.bolCount > 0 || g.eolCount > 0;
+  c.isChain = false;
+  if (c.isLineBound && g.mustLength > 0 && !g.hasBackRefs)
+    analyzeChain(c, g);
   c.mustPrefix = -1;
   if (g.mustLength > 0) {
     c.mustPrefix = 0;

@@ -321,6 +321,33 @@ const MatchCase lineCandidateCases[] = {
 
 TEST(RegexMatcher, LineCandidates) { RUN_CASES(lineCandidateCases); }
 
+// A sequence of bytes, sets, groups and loops over one byte operation, each
+// loop followed by bytes it does not take, is matched by one walk per start
+// that records the groups on its way; an anchor or word boundary right after
+// a loop, or a loop followed by a byte it takes, is not such a sequence.
+const MatchCase chainCases[] = {
+    {"%(v[0-9]+) = add i32 %a, ([0-9]+)", E | Newline,
+     "%v1 = add i32 %b, 1\n  %v22 = add i32 %a, 345\n", 0, "(22,44)(23,26)(41,44)"},
+    {"([a-z]*)x([0-9]+)", E, "ab1 abx12", 0, "(4,9)(4,6)(7,9)"},
+    {"a([0-9]*)(b)", E, "xab", 0, "(1,3)(2,2)(2,3)"},
+    {"^([0-9]+) ", E | Newline, "x1 \n12 3", 0, "(4,7)(4,6)"},
+    {"a[0-9]+b$", E | Newline, "a1b2\na1b", 0, "(5,8)"},
+    {"[[:<:]]([a-z]+)=", E, "1xa= b=", 0, "(5,7)(5,6)"},
+    {"x[a-z ]+[[:>:]]", E, "xab c1", 0, "(0,3)"},
+    {"([0-9]+)$", E | Newline, "12 34\n56", 0, "(3,5)(3,5)"},
+    {"([a-z]+)a", E, "bcaa", 0, "(0,4)(0,3)"},
+    {"([a-z]+)[0-9]*a", E, "bc1a", 0, "(0,4)(0,2)"},
+};
+
+TEST(RegexMatcher, ChainsWalkEachStart) {
+  RUN_CASES(chainCases);
+  // Walks from every start of a long run that fail only at its end: the
+  // tagged pass takes over before they cost more than a few passes over
+  // the line.
+  std::string text = std::string(5000, 'a') + " x1";
+  EXPECT_EQ(search("([a-z]*)x([0-9])", E, text), "(5001,5003)(5001,5001)(5002,5003)");
+}
+
 TEST(RegexMatcher, LineCandidatesBeyondTheLineBudget) {
   // Lines holding the literal without a match, then a line too long for
   // the line search: the rest of the text is scanned from there.
@@ -332,6 +359,43 @@ TEST(RegexMatcher, LineCandidatesBeyondTheLineBudget) {
   std::string longLine = std::string(5000, 'y') + " = add x2 = add\n";
   EXPECT_EQ(search("(x[0-9]+) = add", E | Newline, "x = add\n" + longLine),
             "(5015,5023)(5015,5017)");
+}
+
+// Patterns of literal bytes, sets and loops, searched as they are (line by
+// line, walking them where they form a chain) and as the first alternative
+// of `(P)|a^b`, whose second alternative never matches but which is searched
+// over the whole text and dissected: both must report the same match and
+// groups.
+TEST(RegexMatcher, LineSearchAgreesWithWholeTextSearch) {
+  static const char *const atoms[] = {"a", "b", "x", "1", " ", "[ab]", "[0-9]", "[a-z]", "[^a]"};
+  static const char *const repeats[] = {"", "", "+", "*"};
+  static const char *const contexts[] = {"^", "$", "[[:<:]]", "[[:>:]]"};
+  static const char alphabet[] = "ab1x \n";
+  std::mt19937 rng(1312);
+  int failures = 0;
+  for (int i = 0; i < 3000 && failures < 10; ++i) {
+    std::string pattern;
+    size_t pieces = 1 + rng() % 5;
+    for (size_t k = 0; k < pieces; ++k) {
+      if (rng() % 4 == 0)
+        pattern += contexts[rng() % 4];
+      std::string piece = std::string(atoms[rng() % 9]) + repeats[rng() % 4];
+      pattern += rng() % 3 == 0 ? "(" + piece + ")" : piece;
+    }
+    int cflags = E | (rng() % 2 ? Newline : 0);
+    std::string text;
+    for (size_t length = rng() % 16; text.size() < length;)
+      text += alphabet[rng() % 6];
+    std::string expected = search("(" + pattern + ")|a^b", cflags, text);
+    // Drop the group that wraps the whole pattern.
+    size_t second = expected.find('(', 1);
+    if (second != std::string::npos)
+      expected.erase(second, expected.find(')', second) - second + 1);
+    SCOPED_TRACE("pattern '" + pattern + "' text '" + text + "' cflags " + std::to_string(cflags));
+    std::string actual = search(pattern, cflags, text);
+    EXPECT_EQ(actual, expected);
+    failures += actual != expected;
+  }
 }
 
 TEST(RegexMatcher, LongLiteralRunsCompileAndMatch) {
