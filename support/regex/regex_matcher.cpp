@@ -23,6 +23,7 @@
 // Tested by regex_matcher_test.cpp and regex_differential_test.cpp.
 #include "support/regex/regex_matcher_internal.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -35,9 +36,10 @@ namespace {
 // recently used one reused for a new program.
 constexpr size_t CacheSlots = 4;
 
-// Bytes of candidate lines a program's searches scan with the tagged pass
-// before the DFA takes over: by then the program has proved to be searched
-// often enough, or over enough text, for its DFA to pay.
+// Bytes of candidate lines that a program's searches scan with the tagged
+// pass, or walk without a match, before the DFA takes over: by then the
+// program has proved to be searched often enough, or over enough text, for
+// its DFA to pay.
 constexpr size_t LineSearchBytes = 4096;
 
 struct CachePool {
@@ -110,11 +112,13 @@ int Matcher::matchLiteral(size_t count, SubMatch *matches) {
 // and a match. Those lines are searched by walking the chain (when the
 // program is one) or with the tagged pass alone: a program searched once (a
 // pattern with substituted values) would spend more on building DFA states
-// than on the few lines it scans. Once the program's line budget for the
-// tagged pass is spent, the DFA takes over from `start`, where no match can
+// than on the few lines it scans. The program's line budget pays for the
+// lines the tagged pass scans and for the lines walked without a match;
+// once it is spent, the DFA takes over from `start`, where no match can
 // start earlier.
 Matcher::LineSearch Matcher::searchLines(const char *&start, const char *&matchStart,
                                          const char *&matchEnd) {
+  size_t &budget = c.lineBudget;
   for (;;) {
     const void *lineFeed = memrchr(start, '\n', static_cast<size_t>(nextMust - start));
     const char *from = lineFeed ? static_cast<const char *>(lineFeed) + 1 : start;
@@ -126,20 +130,24 @@ Matcher::LineSearch Matcher::searchLines(const char *&start, const char *&matchS
       groupsWalked = result == LineSearch::Found;
       if (groupsWalked)
         return result;
+      if (result == LineSearch::Absent)
+        budget -= std::min(budget, static_cast<size_t>(lineEnd - from));
     }
     if (result == LineSearch::Undecided) {
       size_t length = static_cast<size_t>(lineEnd - from);
-      if (length > c.lineBudget) {
+      if (length > budget) {
         start = from;
         return LineSearch::Undecided;
       }
-      c.lineBudget -= length;
+      budget -= length;
       if (taggedSearch(from, lineEnd, matchStart, matchEnd))
         return LineSearch::Found;
     }
     if (lineEnd == end)
       return LineSearch::Absent;
     start = lineEnd + 1;
+    if (budget == 0)
+      return LineSearch::Undecided;
     const void *found = memmem(start, static_cast<size_t>(end - start), g.mustText, g.mustLength);
     if (found == nullptr)
       return LineSearch::Absent;
@@ -156,8 +164,7 @@ int Matcher::run(size_t count, SubMatch *matches) {
     if (c.isLiteral)
       return matchLiteral(count, matches);
   }
-  bool byLines =
-      c.isLineBound && g.mustLength > 0 && !g.hasBackRefs && (c.isChain || c.lineBudget > 0);
+  bool byLines = c.isLineBound && g.mustLength > 0 && !g.hasBackRefs && c.lineBudget > 0;
   if ((count > 0 || g.hasBackRefs || byLines) && !reserveTags())
     return OutOfMemory;
   const char *start = begin;
