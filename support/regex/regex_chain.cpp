@@ -10,15 +10,19 @@
 //
 // An anchor or word boundary right after a loop could hold where the loop
 // stops early, so it ends the chain. The walks of one line are bounded by a
-// number of bytes linear in the line; beyond it the tagged pass takes over.
+// number of bytes linear in the line (and in the program's line budget);
+// beyond it the tagged pass or the DFA takes over.
 // Tested by regex_matcher_test.cpp and regex_differential_test.cpp.
 #include "support/regex/regex_matcher_internal.h"
+
+#include <algorithm>
 
 namespace vetline::regex::detail {
 namespace {
 
-// Bytes the walks of one line may cover, per byte of the line, before the
-// tagged pass takes over (a slack for short lines).
+// Bytes the walks of one line may cover, per byte of the line (or of the
+// program's line budget, if that is less), before the tagged pass or the
+// DFA takes over; a slack for short lines.
 constexpr size_t WalkBytesPerByte = 4;
 constexpr size_t WalkSlack = 64;
 
@@ -171,7 +175,9 @@ const char *Matcher::walkChain(const char *sp, const char *stop, size_t &allowan
 // tried, when the walks run out of their allowance.
 Matcher::LineSearch Matcher::walkLine(const char *&from, const char *lineEnd,
                                       const char *&matchStart, const char *&matchEnd) {
-  size_t allowance = WalkBytesPerByte * static_cast<size_t>(lineEnd - from) + WalkSlack;
+  // A line longer than the line budget is left to the DFA soon.
+  size_t length = std::min(static_cast<size_t>(lineEnd - from), c.lineBudget);
+  size_t allowance = WalkBytesPerByte * length + WalkSlack;
   bool byFirstByte = c.chainLead == g.firstState + 1 && opOf(ops[g.firstState]) == Op::Char;
   int first = static_cast<int>(operandOf(ops[g.firstState]));
   for (const char *s = from; s < lineEnd; ++s) {

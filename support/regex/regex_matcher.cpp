@@ -113,9 +113,9 @@ int Matcher::matchLiteral(size_t count, SubMatch *matches) {
 // program is one) or with the tagged pass alone: a program searched once (a
 // pattern with substituted values) would spend more on building DFA states
 // than on the few lines it scans. The program's line budget pays for the
-// lines the tagged pass scans and for the lines walked without a match;
-// once it is spent, the DFA takes over from `start`, where no match can
-// start earlier.
+// lines the tagged pass scans and for the lines walked without finding a
+// match; once it is spent, the DFA takes over from `start`, where no match
+// can start earlier.
 Matcher::LineSearch Matcher::searchLines(const char *&start, const char *&matchStart,
                                          const char *&matchEnd) {
   size_t &budget = c.lineBudget;
@@ -126,12 +126,12 @@ Matcher::LineSearch Matcher::searchLines(const char *&start, const char *&matchS
     const char *lineEnd = lineFeed ? static_cast<const char *>(lineFeed) : end;
     LineSearch result = LineSearch::Undecided;
     if (c.isChain) {
+      size_t length = static_cast<size_t>(lineEnd - from);
       result = walkLine(from, lineEnd, matchStart, matchEnd);
       groupsWalked = result == LineSearch::Found;
       if (groupsWalked)
         return result;
-      if (result == LineSearch::Absent)
-        budget -= std::min(budget, static_cast<size_t>(lineEnd - from));
+      budget -= std::min(budget, length);
     }
     if (result == LineSearch::Undecided) {
       size_t length = static_cast<size_t>(lineEnd - from);

@@ -233,21 +233,6 @@ private:
   uint64_t budget = 0;
 
   static bool test(const uint64_t *s, size_t i) { return (s[i / 64] >> (i % 64)) & 1; }
-  // The first operation at or after `pc` active in `a` or `b`, or `stop`.
-  // The steps walk only these: an inactive operation does nothing, and
-  // bits are set only at or after the operation being walked (or at a loop
-  // start the walk then returns to), so the words are read afresh each time.
-  static size_t nextActive(const uint64_t *a, const uint64_t *b, size_t pc, size_t stop) {
-    size_t w = pc / 64;
-    uint64_t bits = (a[w] | b[w]) & (~uint64_t(0) << (pc % 64));
-    while (bits == 0) {
-      if (++w * 64 >= stop)
-        return stop;
-      bits = a[w] | b[w];
-    }
-    size_t i = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
-    return i < stop ? i : stop;
-  }
   static void set(uint64_t *s, size_t i) { s[i / 64] |= uint64_t(1) << (i % 64); }
   static void reset(uint64_t *s, size_t i) { s[i / 64] &= ~(uint64_t(1) << (i % 64)); }
   void clear(uint64_t *s) const { std::memset(s, 0, words * sizeof(uint64_t)); }
