@@ -26,12 +26,6 @@ namespace {
 constexpr size_t WalkBytesPerByte = 4;
 constexpr size_t WalkSlack = 64;
 
-bool isByteOp(Op op) { return op == Op::Char || op == Op::Any || op == Op::AnyOf; }
-
-bool isContextOp(Op op) {
-  return op == Op::Bol || op == Op::Eol || op == Op::WordStart || op == Op::WordEnd;
-}
-
 // True when no byte is taken by both byte operations a and b.
 bool disjoint(const Program &g, Instruction a, Instruction b) {
   if (opOf(a) == Op::Any || opOf(b) == Op::Any)
@@ -144,13 +138,9 @@ const char *Matcher::walkChain(const char *sp, const char *stop, size_t &allowan
       groups[operandOf(ops[pc])].start = sp - base;
     } else if (op == Op::GroupClose) {
       groups[operandOf(ops[pc])].end = sp - base;
-    } else if (isContextOp(op)) {
-      if (!contextHolds(op, sp))
-        break;
     } else if (!item.isLoop) {
-      if (sp == stop || !consumes(item.body, byteAt(sp)))
+      if (!takes(pc, sp, stop))
         break;
-      ++sp;
     } else {
       const char *run = runEnd(sp, stop, item.body);
       if (run == sp && item.least > 0)

@@ -403,19 +403,14 @@ int Matcher::dissectMatch(const char *matchStart, const char *matchEnd) {
 const char *Matcher::dissect(const char *sp, const char *stop, size_t startOp, size_t stopOp) {
   for (size_t pc = startOp; pc < stopOp;) {
     Instruction s = ops[pc];
+    // The match is known: a byte operation takes the next byte, and an
+    // anchor or word boundary holds.
+    if (isByteOp(opOf(s)) || isContextOp(opOf(s))) {
+      sp += isByteOp(opOf(s));
+      ++pc;
+      continue;
+    }
     switch (opOf(s)) {
-    case Op::Char:
-    case Op::Any:
-    case Op::AnyOf:
-      ++sp;
-      ++pc;
-      break;
-    case Op::Bol:
-    case Op::Eol:
-    case Op::WordStart:
-    case Op::WordEnd:
-      ++pc;
-      break;
     case Op::GroupOpen:
       groups[operandOf(s)].start = sp - base;
       ++pc;

@@ -46,6 +46,12 @@ enum Symbol : int {
 // fixed start.
 constexpr int Anchored = 4;
 
+// Operations that take one byte, and those that take none but must hold.
+inline bool isByteOp(Op op) { return op == Op::Char || op == Op::Any || op == Op::AnyOf; }
+inline bool isContextOp(Op op) {
+  return op == Op::Bol || op == Op::Eol || op == Op::WordStart || op == Op::WordEnd;
+}
+
 inline bool isWordChar(int c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
@@ -264,6 +270,9 @@ private:
     int wordFlag = 0; // BeginWord, EndWord or 0
   };
   Boundary boundaryBetween(int previous, int current) const;
+  template <class StepOver, class Snapshot, class Unchanged>
+  void contextSteps(int previous, int current, StepOver stepOver, Snapshot snapshot,
+                    Unchanged unchanged);
   void applyContext(uint64_t *states, int previous, int current, size_t startOp, size_t stopOp);
   bool prepareDfa();
   const char *fast(const char *start);
@@ -319,6 +328,7 @@ private:
   bool beginsLine(const char *sp) const;
   bool endsLine(const char *sp) const;
   bool contextHolds(Op op, const char *sp) const;
+  bool takes(size_t pc, const char *&sp, const char *stop) const;
   bool findBackRefEnds();
   const char *backtrack(const char *start, const char *stop);
   int verifyBackRefs(size_t count, SubMatch *matches, const char *start, const char *longest,

@@ -266,29 +266,35 @@ Matcher::Boundary Matcher::boundaryBetween(int previous, int current) const {
 }
 
 // Steps over the line and word boundaries between `previous` and `current`
-// (bytes, or OutOfText at the range ends).
+// (bytes, or OutOfText at the range ends): `stepOver(symbol)` steps the
+// states over one pseudo-symbol. Line steps come before the word step, so a
+// word boundary followed by an anchor ("[[:<:]]^") needs another round:
+// `snapshot()` saves the states and `unchanged()` tells whether a round
+// left them as saved.
+template <class StepOver, class Snapshot, class Unchanged>
+void Matcher::contextSteps(int previous, int current, StepOver stepOver, Snapshot snapshot,
+                           Unchanged unchanged) {
+  Boundary b = boundaryBetween(previous, current);
+  bool rounds = b.wordFlag != 0 && b.lineSteps > 0;
+  for (;;) {
+    if (rounds)
+      snapshot();
+    for (unsigned i = 0; i < b.lineSteps; ++i)
+      stepOver(b.lineFlag);
+    if (b.wordFlag != 0)
+      stepOver(b.wordFlag);
+    if (!rounds || unchanged())
+      return;
+  }
+}
+
 void Matcher::applyContext(uint64_t *states, int previous, int current, size_t startOp,
                            size_t stopOp) {
   if (!c.hasContextOps)
     return;
-  Boundary b = boundaryBetween(previous, current);
-  int lineFlag = b.lineFlag;
-  unsigned repeat = b.lineSteps;
-  int flag = b.wordFlag;
-  bool word = flag != 0;
-  // Line steps come before the word step, so a word boundary followed by an
-  // anchor ("[[:<:]]^") needs another round; repeat until nothing changes.
-  bool rounds = word && repeat > 0;
-  for (;;) {
-    if (rounds)
-      assign(context, states);
-    for (unsigned i = 0; i < repeat; ++i)
-      step(startOp, stopOp, states, lineFlag, states);
-    if (word)
-      step(startOp, stopOp, states, flag, states);
-    if (!rounds || equal(context, states))
-      return;
-  }
+  contextSteps(
+      previous, current, [&](int symbol) { step(startOp, stopOp, states, symbol, states); },
+      [&] { assign(context, states); }, [&] { return equal(context, states); });
 }
 
 void Matcher::computeFresh() {
@@ -685,25 +691,15 @@ void Matcher::stepTagged(size_t startOp, size_t stopOp, const uint64_t *before,
 void Matcher::applyContextTagged(int previous, int current, size_t startOp, size_t stopOp) {
   if (!c.hasContextOps)
     return;
-  Boundary b = boundaryBetween(previous, current);
-  int lineFlag = b.lineFlag;
-  unsigned repeat = b.lineSteps;
-  int flag = b.wordFlag;
-  bool word = flag != 0;
-  bool rounds = word && repeat > 0;
-  for (;;) {
-    if (rounds) {
-      assign(context, st);
-      std::memcpy(tmpTags, stTags, g.opCount * sizeof(int64_t));
-    }
-    for (unsigned i = 0; i < repeat; ++i)
-      stepTagged(startOp, stopOp, st, stTags, lineFlag, st, stTags);
-    if (word)
-      stepTagged(startOp, stopOp, st, stTags, flag, st, stTags);
-    if (!rounds ||
-        (equal(context, st) && std::memcmp(tmpTags, stTags, g.opCount * sizeof(int64_t)) == 0))
-      return;
-  }
+  size_t tagBytes = g.opCount * sizeof(int64_t);
+  contextSteps(
+      previous, current,
+      [&](int symbol) { stepTagged(startOp, stopOp, st, stTags, symbol, st, stTags); },
+      [&] {
+        assign(context, st);
+        std::memcpy(tmpTags, stTags, tagBytes);
+      },
+      [&] { return equal(context, st) && std::memcmp(tmpTags, stTags, tagBytes) == 0; });
 }
 
 // Steps `st` and its tags over `symbol` (a byte), through `tmp`.
