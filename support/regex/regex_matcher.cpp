@@ -20,6 +20,10 @@
 // bounded by the program size (the DFA cache is flushed at a fixed size),
 // plus, while stage 3 runs, a bit per byte of the match.
 // Programs that are one literal run are found with a substring search.
+// Programs that cannot match a line feed and hold a literal run are first
+// searched only in the lines that hold it: by a walk per start when they
+// match deterministically (regex_chain.cpp), else by the tagged pass of
+// stage 2 alone, within a budget per program, then by the stages above.
 // Tested by regex_matcher_test.cpp and regex_differential_test.cpp.
 #include "support/regex/regex_matcher_internal.h"
 

@@ -5,6 +5,7 @@
 //   regex_dissect.cpp      sub-match dissection (no back-references), with
 //                          backward scans over the empty moves reversed;
 //   regex_backtrack.cpp    the back-tracking pass (back-references);
+//   regex_chain.cpp        the walk of programs that match deterministically;
 //   regex_matcher.cpp      the search driver behind execute().
 // A StateCache outlives one search: byte classes, the fresh state set and the
 // DFA built so far belong to the program, so repeated searches with the same
@@ -133,8 +134,8 @@ struct StateCache {
   int64_t mustPrefix = -1;
   // No operation consumes a line feed: every match lies within one line.
   bool isLineBound = false;
-  // Bytes that searches may still scan line by line with the tagged pass
-  // (see searchLines).
+  // Bytes of lines that searches may still scan with the tagged pass, or
+  // walk without a match, before the DFA takes over (see searchLines).
   size_t lineBudget = 0;
   // The program is a chain (see regex_chain.cpp); chainLead is the
   // operation after its first item that must take a byte.
