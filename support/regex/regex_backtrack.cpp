@@ -63,18 +63,6 @@ bool Matcher::contextHolds(Op op, const char *sp) const {
   }
 }
 
-// Whether the byte operation, anchor or word boundary at `pc` holds at `sp`
-// (a byte before `stop`); sp then moves past the byte taken.
-bool Matcher::takes(size_t pc, const char *&sp, const char *stop) const {
-  Op op = opOf(ops[pc]);
-  if (isContextOp(op))
-    return contextHolds(op, sp);
-  if (sp == stop || !consumes(pc, byteAt(sp)))
-    return false;
-  ++sp;
-  return true;
-}
-
 // Pairs every BackRefStart with its BackRefEnd (copies nest, so a stack).
 bool Matcher::findBackRefEnds() {
   if (c.hasBackRefEnds)
@@ -152,13 +140,25 @@ const char *Matcher::backtrack(const char *start, const char *stop) {
         return best;
       break;
     case Op::Char:
+      ok = sp < stop && byteAt(sp) == static_cast<int>(operand);
+      sp += ok;
+      ++pc;
+      break;
     case Op::Any:
+      ok = sp < stop;
+      sp += ok;
+      ++pc;
+      break;
     case Op::AnyOf:
+      ok = sp < stop && inRange(operand, byteAt(sp));
+      sp += ok;
+      ++pc;
+      break;
     case Op::Bol:
     case Op::Eol:
     case Op::WordStart:
     case Op::WordEnd:
-      ok = takes(pc, sp, stop);
+      ok = contextHolds(opOf(s), sp);
       ++pc;
       break;
     case Op::BackRefStart: {

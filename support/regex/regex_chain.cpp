@@ -113,6 +113,18 @@ void analyzeChain(StateCache &c, const Program &g) {
   c.isChain = c.chainLead != SIZE_MAX;
 }
 
+// Whether the byte operation, anchor or word boundary at `pc` holds at `sp`
+// (a byte before `stop`); sp then moves past the byte taken.
+bool Matcher::takes(size_t pc, const char *&sp, const char *stop) const {
+  Op op = opOf(ops[pc]);
+  if (isContextOp(op))
+    return contextHolds(op, sp);
+  if (sp == stop || !consumes(pc, byteAt(sp)))
+    return false;
+  ++sp;
+  return true;
+}
+
 // True when a match may start with `ch`: one of the items up to the first
 // that must take a byte takes it.
 bool Matcher::mayStartChain(int ch) const {

@@ -88,20 +88,6 @@ int64_t Matcher::fixedLength(size_t startOp, size_t stopOp) const {
   return length;
 }
 
-bool Matcher::consumes(size_t pc, int ch) const {
-  Instruction s = ops[pc];
-  switch (opOf(s)) {
-  case Op::Char:
-    return static_cast<int>(operandOf(s)) == ch;
-  case Op::Any:
-    return true;
-  case Op::AnyOf:
-    return inRange(operandOf(s), ch);
-  default:
-    return false;
-  }
-}
-
 // The targets of the empty moves that step() takes from operation `u` (the
 // conditional ones of anchors and word boundaries included); returns how
 // many, at most two.

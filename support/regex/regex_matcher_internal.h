@@ -261,6 +261,21 @@ private:
   }
   int byteAt(const char *p) const { return static_cast<unsigned char>(*p); }
   bool inRange(size_t set, int ch) const { return g.inSet(set, static_cast<unsigned char>(ch)); }
+  // Whether the byte operation at `pc` takes byte `ch`; inline, as the
+  // back-tracking pass and the walks call it for every byte.
+  bool consumes(size_t pc, int ch) const {
+    Instruction s = ops[pc];
+    switch (opOf(s)) {
+    case Op::Char:
+      return static_cast<int>(operandOf(s)) == ch;
+    case Op::Any:
+      return true;
+    case Op::AnyOf:
+      return inRange(operandOf(s), ch);
+    default:
+      return false;
+    }
+  }
 
   // regex_state_cache.cpp
   void step(size_t startOp, size_t stopOp, const uint64_t *before, int symbol,
@@ -303,7 +318,7 @@ private:
   size_t emptyMoves(size_t u, size_t *targets) const;
   bool buildPreds();
   unsigned contextMask(const char *p) const;
-  bool consumes(size_t pc, int ch) const;
+
   void closeBackward(uint64_t *states, int64_t *tags, size_t startOp, size_t stopOp,
                      unsigned context, int64_t tag, size_t depth);
   size_t seedBackward(const uint64_t *after, uint64_t *now, const char *p, size_t startOp,
@@ -329,7 +344,6 @@ private:
   bool beginsLine(const char *sp) const;
   bool endsLine(const char *sp) const;
   bool contextHolds(Op op, const char *sp) const;
-  bool takes(size_t pc, const char *&sp, const char *stop) const;
   bool findBackRefEnds();
   const char *backtrack(const char *start, const char *stop);
   int verifyBackRefs(size_t count, SubMatch *matches, const char *start, const char *longest,
@@ -337,6 +351,7 @@ private:
 
   // regex_chain.cpp
   enum class LineSearch { Found, Absent, Undecided };
+  bool takes(size_t pc, const char *&sp, const char *stop) const;
   bool mayStartChain(int ch) const;
   const char *walkChain(const char *sp, const char *stop, size_t &allowance);
   LineSearch walkLine(const char *&from, const char *lineEnd, const char *&matchStart,
