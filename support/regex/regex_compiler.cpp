@@ -162,22 +162,36 @@ const CollatingName collatingNames[] = {
     {"DEL", 127},
 };
 
-// A set under construction: one flag per byte.
+// A set under construction: one bit per byte.
 struct ByteSet {
-  bool members[256] = {};
+  uint64_t words[4] = {};
 
-  void add(int c) { members[c & 255] = true; }
+  void add(int c) { words[(c & 255) / 64] |= uint64_t(1) << (c % 64); }
+  void remove(int c) { words[(c & 255) / 64] &= ~(uint64_t(1) << (c % 64)); }
+  void invert() {
+    for (uint64_t &word : words)
+      word = ~word;
+  }
   unsigned size() const {
     unsigned n = 0;
-    for (bool m : members)
-      n += m;
+    for (uint64_t word : words)
+      n += static_cast<unsigned>(__builtin_popcountll(word));
     return n;
   }
   int first() const {
-    for (int c = 0; c < 256; ++c)
-      if (members[c])
-        return c;
+    for (int w = 0; w < 4; ++w)
+      if (words[w] != 0)
+        return w * 64 + __builtin_ctzll(words[w]);
     return -1;
+  }
+  // Calls f(c) for every member, in byte order.
+  template <class F> void forEach(F f) const {
+    for (int w = 0; w < 4; ++w)
+      for (uint64_t bits = words[w]; bits != 0; bits &= bits - 1)
+        f(w * 64 + __builtin_ctzll(bits));
+  }
+  bool operator==(const ByteSet &other) const {
+    return std::memcmp(words, other.words, sizeof(words)) == 0;
   }
 };
 
@@ -188,6 +202,7 @@ public:
     std::free(ops);
     std::free(setBits);
     std::free(setHashes);
+    std::free(setList);
   }
 
   int run(Handle &handle);
@@ -207,7 +222,10 @@ private:
   size_t operationLimit = MaxOperations;
   uint8_t *setBits = nullptr;
   uint32_t *setHashes = nullptr;
+  // The sets interned so far, to tell equal hashes apart.
+  ByteSet *setList = nullptr;
   size_t setCount = 0;
+  size_t setCapacity = 0;
   size_t groupCount = 0;
   // Positions of the GroupOpen and GroupClose of groups 1 to 9, for
   // back-references; groupEnd is 0 until the group is closed. A group whose
@@ -595,8 +613,7 @@ void Compiler::ordinary(int c) {
 void Compiler::anyExceptNewline() {
   ByteSet set;
   set.add('\n');
-  for (bool &m : set.members)
-    m = !m;
+  set.invert();
   emitSet(set);
 }
 
@@ -612,29 +629,30 @@ void Compiler::emitSet(ByteSet &set) {
 
 size_t Compiler::internSet(const ByteSet &set) {
   uint32_t hash = 0;
-  for (int c = 0; c < 256; ++c)
-    if (set.members[c])
-      hash += c;
-  for (size_t s = 0; s < setCount; ++s) {
-    if (setHashes[s] != hash)
-      continue;
-    bool same = true;
-    for (int c = 0; c < 256 && same; ++c)
-      same = (((setBits[(s / 8) * 256 + c] >> (s % 8)) & 1) != 0) == set.members[c];
-    if (same)
+  set.forEach([&](int c) { hash += static_cast<uint32_t>(c); });
+  for (size_t s = 0; s < setCount; ++s)
+    if (setHashes[s] == hash && setList[s] == set)
       return s;
-  }
   if (setCount >= OperandMask) {
     setError(OutOfMemory);
     return 0;
   }
   size_t s = setCount;
-  auto *hashes = static_cast<uint32_t *>(std::realloc(setHashes, (s + 1) * sizeof(uint32_t)));
-  if (hashes == nullptr) {
-    setError(OutOfMemory);
-    return 0;
+  if (s == setCapacity) {
+    size_t grown = setCapacity == 0 ? 4 : setCapacity * 2;
+    auto *hashes = static_cast<uint32_t *>(std::realloc(setHashes, grown * sizeof(uint32_t)));
+    if (hashes != nullptr)
+      setHashes = hashes;
+    auto *list = static_cast<ByteSet *>(std::realloc(setList, grown * sizeof(ByteSet)));
+    if (list != nullptr)
+      setList = list;
+    if (hashes == nullptr || list == nullptr) {
+      setError(OutOfMemory);
+      return 0;
+    }
+    setCapacity = grown;
   }
-  setHashes = hashes;
+  setList[s] = set;
   if (s % 8 == 0) {
     auto *bits = static_cast<uint8_t *>(std::realloc(setBits, (s / 8 + 1) * 256));
     if (bits == nullptr) {
@@ -644,9 +662,7 @@ size_t Compiler::internSet(const ByteSet &set) {
     setBits = bits;
     std::memset(setBits + (s / 8) * 256, 0, 256);
   }
-  for (int c = 0; c < 256; ++c)
-    if (set.members[c])
-      setBits[(s / 8) * 256 + c] |= static_cast<uint8_t>(1u << (s % 8));
+  set.forEach([&](int c) { setBits[(s / 8) * 256 + c] |= static_cast<uint8_t>(1u << (s % 8)); });
   setHashes[s] = hash;
   ++setCount;
   return s;
@@ -677,15 +693,14 @@ void Compiler::parseBracket() {
     setError(UnbalancedBrackets);
   if (error != 0)
     return;
-  if (flags & IgnoreCase)
-    for (int c = 0; c < 256; ++c)
-      if (set.members[c])
-        set.add(otherCase(c));
+  if (flags & IgnoreCase) {
+    ByteSet members = set;
+    members.forEach([&](int c) { set.add(otherCase(c)); });
+  }
   if (negated) {
-    for (bool &m : set.members)
-      m = !m;
+    set.invert();
     if (flags & Newline)
-      set.members[static_cast<unsigned char>('\n')] = false;
+      set.remove('\n');
   }
   emitSet(set);
 }

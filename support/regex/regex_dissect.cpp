@@ -88,20 +88,6 @@ int64_t Matcher::fixedLength(size_t startOp, size_t stopOp) const {
   return length;
 }
 
-bool Matcher::consumes(size_t pc, int ch) const {
-  Instruction s = ops[pc];
-  switch (opOf(s)) {
-  case Op::Char:
-    return static_cast<int>(operandOf(s)) == ch;
-  case Op::Any:
-    return true;
-  case Op::AnyOf:
-    return inRange(operandOf(s), ch);
-  default:
-    return false;
-  }
-}
-
 // The targets of the empty moves that step() takes from operation `u` (the
 // conditional ones of anchors and word boundaries included); returns how
 // many, at most two.
@@ -259,18 +245,12 @@ const char *Matcher::matchesToStop(const char *lo, const char *stop, size_t star
   }
 }
 
-// Sets bit (e - sp) of the span bits for every end e in [sp, stop] of a
-// match of the construct [startOp, endOp) from sp. A loop or optional loop
-// over one byte operation (`.*`, `[0-9]+`) is a run of matching bytes.
-bool Matcher::markEnds(const char *sp, const char *stop, size_t startOp, size_t endOp) {
-  size_t span = static_cast<size_t>(stop - sp) + 1;
-  if (!c.spanBits.reserve(span / 64 + 1)) {
-    outOfMemory = true;
-    return false;
-  }
-  uint64_t *bits = c.spanBits.data();
-  std::memset(bits, 0, (span / 64 + 1) * sizeof(uint64_t));
-  size_t body = SIZE_MAX, least = 1;
+// The byte operation of the construct [startOp, endOp) when it is a loop or
+// optional loop over one (`.*`, `[0-9]+`), setting `least` to the bytes it
+// takes at least; SIZE_MAX otherwise. Such a loop matches a run of bytes.
+size_t Matcher::singleByteLoop(size_t startOp, size_t endOp, size_t &least) const {
+  size_t body = SIZE_MAX;
+  least = 1;
   if (endOp - startOp == 5 && opOf(ops[startOp]) == Op::QuestStart &&
       opOf(ops[startOp + 1]) == Op::PlusStart) {
     body = startOp + 2;
@@ -279,16 +259,57 @@ bool Matcher::markEnds(const char *sp, const char *stop, size_t startOp, size_t 
     body = startOp + 1;
   }
   Op bodyOp = body == SIZE_MAX ? Op::End : opOf(ops[body]);
-  if (bodyOp != Op::Char && bodyOp != Op::Any && bodyOp != Op::AnyOf) {
-    slow(sp, stop, startOp, endOp, bits);
-    return true;
-  }
+  return bodyOp == Op::Char || bodyOp == Op::Any || bodyOp == Op::AnyOf ? body : SIZE_MAX;
+}
+
+// The end of the run of bytes from `sp` (up to `stop`) that operation
+// `body` takes.
+const char *Matcher::runEnd(const char *sp, const char *stop, size_t body) const {
   const char *p = sp;
   while (p < stop && consumes(body, byteAt(p)))
     ++p;
-  if (size_t(p - sp) >= least)
-    setBits(bits, least, size_t(p - sp));
+  return p;
+}
+
+// Sets bit (e - sp) of the span bits for every end e in [sp, stop] of a
+// match of the construct [startOp, endOp) from sp.
+bool Matcher::markEnds(const char *sp, const char *stop, size_t startOp, size_t endOp) {
+  size_t span = static_cast<size_t>(stop - sp) + 1;
+  if (!c.spanBits.reserve(span / 64 + 1)) {
+    outOfMemory = true;
+    return false;
+  }
+  uint64_t *bits = c.spanBits.data();
+  std::memset(bits, 0, (span / 64 + 1) * sizeof(uint64_t));
+  size_t least = 0;
+  size_t body = singleByteLoop(startOp, endOp, least);
+  if (body == SIZE_MAX) {
+    slow(sp, stop, startOp, endOp, bits);
+    return true;
+  }
+  size_t run = static_cast<size_t>(runEnd(sp, stop, body) - sp);
+  if (run >= least)
+    setBits(bits, least, run);
   return true;
+}
+
+// A loop over one byte operation whose rest takes first a byte the loop does
+// not (`[0-9]+ = `, `[a-z]+,`): the loop can end only where its run of
+// bytes does, and as the match is known, it ends there. Null when the
+// construct or its rest is of another kind.
+const char *Matcher::runExit(const char *sp, const char *stop, size_t startOp, size_t endOp,
+                             size_t stopOp) const {
+  size_t least = 0;
+  size_t body = singleByteLoop(startOp, endOp, least);
+  if (body == SIZE_MAX)
+    return nullptr;
+  size_t pc = endOp;
+  while (pc < stopOp && fixedLength(pc, pc + 1) == 0)
+    ++pc;
+  if (pc == stopOp || opOf(ops[pc]) != Op::Char ||
+      consumes(body, static_cast<int>(operandOf(ops[pc]))))
+    return nullptr;
+  return runEnd(sp, stop, body);
 }
 
 // The start of the last iteration when the loop body [bodyStart, bodyEnd)
@@ -344,6 +365,8 @@ const char *Matcher::latestExit(const char *sp, const char *stop, size_t startOp
   int64_t restLength = fixedLength(endOp, stopOp);
   if (restLength >= 0)
     return stop - sp >= restLength ? stop - restLength : nullptr;
+  if (const char *exit = runExit(sp, stop, startOp, endOp, stopOp))
+    return exit;
   if (!markEnds(sp, stop, startOp, endOp))
     return nullptr;
   return matchesToStop(sp, stop, endOp, stopOp, c.spanBits.data(), false);
@@ -366,19 +389,14 @@ int Matcher::dissectMatch(const char *matchStart, const char *matchEnd) {
 const char *Matcher::dissect(const char *sp, const char *stop, size_t startOp, size_t stopOp) {
   for (size_t pc = startOp; pc < stopOp;) {
     Instruction s = ops[pc];
+    // The match is known: a byte operation takes the next byte, and an
+    // anchor or word boundary holds.
+    if (isByteOp(opOf(s)) || isContextOp(opOf(s))) {
+      sp += isByteOp(opOf(s));
+      ++pc;
+      continue;
+    }
     switch (opOf(s)) {
-    case Op::Char:
-    case Op::Any:
-    case Op::AnyOf:
-      ++sp;
-      ++pc;
-      break;
-    case Op::Bol:
-    case Op::Eol:
-    case Op::WordStart:
-    case Op::WordEnd:
-      ++pc;
-      break;
     case Op::GroupOpen:
       groups[operandOf(s)].start = sp - base;
       ++pc;

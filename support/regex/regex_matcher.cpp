@@ -20,9 +20,14 @@
 // bounded by the program size (the DFA cache is flushed at a fixed size),
 // plus, while stage 3 runs, a bit per byte of the match.
 // Programs that are one literal run are found with a substring search.
+// Programs that cannot match a line feed and hold a literal run are first
+// searched only in the lines that hold it: by a walk per start when they
+// match deterministically (regex_chain.cpp), else by the tagged pass of
+// stage 2 alone, within a budget per program, then by the stages above.
 // Tested by regex_matcher_test.cpp and regex_differential_test.cpp.
 #include "support/regex/regex_matcher_internal.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -34,6 +39,12 @@ namespace {
 // pattern of the current directive): that many caches per thread, the least
 // recently used one reused for a new program.
 constexpr size_t CacheSlots = 4;
+
+// Bytes of candidate lines that a program's searches scan with the tagged
+// pass, or walk without a match, before the DFA takes over: by then the
+// program has proved to be searched often enough, or over enough text, for
+// its DFA to pay.
+constexpr size_t LineSearchBytes = 4096;
 
 struct CachePool {
   std::unique_ptr<StateCache> slots[CacheSlots];
@@ -64,6 +75,7 @@ StateCache *cacheFor(const Program &program, int eflags, bool &prepared) {
   StateCache *cache = pool.slots[victim].get();
   if (!prepareCache(*cache, program, eflags))
     return nullptr;
+  cache->lineBudget = LineSearchBytes;
   prepared = true;
   return cache;
 }
@@ -99,6 +111,54 @@ int Matcher::matchLiteral(size_t count, SubMatch *matches) {
   return finish(count, matches, at, sp);
 }
 
+// Every match lies within one line and holds the must text, so the leftmost
+// one is in the first line that both holds an occurrence of the must text
+// and a match. Those lines are searched by walking the chain (when the
+// program is one) or with the tagged pass alone: a program searched once (a
+// pattern with substituted values) would spend more on building DFA states
+// than on the few lines it scans. The program's line budget pays for the
+// lines the tagged pass scans and for the lines walked without finding a
+// match; once it is spent, the DFA takes over from `start`, where no match
+// can start earlier.
+Matcher::LineSearch Matcher::searchLines(const char *&start, const char *&matchStart,
+                                         const char *&matchEnd) {
+  size_t &budget = c.lineBudget;
+  for (;;) {
+    const void *lineFeed = memrchr(start, '\n', static_cast<size_t>(nextMust - start));
+    const char *from = lineFeed ? static_cast<const char *>(lineFeed) + 1 : start;
+    lineFeed = std::memchr(nextMust, '\n', static_cast<size_t>(end - nextMust));
+    const char *lineEnd = lineFeed ? static_cast<const char *>(lineFeed) : end;
+    LineSearch result = LineSearch::Undecided;
+    if (c.isChain) {
+      size_t length = static_cast<size_t>(lineEnd - from);
+      result = walkLine(from, lineEnd, matchStart, matchEnd);
+      groupsWalked = result == LineSearch::Found;
+      if (groupsWalked)
+        return result;
+      budget -= std::min(budget, length);
+    }
+    if (result == LineSearch::Undecided) {
+      size_t length = static_cast<size_t>(lineEnd - from);
+      if (length > budget) {
+        start = from;
+        return LineSearch::Undecided;
+      }
+      budget -= length;
+      if (taggedSearch(from, lineEnd, matchStart, matchEnd))
+        return LineSearch::Found;
+    }
+    if (lineEnd == end)
+      return LineSearch::Absent;
+    start = lineEnd + 1;
+    if (budget == 0)
+      return LineSearch::Undecided;
+    const void *found = memmem(start, static_cast<size_t>(end - start), g.mustText, g.mustLength);
+    if (found == nullptr)
+      return LineSearch::Absent;
+    nextMust = static_cast<const char *>(found);
+  }
+}
+
 int Matcher::run(size_t count, SubMatch *matches) {
   if (g.mustLength > 0) {
     const void *found = memmem(begin, static_cast<size_t>(end - begin), g.mustText, g.mustLength);
@@ -108,9 +168,22 @@ int Matcher::run(size_t count, SubMatch *matches) {
     if (c.isLiteral)
       return matchLiteral(count, matches);
   }
-  if ((count > 0 || g.hasBackRefs) && !reserveTags())
+  bool byLines = c.isLineBound && g.mustLength > 0 && !g.hasBackRefs && c.lineBudget > 0;
+  if ((count > 0 || g.hasBackRefs || byLines) && !reserveTags())
     return OutOfMemory;
   const char *start = begin;
+  if (byLines) {
+    const char *matchStart = nullptr;
+    const char *matchEnd = nullptr;
+    switch (searchLines(start, matchStart, matchEnd)) {
+    case LineSearch::Found:
+      return report(count, matches, matchStart, matchEnd);
+    case LineSearch::Absent:
+      return NoMatch;
+    case LineSearch::Undecided:
+      break;
+    }
+  }
   for (;;) {
     if (fast(start) == nullptr)
       return NoMatch;
@@ -134,13 +207,18 @@ int Matcher::run(size_t count, SubMatch *matches) {
     }
     if (!leftmostLongest(coldStart, matchStart, matchEnd))
       return InternalError;
-    if (count <= 1)
-      return finish(count, matches, matchStart, matchEnd);
-    int result = dissectMatch(matchStart, matchEnd);
-    if (result != Success)
-      return result;
-    return finish(count, matches, matchStart, matchEnd);
+    return report(count, matches, matchStart, matchEnd);
   }
+}
+
+// The match found, with its groups when they are wanted (no back-references).
+int Matcher::report(size_t count, SubMatch *matches, const char *matchStart, const char *matchEnd) {
+  if (count <= 1 || groupsWalked)
+    return finish(count, matches, matchStart, matchEnd);
+  int result = dissectMatch(matchStart, matchEnd);
+  if (result != Success)
+    return result;
+  return finish(count, matches, matchStart, matchEnd);
 }
 
 } // namespace detail

@@ -5,6 +5,7 @@
 //   regex_dissect.cpp      sub-match dissection (no back-references), with
 //                          backward scans over the empty moves reversed;
 //   regex_backtrack.cpp    the back-tracking pass (back-references);
+//   regex_chain.cpp        the walk of programs that match deterministically;
 //   regex_matcher.cpp      the search driver behind execute().
 // A StateCache outlives one search: byte classes, the fresh state set and the
 // DFA built so far belong to the program, so repeated searches with the same
@@ -45,6 +46,12 @@ enum Symbol : int {
 // character, 3 out of text), plus this bit for the states of a scan from one
 // fixed start.
 constexpr int Anchored = 4;
+
+// Operations that take one byte, and those that take none but must hold.
+inline bool isByteOp(Op op) { return op == Op::Char || op == Op::Any || op == Op::AnyOf; }
+inline bool isContextOp(Op op) {
+  return op == Op::Bol || op == Op::Eol || op == Op::WordStart || op == Op::WordEnd;
+}
 
 inline bool isWordChar(int c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
@@ -125,8 +132,20 @@ struct StateCache {
   // Bytes a match may consume before its must text; -1 when unbounded or
   // there is no must text.
   int64_t mustPrefix = -1;
+  // No operation consumes a line feed: every match lies within one line.
+  bool isLineBound = false;
+  // Bytes of lines that searches may still scan with the tagged pass, or
+  // walk without a match, before the DFA takes over (see searchLines).
+  size_t lineBudget = 0;
+  // The program is a chain (see regex_chain.cpp); chainLead is the
+  // operation after its first item that must take a byte.
+  bool isChain = false;
+  size_t chainLead = 0;
   size_t words = 0;
 
+  // The byte classes and the DFA limits that depend on them, computed when
+  // the DFA is first needed: a program searched once may never need it.
+  bool hasClasses = false;
   uint8_t classOf[256] = {};
   uint8_t representative[256] = {};
   size_t classCount = 1;
@@ -173,6 +192,9 @@ struct StateCache {
 // fresh set, empty DFA. False when memory runs out.
 bool prepareCache(StateCache &cache, const Program &program, int eflags);
 
+// Sets isChain and chainLead of `cache` for `program`.
+void analyzeChain(StateCache &cache, const Program &program);
+
 class Matcher {
 public:
   Matcher(const Program &program, StateCache &cache, int eflags, const char *base,
@@ -207,6 +229,8 @@ private:
   int dfaTargetKind = 0;
 
   SubMatch *groups = nullptr;
+  // The groups were recorded by a chain walk: no dissection needed.
+  bool groupsWalked = false;
   bool exhausted = false;
   // Dissection ran out of memory: the search reports OutOfMemory.
   bool outOfMemory = false;
@@ -237,6 +261,21 @@ private:
   }
   int byteAt(const char *p) const { return static_cast<unsigned char>(*p); }
   bool inRange(size_t set, int ch) const { return g.inSet(set, static_cast<unsigned char>(ch)); }
+  // Whether the byte operation at `pc` takes byte `ch`; inline, as the
+  // back-tracking pass and the walks call it for every byte.
+  bool consumes(size_t pc, int ch) const {
+    Instruction s = ops[pc];
+    switch (opOf(s)) {
+    case Op::Char:
+      return static_cast<int>(operandOf(s)) == ch;
+    case Op::Any:
+      return true;
+    case Op::AnyOf:
+      return inRange(operandOf(s), ch);
+    default:
+      return false;
+    }
+  }
 
   // regex_state_cache.cpp
   void step(size_t startOp, size_t stopOp, const uint64_t *before, int symbol,
@@ -247,7 +286,11 @@ private:
     int wordFlag = 0; // BeginWord, EndWord or 0
   };
   Boundary boundaryBetween(int previous, int current) const;
+  template <class StepOver, class Snapshot, class Unchanged>
+  void contextSteps(int previous, int current, StepOver stepOver, Snapshot snapshot,
+                    Unchanged unchanged);
   void applyContext(uint64_t *states, int previous, int current, size_t startOp, size_t stopOp);
+  bool prepareDfa();
   const char *fast(const char *start);
   const char *fastNfa(const char *start);
   const char *fastDfa(const char *start);
@@ -265,6 +308,8 @@ private:
   void advanceTagged(size_t startOp, size_t stopOp, int symbol);
   void dropTagsAbove(int64_t tag);
   void joinTagged(const uint64_t *states, int64_t tag);
+  bool taggedSearch(const char *from, const char *stop, const char *&matchStart,
+                    const char *&matchEnd);
   bool leftmostLongest(const char *from, const char *&matchStart, const char *&matchEnd);
 
   // regex_dissect.cpp
@@ -273,12 +318,16 @@ private:
   size_t emptyMoves(size_t u, size_t *targets) const;
   bool buildPreds();
   unsigned contextMask(const char *p) const;
-  bool consumes(size_t pc, int ch) const;
+
   void closeBackward(uint64_t *states, int64_t *tags, size_t startOp, size_t stopOp,
                      unsigned context, int64_t tag, size_t depth);
   size_t seedBackward(const uint64_t *after, uint64_t *now, const char *p, size_t startOp,
                       size_t stopOp);
+  size_t singleByteLoop(size_t startOp, size_t endOp, size_t &least) const;
+  const char *runEnd(const char *sp, const char *stop, size_t body) const;
   bool markEnds(const char *sp, const char *stop, size_t startOp, size_t endOp);
+  const char *runExit(const char *sp, const char *stop, size_t startOp, size_t endOp,
+                      size_t stopOp) const;
   const char *matchesToStop(const char *lo, const char *stop, size_t startOp, size_t stopOp,
                             const uint64_t *allowed, bool lowest);
   const char *greedyLastIteration(const char *sp, const char *rest, size_t bodyStart,
@@ -300,8 +349,18 @@ private:
   int verifyBackRefs(size_t count, SubMatch *matches, const char *start, const char *longest,
                      bool &retry);
 
+  // regex_chain.cpp
+  enum class LineSearch { Found, Absent, Undecided };
+  bool takes(size_t pc, const char *&sp, const char *stop) const;
+  bool mayStartChain(int ch) const;
+  const char *walkChain(const char *sp, const char *stop, size_t &allowance);
+  LineSearch walkLine(const char *&from, const char *lineEnd, const char *&matchStart,
+                      const char *&matchEnd);
+
   // regex_matcher.cpp
+  LineSearch searchLines(const char *&start, const char *&matchStart, const char *&matchEnd);
   int matchLiteral(size_t count, SubMatch *matches);
+  int report(size_t count, SubMatch *matches, const char *matchStart, const char *matchEnd);
   int finish(size_t count, SubMatch *matches, const char *matchStart, const char *matchEnd);
 };
 

@@ -79,12 +79,20 @@ bool prepareCache(StateCache &c, const Program &g, int eflags) {
   c.eflags = eflags;
   c.hasWordOps = false;
   c.isLiteral = g.mustLength > 0;
+  c.isLineBound = true;
   for (size_t pc = g.firstState; pc < g.lastState; ++pc) {
     Op op = opOf(g.ops[pc]);
     c.hasWordOps = c.hasWordOps || op == Op::WordStart || op == Op::WordEnd;
     c.isLiteral = c.isLiteral && (op == Op::Char || op == Op::GroupOpen || op == Op::GroupClose);
+    uint32_t operand = operandOf(g.ops[pc]);
+    if (op == Op::Any || (op == Op::Char && operand == '\n') ||
+        (op == Op::AnyOf && g.inSet(operand, '\n')))
+      c.isLineBound = false;
   }
   c.hasContextOps = c.hasWordOps || g.bolCount > 0 || g.eolCount > 0;
+  c.isChain = false;
+  if (c.isLineBound && g.mustLength > 0 && !g.hasBackRefs)
+    analyzeChain(c, g);
   c.mustPrefix = -1;
   if (g.mustLength > 0) {
     c.mustPrefix = 0;
@@ -97,7 +105,7 @@ bool prepareCache(StateCache &c, const Program &g, int eflags) {
     }
   }
   c.words = (g.opCount + 63) / 64;
-  computeClasses(c, g);
+  c.hasClasses = false;
   // A cache that served a much larger program gives its memory back.
   if (c.sets.capacity > 64 * 4 * c.words + 1024) {
     c.sets.release();
@@ -105,8 +113,6 @@ bool prepareCache(StateCache &c, const Program &g, int eflags) {
     c.dfaSets.release();
     c.dfaNext.release();
   }
-  size_t perState = c.words * sizeof(uint64_t) + c.classCount * sizeof(int32_t) + 1;
-  c.maxDfaStates = std::min(MaxDfaStates, std::max<size_t>(16, DfaMemoryLimit / perState));
   // While a long literal run matches, every byte makes a new DFA state,
   // which costs more to build than the step it saves: large programs made
   // mostly of one literal (a long substituted value) are stepped directly.
@@ -260,29 +266,35 @@ Matcher::Boundary Matcher::boundaryBetween(int previous, int current) const {
 }
 
 // Steps over the line and word boundaries between `previous` and `current`
-// (bytes, or OutOfText at the range ends).
+// (bytes, or OutOfText at the range ends): `stepOver(symbol)` steps the
+// states over one pseudo-symbol. Line steps come before the word step, so a
+// word boundary followed by an anchor ("[[:<:]]^") needs another round:
+// `snapshot()` saves the states and `unchanged()` tells whether a round
+// left them as saved.
+template <class StepOver, class Snapshot, class Unchanged>
+void Matcher::contextSteps(int previous, int current, StepOver stepOver, Snapshot snapshot,
+                           Unchanged unchanged) {
+  Boundary b = boundaryBetween(previous, current);
+  bool rounds = b.wordFlag != 0 && b.lineSteps > 0;
+  for (;;) {
+    if (rounds)
+      snapshot();
+    for (unsigned i = 0; i < b.lineSteps; ++i)
+      stepOver(b.lineFlag);
+    if (b.wordFlag != 0)
+      stepOver(b.wordFlag);
+    if (!rounds || unchanged())
+      return;
+  }
+}
+
 void Matcher::applyContext(uint64_t *states, int previous, int current, size_t startOp,
                            size_t stopOp) {
   if (!c.hasContextOps)
     return;
-  Boundary b = boundaryBetween(previous, current);
-  int lineFlag = b.lineFlag;
-  unsigned repeat = b.lineSteps;
-  int flag = b.wordFlag;
-  bool word = flag != 0;
-  // Line steps come before the word step, so a word boundary followed by an
-  // anchor ("[[:<:]]^") needs another round; repeat until nothing changes.
-  bool rounds = word && repeat > 0;
-  for (;;) {
-    if (rounds)
-      assign(context, states);
-    for (unsigned i = 0; i < repeat; ++i)
-      step(startOp, stopOp, states, lineFlag, states);
-    if (word)
-      step(startOp, stopOp, states, flag, states);
-    if (!rounds || equal(context, states))
-      return;
-  }
+  contextSteps(
+      previous, current, [&](int symbol) { step(startOp, stopOp, states, symbol, states); },
+      [&] { assign(context, states); }, [&] { return equal(context, states); });
 }
 
 void Matcher::computeFresh() {
@@ -292,8 +304,21 @@ void Matcher::computeFresh() {
   step(g.firstState, g.lastState, fresh, Nothing, fresh);
 }
 
+// False when the DFA is not used for this program.
+bool Matcher::prepareDfa() {
+  if (!c.useDfa)
+    return false;
+  if (!c.hasClasses) {
+    computeClasses(c, g);
+    size_t perState = c.words * sizeof(uint64_t) + c.classCount * sizeof(int32_t) + 1;
+    c.maxDfaStates = std::min(MaxDfaStates, std::max<size_t>(16, DfaMemoryLimit / perState));
+    c.hasClasses = true;
+  }
+  return true;
+}
+
 const char *Matcher::fast(const char *start) {
-  if (c.useDfa)
+  if (prepareDfa())
     return fastDfa(start);
   return fastNfa(start);
 }
@@ -445,7 +470,7 @@ const char *Matcher::fastDfa(const char *start) {
 // slow() over the whole program through the DFA: from `start` alone, the
 // end of the longest match or null.
 const char *Matcher::anchoredDfa(const char *start) {
-  int32_t state = c.useDfa ? freshState(previousKind(start) | Anchored) : -1;
+  int32_t state = prepareDfa() ? freshState(previousKind(start) | Anchored) : -1;
   if (state < 0)
     return slow(start, end, g.firstState, g.lastState);
   size_t classCount = c.classCount;
@@ -666,25 +691,15 @@ void Matcher::stepTagged(size_t startOp, size_t stopOp, const uint64_t *before,
 void Matcher::applyContextTagged(int previous, int current, size_t startOp, size_t stopOp) {
   if (!c.hasContextOps)
     return;
-  Boundary b = boundaryBetween(previous, current);
-  int lineFlag = b.lineFlag;
-  unsigned repeat = b.lineSteps;
-  int flag = b.wordFlag;
-  bool word = flag != 0;
-  bool rounds = word && repeat > 0;
-  for (;;) {
-    if (rounds) {
-      assign(context, st);
-      std::memcpy(tmpTags, stTags, g.opCount * sizeof(int64_t));
-    }
-    for (unsigned i = 0; i < repeat; ++i)
-      stepTagged(startOp, stopOp, st, stTags, lineFlag, st, stTags);
-    if (word)
-      stepTagged(startOp, stopOp, st, stTags, flag, st, stTags);
-    if (!rounds ||
-        (equal(context, st) && std::memcmp(tmpTags, stTags, g.opCount * sizeof(int64_t)) == 0))
-      return;
-  }
+  size_t tagBytes = g.opCount * sizeof(int64_t);
+  contextSteps(
+      previous, current,
+      [&](int symbol) { stepTagged(startOp, stopOp, st, stTags, symbol, st, stTags); },
+      [&] {
+        assign(context, st);
+        std::memcpy(tmpTags, stTags, tagBytes);
+      },
+      [&] { return equal(context, st) && std::memcmp(tmpTags, stTags, tagBytes) == 0; });
 }
 
 // Steps `st` and its tags over `symbol` (a byte), through `tmp`.
@@ -732,9 +747,14 @@ bool Matcher::leftmostLongest(const char *from, const char *&matchStart, const c
     matchEnd = longest;
     return true;
   }
-  if (from == end)
-    return false;
-  ++from;
+  return from != end && taggedSearch(from + 1, end, matchStart, matchEnd);
+}
+
+// The tagged pass of leftmostLongest(): the leftmost-longest match that
+// starts in [from, stop] and ends by `stop`, where no thread that started
+// before `from` is alive. Scans no further than `stop`.
+bool Matcher::taggedSearch(const char *from, const char *stop, const char *&matchStart,
+                           const char *&matchEnd) {
   size_t first = g.firstState, last = g.lastState;
   const uint64_t *fresh = c.fresh.data();
   clear(st);
@@ -755,7 +775,7 @@ bool Matcher::leftmostLongest(const char *from, const char *&matchStart, const c
         matchEnd = p;
       }
     }
-    if (p == end)
+    if (p == stop)
       break;
     advanceTagged(first, last, current);
     if (!found) {

@@ -284,9 +284,119 @@ const MatchCase dissectionCases[] = {
     {"((.*),)*", E, "a,b,c", 0, "(0,4)(0,4)(0,3)"},
     {"(y|y*,)*", E, "yyy,yy,yyy", 0, "(0,10)(9,10)"},
     {"((a)|(b)|(ab))+c", E, "ababc", 0, "(0,5)(2,4)(-1,-1)(-1,-1)(2,4)"},
+    // A loop over one byte operation followed by a byte it does not take
+    // ends where its run does, across groups and boundaries; a run may be
+    // empty, and a byte the loop also takes needs the scan of the rest.
+    {"(a[0-9]*)(b)", E, "xa12b", 0, "(1,5)(1,4)(4,5)"},
+    {"a([0-9]*)b([0-9]+)", E, "ab12", 0, "(0,4)(1,1)(2,4)"},
+    {"([a-z]+)[[:>:]],([a-z]*)", E, "ab,cd", 0, "(0,5)(0,2)(3,5)"},
+    {"([a-z]+)$", E | Newline, "ab\ncd", 0, "(0,2)(0,2)"},
+    {"([0-9a]+)a", E, "12a3a", 0, "(0,5)(0,4)"},
 };
 
 TEST(RegexMatcher, DissectionHonoursContextAndLoopTails) { RUN_CASES(dissectionCases); }
+
+// A pattern that cannot match a line feed is searched line by line, only
+// in lines that hold its literal part; anchors and word boundaries still
+// see the bytes around each line and the ends of the searched range.
+const MatchCase lineCandidateCases[] = {
+    // Lines with the literal but no match come first; the match starts
+    // before the literal.
+    {"x[0-9]+ = add", E | Newline, "x = add\nyx = add\n x12 = add", 0, "(18,27)"},
+    {"%(v[0-9]+) = add i32 %a, [0-9]+", E | Newline,
+     "%v1 = add i32 %b, 1\n  %v22 = add i32 %a, 345\n", 0, "(22,44)(23,26)"},
+    {"(a|b)+cd", E, "zz\nabcd", 0, "(3,7)(4,5)"},
+    {"a+bc", E, "bc abc aabc", 0, "(3,6)"},
+    {"b[0-9]c", E | Newline, "b1\nc b2c", 0, "(5,8)"},
+    // A line start is a line boundary only with Newline, and the range
+    // ends only without NotBol and NotEol.
+    {"^ab[0-9]", E | Newline, "xab1\nab2", 0, "(5,8)"},
+    {"^ab[0-9]", E, "xab1\nab2", 0, "nomatch"},
+    {"ab[0-9]$", E, "ab1\nab2", 0, "(4,7)"},
+    {"^ab[0-9]", E | Newline, "ab1\nab2", NotBol, "(4,7)"},
+    {"ab[0-9]$", E | Newline, "ab1\nab2", NotEol, "(0,3)"},
+    {"[[:<:]]ab[0-9]", E, "xab1\nab2", 0, "(5,8)"},
+    {"ab[0-9][[:>:]]", E, "ab1x\nab2", 0, "(5,8)"},
+};
+
+TEST(RegexMatcher, LineCandidates) { RUN_CASES(lineCandidateCases); }
+
+// A sequence of bytes, sets, groups and loops over one byte operation, each
+// loop followed by bytes it does not take, is matched by one walk per start
+// that records the groups on its way; an anchor or word boundary right after
+// a loop, or a loop followed by a byte it takes, is not such a sequence.
+const MatchCase chainCases[] = {
+    {"%(v[0-9]+) = add i32 %a, ([0-9]+)", E | Newline,
+     "%v1 = add i32 %b, 1\n  %v22 = add i32 %a, 345\n", 0, "(22,44)(23,26)(41,44)"},
+    {"([a-z]*)x([0-9]+)", E, "ab1 abx12", 0, "(4,9)(4,6)(7,9)"},
+    {"a([0-9]*)(b)", E, "xab", 0, "(1,3)(2,2)(2,3)"},
+    {"^([0-9]+) ", E | Newline, "x1 \n12 3", 0, "(4,7)(4,6)"},
+    {"a[0-9]+b$", E | Newline, "a1b2\na1b", 0, "(5,8)"},
+    {"[[:<:]]([a-z]+)=", E, "1xa= b=", 0, "(5,7)(5,6)"},
+    {"x[a-z ]+[[:>:]]", E, "xab c1", 0, "(0,3)"},
+    {"([0-9]+)$", E | Newline, "12 34\n56", 0, "(3,5)(3,5)"},
+    {"([a-z]+)a", E, "bcaa", 0, "(0,4)(0,3)"},
+    {"([a-z]+)[0-9]*a", E, "bc1a", 0, "(0,4)(0,2)"},
+};
+
+TEST(RegexMatcher, ChainsWalkEachStart) {
+  RUN_CASES(chainCases);
+  // Walks from every start of a long run that fail only at its end: the
+  // tagged pass takes over before they cost more than a few passes over
+  // the line.
+  std::string text = std::string(5000, 'a') + " x1";
+  EXPECT_EQ(search("([a-z]*)x([0-9])", E, text), "(5001,5003)(5001,5001)(5002,5003)");
+}
+
+TEST(RegexMatcher, LineCandidatesBeyondTheLineBudget) {
+  // Lines holding the literal without a match, then a line too long for
+  // the line search: the rest of the text is scanned from there.
+  std::string lines;
+  for (int i = 0; i < 1000; ++i)
+    lines += "x = add\n";
+  EXPECT_EQ(search("x[0-9]+ = add", E | Newline, lines + "x1 = add"), "(8000,8008)");
+  EXPECT_EQ(search("x[0-9]+ = add", E | Newline, lines + "x = add"), "nomatch");
+  std::string longLine = std::string(5000, 'y') + " = add x2 = add\n";
+  EXPECT_EQ(search("(x[0-9]+) = add", E | Newline, "x = add\n" + longLine),
+            "(5015,5023)(5015,5017)");
+}
+
+// Patterns of literal bytes, sets and loops, searched as they are (line by
+// line, walking them where they form a chain) and as the first alternative
+// of `(P)|a^b`, whose second alternative never matches but which is searched
+// over the whole text and dissected: both must report the same match and
+// groups.
+TEST(RegexMatcher, LineSearchAgreesWithWholeTextSearch) {
+  static const char *const atoms[] = {"a", "b", "x", "1", " ", "[ab]", "[0-9]", "[a-z]", "[^a]"};
+  static const char *const repeats[] = {"", "", "+", "*"};
+  static const char *const contexts[] = {"^", "$", "[[:<:]]", "[[:>:]]"};
+  static const char alphabet[] = "ab1x \n";
+  std::mt19937 rng(1312);
+  int failures = 0;
+  for (int i = 0; i < 3000 && failures < 10; ++i) {
+    std::string pattern;
+    size_t pieces = 1 + rng() % 5;
+    for (size_t k = 0; k < pieces; ++k) {
+      if (rng() % 4 == 0)
+        pattern += contexts[rng() % 4];
+      std::string piece = std::string(atoms[rng() % 9]) + repeats[rng() % 4];
+      pattern += rng() % 3 == 0 ? "(" + piece + ")" : piece;
+    }
+    int cflags = E | (rng() % 2 ? Newline : 0);
+    std::string text;
+    for (size_t length = rng() % 16; text.size() < length;)
+      text += alphabet[rng() % 6];
+    std::string expected = search("(" + pattern + ")|a^b", cflags, text);
+    // Drop the group that wraps the whole pattern.
+    size_t second = expected.find('(', 1);
+    if (second != std::string::npos)
+      expected.erase(second, expected.find(')', second) - second + 1);
+    SCOPED_TRACE("pattern '" + pattern + "' text '" + text + "' cflags " + std::to_string(cflags));
+    std::string actual = search(pattern, cflags, text);
+    EXPECT_EQ(actual, expected);
+    failures += actual != expected;
+  }
+}
 
 TEST(RegexMatcher, LongLiteralRunsCompileAndMatch) {
   // A long literal costs nothing against the operation limit, with or
