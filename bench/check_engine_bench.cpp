@@ -1,6 +1,8 @@
 // Canonicalisation speed: compiler-like output (short runs of blanks, CR LF
 // line ends), a blank-dense worst case, and strict whitespace, each beside a
-// plain copy of the same bytes as the floor.
+// plain copy of the same bytes as the floor; and each kernel against the
+// scalar one, rewriting in place as the driver does.
+#include "engine/canonical_bytes.h"
 #include "engine/check_engine.h"
 
 #include <benchmark/benchmark.h>
@@ -65,6 +67,47 @@ const std::string &blankDense() {
   return text;
 }
 
+// Listing lines with a double and a triple space each, two changes in every
+// 45 bytes; and the same lines without a change, which in place are only read.
+std::string listingText(bool changes) {
+  std::string text;
+  text.reserve(TextSize + 64);
+  while (text.size() < TextSize) {
+    text += changes ? "  0000" : " 0000";
+    text += std::to_string(text.size() % 9000);
+    text += ": add r1, r2, 345";
+    text += changes ? "   " : " ";
+    text += "; alpha beta\n";
+  }
+  return text;
+}
+
+const std::string &kernelText(int64_t which) {
+  static const std::string texts[] = {listingText(true), listingText(false), blankDenseText()};
+  return texts[which];
+}
+
+// Args: kernel (0 scalar, 1 AVX2, 2 AVX-512), text (0 dense listing, 1 the
+// listing without changes, 2 blank-dense).
+void BM_CanonicalKernelInPlace(benchmark::State &state) {
+  auto kernel = CanonicalKernel(state.range(0));
+  if (!canRunKernel(kernel)) {
+    state.SkipWithError("this processor lacks the kernel");
+    return;
+  }
+  const std::string &text = kernelText(state.range(1));
+  std::string work = text;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::memcpy(work.data(), text.data(), text.size());
+    state.ResumeTiming();
+    char *end =
+        canonicalizeBytesWith(kernel, work.data(), work.data() + work.size(), work.data(), true);
+    benchmark::DoNotOptimize(end);
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
+}
+
 void BM_CanonicalizeCompilerLike(benchmark::State &state) {
   canonicalize(state, compilerLike(), false);
 }
@@ -80,6 +123,10 @@ BENCHMARK(BM_CanonicalizeCompilerLike)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CanonicalizeCompilerLikeStrict)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CanonicalizeBlankDense)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CopyCompilerLike)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CanonicalKernelInPlace)
+    ->ArgsProduct({{0, 1, 2}, {0, 1, 2}})
+    ->ArgNames({"kernel", "text"})
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace vetline
