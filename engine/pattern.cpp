@@ -76,6 +76,7 @@ private:
   bool parseNumericBlockText(std::string_view block, bool isLegacy);
   bool addRegex(std::string_view piece, const char *at = nullptr);
   bool checkWholeRegex();
+  bool shareEarlierParse(std::string_view text, unsigned flags);
   void storeRegex();
   void addSubstitution(Substitution *substitution);
   size_t nextMarker(std::string_view marker, size_t &cached, size_t from) const;
@@ -110,6 +111,9 @@ private:
   // Set once a {{...}} piece, a variable's regex or a numeric wildcard is
   // added: only those can make the whole fail to compile.
   bool hasRegexPiece = false;
+  // A numeric block's parse depends on the variables defined before it
+  // (and defines some): such a pattern is never shared.
+  bool hasNumericBlock = false;
 };
 
 bool PatternParser::parse(std::string_view text) {
@@ -140,6 +144,9 @@ bool PatternParser::parse(std::string_view text) {
     pattern.fixedText = text;
     return false;
   }
+  unsigned flags = (isFullLine ? 1u : 0u) | (isStrict ? 2u : 0u) | (pattern.ignoreCase ? 4u : 0u);
+  if (shareEarlierParse(text, flags))
+    return false;
   whole = text;
   // Escaping at most doubles the literal text; one allocation then holds
   // what most patterns build.
@@ -151,7 +158,24 @@ bool PatternParser::parse(std::string_view text) {
   if (checkWholeRegex())
     return true;
   storeRegex();
+  if (!hasNumericBlock)
+    pattern.context->rememberPattern(text, flags, &pattern.regexParts());
   return false;
+}
+
+// Apart from numeric blocks, a parse depends on the text and settings alone,
+// except that a string variable may not be defined under the name of a
+// numeric one, which a pattern in between may have defined.
+bool PatternParser::shareEarlierParse(std::string_view text, unsigned flags) {
+  PatternContext &context = *pattern.context;
+  PatternRegex *parts = context.rememberedPattern(text, flags);
+  if (!parts)
+    return false;
+  for (const StringVarDef &definition : parts->stringVarDefs)
+    if (context.numericVar(definition.name))
+      return false;
+  pattern.shareRegexParts(parts);
+  return true;
 }
 
 void PatternParser::storeRegex() {
@@ -164,6 +188,7 @@ void PatternParser::storeRegex() {
     defs.push_back({name, group});
   parts.stringVarDefs = arena.copyOf(std::span<const StringVarDef>(defs));
   parts.numericVarDefs = numericVarDefs;
+  parts.source = whole.data();
   // Everything else a pattern can hold writes bytes into the regex.
   if (!substitutions.empty() && literalRegexBytes == regex.size())
     parts.literalPieces = arena.copyOf(std::span<const std::string_view>(literalPieces));
@@ -336,6 +361,7 @@ bool PatternParser::parseBlock(std::string_view &text) {
 
 // `block` is the text after '#', or all of a legacy @LINE block.
 bool PatternParser::parseNumericBlockText(std::string_view block, bool isLegacy) {
+  hasNumericBlock = true;
   PatternContext &context = *pattern.context;
   Fallible<NumericBlock> parsed =
       parseNumericBlock(block, isLegacy, pattern.lineNumber, context, sourceManager);
@@ -470,6 +496,13 @@ Error ExpressionSubstitution::appendValue(std::string &needle) const {
 const PatternRegex &CheckPattern::noRegex() {
   static const PatternRegex none;
   return none;
+}
+
+std::string_view CheckPattern::inOwnText(std::string_view view) const {
+  const char *own = location.pointer();
+  if (!regex || !regex->source || regex->source == own || view.data() < regex->source)
+    return view;
+  return {own + (view.data() - regex->source), view.size()};
 }
 
 PatternRegex &CheckPattern::regexParts() {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -230,6 +231,25 @@ PatternRegex *PatternContext::makePatternRegex() {
     patternRegexesLeft = patternRegexChunkSize;
   }
   return &patternRegexChunks.back()[patternRegexChunkSize - patternRegexesLeft--];
+}
+
+size_t PatternContext::rememberedSlot(std::string_view text, unsigned flags) const {
+  return (std::hash<std::string_view>()(text) ^ flags) & (remembered.size() - 1);
+}
+
+PatternRegex *PatternContext::rememberedPattern(std::string_view text, unsigned flags) const {
+  if (remembered.empty())
+    return nullptr;
+  const RememberedPattern &slot = remembered[rememberedSlot(text, flags)];
+  return slot.parts && slot.flags == flags && slot.text == text ? slot.parts : nullptr;
+}
+
+void PatternContext::rememberPattern(std::string_view text, unsigned flags, PatternRegex *parts) {
+  // A power of two: the slot is the hash's low bits.
+  constexpr size_t slotCount = 4096;
+  if (remembered.empty())
+    remembered.resize(slotCount);
+  remembered[rememberedSlot(text, flags)] = {text, flags, parts};
 }
 
 NameMap<NumericVarDef> *PatternContext::makeNumericVarDefs() {

@@ -158,6 +158,14 @@ public:
   // here.
   NameMap<NumericVarDef> *makeNumericVarDefs();
 
+  // The regex parts of a pattern parsed earlier from the same text with
+  // the same `flags` (the parse settings that change the result), or null.
+  // Check files repeat whole lines thousands of times; a pattern whose parse
+  // depends only on its text is then parsed once. A bounded table: a later
+  // pattern may take an earlier one's place.
+  PatternRegex *rememberedPattern(std::string_view text, unsigned flags) const;
+  void rememberPattern(std::string_view text, unsigned flags, PatternRegex *parts);
+
 private:
   Error defineStringVariable(std::string_view definition, const SourceManager &sourceManager);
   Error defineNumericVariable(std::string_view definition, const SourceManager &sourceManager);
@@ -173,6 +181,16 @@ private:
   std::vector<PatternRegex *> patternRegexChunks;
   size_t patternRegexesLeft = 0;
   std::vector<std::unique_ptr<NameMap<NumericVarDef>>> ownedNumericVarDefs;
+  struct RememberedPattern {
+    // Views the check text (or a command-line buffer), which outlives the
+    // context's use of it.
+    std::string_view text;
+    unsigned flags = 0;
+    PatternRegex *parts = nullptr;
+  };
+  size_t rememberedSlot(std::string_view text, unsigned flags) const;
+  // Made on first use; one slot per hash value.
+  std::vector<RememberedPattern> remembered;
 };
 
 } // namespace vetline

@@ -81,15 +81,18 @@ size_t findFolded(std::string_view haystack, std::string_view needle) {
 }
 
 // The substitution's failure as errors located in the check file.
-Error locateSubstitutionError(Error error, const Substitution &substitution,
+Error locateSubstitutionError(Error error, const CheckPattern &pattern,
+                              const Substitution &substitution,
                               const SourceManager &sourceManager) {
   return dispatchErrors(
       std::move(error),
       [&](const ValueOverflowError &) -> Error {
-        return makeLocatedError(sourceManager, substitution.fromText, text::substitutionOverflow);
+        return makeLocatedError(sourceManager, pattern.inOwnText(substitution.fromText),
+                                text::substitutionOverflow);
       },
       [&](const UndefinedVariableError &undefined) -> Error {
-        return makeLocatedError(sourceManager, undefined.variableName(), undefined.message());
+        return makeLocatedError(sourceManager, pattern.inOwnText(undefined.variableName()),
+                                undefined.message());
       });
 }
 
@@ -104,7 +107,7 @@ Error insertValues(const CheckPattern &pattern, const SourceManager &sourceManag
     if (failure)
       errors = combineErrors(
           std::move(errors),
-          locateSubstitutionError(std::move(failure), *substitutions[i], sourceManager));
+          locateSubstitutionError(std::move(failure), pattern, *substitutions[i], sourceManager));
   }
   return errors;
 }
