@@ -13,6 +13,7 @@
 #include "support/format.h"
 #include "support/output_stream.h"
 #include "support/text_buffer.h"
+#include "support/text_search.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -234,31 +235,11 @@ private:
     bool isKnown;
   };
 
-  // The next prefix is most often a line or two away, where a general
-  // substring search costs more in set-up than in scanning: its first byte
-  // is looked for instead, and each place compared. Many places where only
-  // that byte matches hand the rest of the search to the general one, which
-  // stays linear whatever the text.
   size_t nextOccurrence(std::string_view prefix, size_t from) const {
     if (prefix.empty() || from > text.size())
       return std::string_view::npos;
-    constexpr unsigned maxFalseStarts = 16;
-    const char *end = text.data() + text.size();
-    const char *at = text.data() + from;
-    for (unsigned falseStarts = 0; falseStarts < maxFalseStarts; ++falseStarts) {
-      if (size_t(end - at) < prefix.size())
-        return std::string_view::npos;
-      const void *first = std::memchr(at, prefix[0], size_t(end - at) - prefix.size() + 1);
-      if (!first)
-        return std::string_view::npos;
-      at = static_cast<const char *>(first);
-      if (std::memcmp(at + 1, prefix.data() + 1, prefix.size() - 1) == 0)
-        return static_cast<size_t>(at - text.data());
-      ++at;
-    }
-    const void *found = memmem(at, size_t(end - at), prefix.data(), prefix.size());
-    return found ? static_cast<size_t>(static_cast<const char *>(found) - text.data())
-                 : std::string_view::npos;
+    size_t found = findText(text.substr(from), prefix);
+    return found == std::string_view::npos ? found : from + found;
   }
 
   std::string_view text;

@@ -1,6 +1,6 @@
 // Matching one pattern against input text, and the fuzzy candidate search.
 //
-// Fixed text is found with memmem (or a memchr-driven scan when case is
+// Fixed text is found with findText (or a memchr-driven scan when case is
 // ignored); regex patterns get their substituted values spliced in and run
 // through the regex engine once over the whole text. The fuzzy search tries
 // at most 4096 start offsets and computes each edit distance only up to the
@@ -13,6 +13,7 @@
 #include "engine/pattern_context.h"
 #include "support/edit_distance.h"
 #include "support/format.h"
+#include "support/text_search.h"
 
 #include <algorithm>
 #include <cmath>
@@ -242,9 +243,7 @@ size_t findFixedText(std::string_view haystack, std::string_view needle, bool ig
     return std::string_view::npos;
   if (ignoreCase)
     return findFolded(haystack, needle);
-  const void *found = memmem(haystack.data(), haystack.size(), needle.data(), needle.size());
-  return found ? static_cast<size_t>(static_cast<const char *>(found) - haystack.data())
-               : std::string_view::npos;
+  return findText(haystack, needle);
 }
 
 MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text,
