@@ -181,7 +181,7 @@ bool PatternParser::shareEarlierParse(std::string_view text, unsigned flags) {
 void PatternParser::storeRegex() {
   PatternRegex &parts = pattern.regexParts();
   ParseArena &arena = pattern.context->arena();
-  parts.text = regex;
+  parts.text = arena.copyText(regex);
   parts.substitutions = arena.copyOf(std::span<Substitution *const>(substitutions));
   SmallVector<StringVarDef, 4> defs;
   for (const auto &[name, group] : stringVarDefs)
@@ -491,11 +491,6 @@ Error ExpressionSubstitution::appendValue(std::string &needle) const {
     return text.extractError();
   needle += *text;
   return success();
-}
-
-const PatternRegex &CheckPattern::noRegex() {
-  static const PatternRegex none;
-  return none;
 }
 
 std::string_view CheckPattern::inOwnText(std::string_view view) const {

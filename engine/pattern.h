@@ -109,8 +109,8 @@ struct StringVarDef {
 // context's arena: check files with regexes on most lines would otherwise
 // pay an allocation for each.
 struct PatternRegex {
-  // The regular expression.
-  std::string text;
+  // The regular expression, in the context's arena.
+  std::string_view text;
   // In pattern order, so insertion indices never decrease.
   std::span<Substitution *const> substitutions;
   // When the regex is plain text apart from its substitutions: that text,
@@ -173,7 +173,7 @@ public:
   std::optional<size_t> closestCandidate(std::string_view text) const;
 
   // The regular expression when the pattern is one; empty otherwise.
-  const std::string &regexText() const { return regex ? regex->text : noRegex().text; }
+  std::string_view regexText() const { return regex ? regex->text : std::string_view(); }
   std::span<Substitution *const> substitutions() const {
     return regex ? regex->substitutions : std::span<Substitution *const>();
   }
@@ -208,8 +208,6 @@ public:
   bool ignoreCase = false;
 
 private:
-  static const PatternRegex &noRegex();
-
   PatternRegex *regex = nullptr;
 };
 

@@ -59,6 +59,11 @@ public:
     std::uninitialized_copy(items.begin(), items.end(), copy);
     return {copy, items.size()};
   }
+  // A copy of `text`; empty without allocating when it is.
+  std::string_view copyText(std::string_view text) {
+    std::span<char> copy = copyOf(std::span<const char>(text.data(), text.size()));
+    return {copy.data(), copy.size()};
+  }
   void *allocate(size_t size, size_t alignment);
 
 private:
@@ -175,11 +180,6 @@ private:
   NameMap<NumericVar *> numericVars;
   NumericVar *lineVar = nullptr;
   ParseArena parseArena;
-  // Made in chunks in the arena, as most directives of some check files
-  // are regexes; never moved, since patterns point at them. Each chunk is
-  // constructed whole, and destroyed with the context.
-  std::vector<PatternRegex *> patternRegexChunks;
-  size_t patternRegexesLeft = 0;
   std::vector<std::unique_ptr<NameMap<NumericVarDef>>> ownedNumericVarDefs;
   struct RememberedPattern {
     // Views the check text (or a command-line buffer), which outlives the

@@ -117,7 +117,7 @@ Error insertValues(const CheckPattern &pattern, const SourceManager &sourceManag
 // every substitution error, in pattern order.
 Fallible<std::string> substituteValues(const CheckPattern &pattern,
                                        const SourceManager &sourceManager) {
-  std::string working = pattern.regexText();
+  std::string working(pattern.regexText());
   size_t shift = 0;
   Error errors =
       insertValues(pattern, sourceManager, [&](size_t, const Substitution &substitution) {
@@ -221,7 +221,7 @@ MatchOutcome matchRegex(const CheckPattern &pattern, const Regex &regex, std::st
 
 const Regex &RegexCache::regexFor(const CheckPattern &pattern) {
   RegexOptions options = regexOptionsOf(pattern);
-  std::string key = pattern.regexText();
+  std::string key(pattern.regexText());
   key += static_cast<char>('0' + static_cast<unsigned>(options));
   // Most regexes of a long check file are searched once and never again;
   // keeping every one of them would cost about a kilobyte per directive.

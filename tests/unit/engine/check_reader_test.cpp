@@ -115,7 +115,7 @@ public:
     if (!pattern.fixedText.empty())
       result += " " + std::string(pattern.fixedText);
     else if (!pattern.regexText().empty())
-      result += " /" + pattern.regexText() + "/";
+      result += " /" + std::string(pattern.regexText()) + "/";
     if (pattern.type.count > 1)
       result += " x" + std::to_string(pattern.type.count);
     return result;

@@ -286,7 +286,7 @@ TEST_F(FindMatch, SubstitutedTextFoundLikeTheRegexWould) {
     request.ignoreCase = c.ignoreCase;
     context.setStringValue("X", c.value);
     CheckPattern pattern = parse(c.pattern);
-    std::string regexText = pattern.regexText();
+    std::string regexText(pattern.regexText());
     regexText.insert(pattern.substitutions()[0]->insertIndex, Regex::escape(c.value));
     Regex regex(regexText, c.ignoreCase ? RegexOptions::Newline | RegexOptions::IgnoreCase
                                         : RegexOptions::Newline);
@@ -319,7 +319,7 @@ TEST_F(FindMatch, SeveralSubstitutionsFoundLikeTheRegexWould) {
     SCOPED_TRACE(c.pattern);
     request.matchFullLines = c.fullLines;
     CheckPattern pattern = parse(c.pattern);
-    std::string regexText = pattern.regexText();
+    std::string regexText(pattern.regexText());
     size_t shift = 0;
     for (const Substitution *substitution : pattern.substitutions()) {
       Fallible<std::string> value = substitution->valueText();

@@ -50,7 +50,7 @@ public:
   static std::string describe(const CheckPattern &pattern) {
     if (!pattern.fixedText.empty())
       return "fixed:" + std::string(pattern.fixedText);
-    std::string result = "regex:" + pattern.regexText();
+    std::string result = "regex:" + std::string(pattern.regexText());
     for (const auto &[name, group] : pattern.stringVarDefs())
       result += " def:" + std::string(name) + "=" + std::to_string(group);
     if (pattern.numericVarDefs())
