@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -236,6 +237,19 @@ const Regex &RegexCache::regexFor(const CheckPattern &pattern) {
   return *slot;
 }
 
+const Regex &RegexCache::substitutedRegexFor(std::string_view text, RegexOptions options) {
+  char optionByte = static_cast<char>('0' + static_cast<unsigned>(options));
+  Recent &slot = recent[(std::hash<std::string_view>()(text) + static_cast<size_t>(optionByte)) %
+                        recent.size()];
+  if (!slot.regex || slot.key.size() != text.size() + 1 || slot.key.back() != optionByte ||
+      std::string_view(slot.key).substr(0, text.size()) != text) {
+    slot.key.assign(text);
+    slot.key += optionByte;
+    slot.regex = std::make_unique<Regex>(text, options);
+  }
+  return *slot.regex;
+}
+
 size_t findFixedText(std::string_view haystack, std::string_view needle, bool ignoreCase) {
   if (needle.empty())
     return 0;
@@ -279,6 +293,9 @@ MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text
     Fallible<std::string> regexText = substituteValues(pattern, sourceManager);
     if (!regexText)
       return MatchOutcome::failed(regexText.extractError());
+    if (cache)
+      return matchRegex(pattern, cache->substitutedRegexFor(*regexText, regexOptionsOf(pattern)),
+                        text, sourceManager);
     Regex regex(*regexText, regexOptionsOf(pattern));
     return matchRegex(pattern, regex, text, sourceManager);
   }

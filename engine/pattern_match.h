@@ -16,6 +16,7 @@
 #include "support/error.h"
 #include "support/regex/regex.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -58,9 +59,19 @@ struct MatchOutcome {
 class RegexCache {
 public:
   const Regex &regexFor(const CheckPattern &pattern);
+  // The compiled form of a substituted pattern's regex `text`. Values
+  // repeat (the same register, type or argument in many functions), so the
+  // last few regexes compiled this way are kept, one per hash slot.
+  const Regex &substitutedRegexFor(std::string_view text, RegexOptions options);
 
 private:
   std::unordered_map<std::string, std::unique_ptr<Regex>> compiled;
+  struct Recent {
+    // The regex text, then the options byte.
+    std::string key;
+    std::unique_ptr<Regex> regex;
+  };
+  std::array<Recent, 64> recent;
 };
 
 // CheckPattern::findMatch with an optional cache for its compiled regex.
