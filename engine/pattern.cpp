@@ -76,6 +76,7 @@ private:
   bool parseNumericBlockText(std::string_view block, bool isLegacy);
   bool addRegex(std::string_view piece, const char *at = nullptr);
   bool checkWholeRegex();
+  bool piecesMakeAValidWhole(std::string_view whole) const;
   bool shareEarlierParse(std::string_view text, unsigned flags);
   void storeRegex();
   void addSubstitution(Substitution *substitution);
@@ -111,6 +112,8 @@ private:
   // Set once a {{...}} piece, a variable's regex or a numeric wildcard is
   // added: only those can make the whole fail to compile.
   bool hasRegexPiece = false;
+  // The compiled size of those pieces together.
+  size_t pieceOperations = 0;
   // A numeric block's parse depends on the variables defined before it
   // (and defines some): such a pattern is never shared.
   bool hasNumericBlock = false;
@@ -260,6 +263,7 @@ struct RegexCheck {
   bool isValid = false;
   std::string error;
   unsigned groups = 0;
+  size_t operations = 0;
 };
 
 // Whether a regex compiles depends on its text and options alone, and check
@@ -288,6 +292,7 @@ const RegexCheck &checkRegex(std::string_view regex, RegexOptions options) {
   RegexCheck result;
   result.isValid = compiled.isValid(result.error);
   result.groups = compiled.subexpressionCount();
+  result.operations = compiled.operationCount();
   return checked.emplace(key, std::move(result)).first->second;
 }
 
@@ -303,6 +308,7 @@ bool PatternParser::addRegex(std::string_view piece, const char *at) {
                        formatPositionalString(text::invalidRegex, check.error));
   regex += piece;
   nextGroup += check.groups;
+  pieceOperations += check.operations;
   return false;
 }
 
@@ -328,13 +334,31 @@ bool PatternParser::checkWholeRegex() {
       withValues.insert(*index, 1, '0');
     whole = withValues;
   }
-  if (whole.empty())
+  if (whole.empty() || (!pattern.ignoreCase && piecesMakeAValidWhole(whole)))
     return false;
   const RegexCheck &check = checkRegex(whole, regexOptionsOf(pattern));
   if (!check.isValid)
     return reportError(pattern.location.pointer(),
                        formatPositionalString(text::invalidRegex, check.error));
   return false;
+}
+
+// Each piece compiled alone, and in the whole it stands in a group of its
+// own between escaped text, digits and anchors: the whole compiles too,
+// unless a back-reference names a group by number (the pieces' places
+// change what it names), or the whole passes a size limit that no piece
+// passed alone (the operations, or the nesting its group adds). Compiling a
+// whole of distinct text is most of the cost of reading it otherwise.
+bool PatternParser::piecesMakeAValidWhole(std::string_view whole) const {
+  // Far below the nesting limit, even with a level for every byte.
+  constexpr size_t maxLength = 256;
+  if (whole.size() > maxLength ||
+      pieceOperations + 4 * whole.size() + 16 > Regex::guaranteedOperations)
+    return false;
+  for (size_t i = 0; i + 1 < whole.size(); ++i)
+    if (whole[i] == '\\' && whole[i + 1] >= '1' && whole[i + 1] <= '9')
+      return false;
+  return true;
 }
 
 // `text` starts with "[[" (not "[[["); consumes through the closing "]]".

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,42 @@ TEST(Pattern, ParseIsTheSameWhenRepeated) {
   EXPECT_EQ(parser.parse("a{{b}}", DirectiveKind::Plain, FullLines | Strict), "regex:^a(b)$");
   EXPECT_EQ(parser.parse("a{{b}}", DirectiveKind::Not, FullLines), "regex:a(b)");
   EXPECT_EQ(parser.parse("a{{b}}"), "regex:a(b)");
+}
+
+// Reading a pattern compiles its whole regex only when its pieces alone do
+// not settle it: pieces that compile alone, each in a group of its own
+// between escaped text and anchors, make a whole that compiles, as long as
+// no back-reference names a group by number. Random pieces over the
+// metacharacters hold the parser to that.
+TEST(Pattern, PiecesValidAloneMakeAValidWhole) {
+  std::mt19937 random(11);
+  const std::string_view tokens[] = {"a", ".", "(",   ")",     "(a)", "[a-]", "^", "$", "|", "*",
+                                     "+", "?", "{1}", "{1,2}", "\\1", "\\.",  "{", "]", ","};
+  auto randomPiece = [&] {
+    std::string piece;
+    for (size_t count = 1 + random() % 5; count > 0; --count)
+      piece += tokens[random() % std::size(tokens)];
+    return piece;
+  };
+  auto validAlone = [](const std::string &piece) {
+    for (size_t i = 0; i + 1 < piece.size(); ++i)
+      if (piece[i] == '\\' && piece[i + 1] >= '1' && piece[i + 1] <= '9')
+        return false;
+    return Regex(piece).isValid();
+  };
+  size_t tried = 0;
+  while (tried < 3000) {
+    std::string first = randomPiece();
+    std::string second = randomPiece();
+    if (!validAlone(first) || !validAlone(second))
+      continue;
+    ++tried;
+    for (const std::string &whole :
+         {"^ *x(" + first + ")\\.(" + second + ") *$", "(" + first + ")(" + second + ")0"}) {
+      std::string error;
+      EXPECT_TRUE(Regex(whole, RegexOptions::Newline).isValid(error)) << whole << ": " << error;
+    }
+  }
 }
 
 TEST(Pattern, KeepsLocationCaseAndNulBytes) {
