@@ -220,32 +220,19 @@ MatchOutcome matchRegex(const CheckPattern &pattern, const Regex &regex, std::st
 
 } // namespace
 
-const Regex &RegexCache::regexFor(const CheckPattern &pattern) {
-  RegexOptions options = regexOptionsOf(pattern);
-  std::string key(pattern.regexText());
-  key += static_cast<char>('0' + static_cast<unsigned>(options));
-  // Most regexes of a long check file are searched once and never again;
-  // keeping every one of them would cost about a kilobyte per directive.
-  // Starting over now and then bounds that, while the few regexes that
-  // really repeat are compiled again only once per round.
-  constexpr size_t maxCompiled = 4096;
-  if (compiled.size() >= maxCompiled && !compiled.contains(key))
-    compiled.clear();
-  std::unique_ptr<Regex> &slot = compiled[key];
-  if (!slot)
-    slot = std::make_unique<Regex>(pattern.regexText(), options);
-  return *slot;
-}
-
-const Regex &RegexCache::substitutedRegexFor(std::string_view text, RegexOptions options) {
+const Regex &RegexCache::compiledFor(std::string_view text, RegexOptions options) {
+  // A power of two: the slot is the hash's low bits.
+  constexpr size_t slotCount = 1024;
+  if (slots.empty())
+    slots.resize(slotCount);
   char optionByte = static_cast<char>('0' + static_cast<unsigned>(options));
-  Recent &slot = recent[(std::hash<std::string_view>()(text) + static_cast<size_t>(optionByte)) %
-                        recent.size()];
+  Slot &slot = slots[(std::hash<std::string_view>()(text) + static_cast<size_t>(optionByte)) &
+                     (slotCount - 1)];
   if (!slot.regex || slot.key.size() != text.size() + 1 || slot.key.back() != optionByte ||
       std::string_view(slot.key).substr(0, text.size()) != text) {
     slot.key.assign(text);
     slot.key += optionByte;
-    slot.regex = std::make_unique<Regex>(text, options);
+    slot.regex.emplace(text, options);
   }
   return *slot.regex;
 }
@@ -294,8 +281,8 @@ MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text
     if (!regexText)
       return MatchOutcome::failed(regexText.extractError());
     if (cache)
-      return matchRegex(pattern, cache->substitutedRegexFor(*regexText, regexOptionsOf(pattern)),
-                        text, sourceManager);
+      return matchRegex(pattern, cache->compiledFor(*regexText, regexOptionsOf(pattern)), text,
+                        sourceManager);
     Regex regex(*regexText, regexOptionsOf(pattern));
     return matchRegex(pattern, regex, text, sourceManager);
   }
