@@ -1,7 +1,11 @@
 #include "engine/check_engine.h"
 
+#include "engine/canonical_text.h"
+
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -229,10 +233,24 @@ std::string slowCanonical(std::string_view text, bool strictWhitespace) {
   return out;
 }
 
+// Every way of scanning, in place and into other room, on texts long
+// enough for several wide blocks, with blank runs and CR LF pairs across
+// their edges.
+std::string scanned(std::string_view text, bool strictWhitespace, CanonicalScan scan,
+                    bool inPlace) {
+  std::unique_ptr<char[]> bytes(new char[text.size() + 1]);
+  std::memcpy(bytes.get(), text.data(), text.size());
+  std::unique_ptr<char[]> room(new char[text.size() + 1]);
+  char *out = inPlace ? bytes.get() : room.get();
+  char *written =
+      canonicalizeBytes(bytes.get(), bytes.get() + text.size(), out, !strictWhitespace, scan);
+  return std::string(out, written);
+}
+
 TEST(CheckEngine, CanonicalizeBufferAgreesWithByteRules) {
   std::mt19937 random(20261210);
   const char specials[] = {' ', '\t', '\r', '\n', '\0'};
-  for (int round = 0; round < 400; ++round) {
+  for (int round = 0; round < 1200; ++round) {
     // Sparse texts too, so that long stretches without any blank or CR
     // are scanned in whole words.
     unsigned oneIn = 2u << (round % 4 * 2);
@@ -243,6 +261,12 @@ TEST(CheckEngine, CanonicalizeBufferAgreesWithByteRules) {
     SCOPED_TRACE(testing::PrintToString(text));
     ASSERT_EQ(canonical(text, false), slowCanonical(text, false));
     ASSERT_EQ(canonical(text, true), slowCanonical(text, true));
+    for (bool strict : {false, true})
+      for (CanonicalScan scan : {CanonicalScan::Best, CanonicalScan::Portable})
+        for (bool inPlace : {false, true})
+          ASSERT_EQ(scanned(text, strict, scan, inPlace), slowCanonical(text, strict))
+              << "strict " << strict << ", portable " << (scan == CanonicalScan::Portable)
+              << ", in place " << inPlace;
   }
 }
 
