@@ -230,7 +230,7 @@ PatternRegex *PatternContext::rememberedPattern(std::string_view text, unsigned 
 
 void PatternContext::rememberPattern(std::string_view text, unsigned flags, PatternRegex *parts) {
   // A power of two: the slot is the hash's low bits.
-  constexpr size_t slotCount = 4096;
+  constexpr size_t slotCount = 1024;
   if (remembered.empty())
     remembered.resize(slotCount);
   remembered[rememberedSlot(text, flags)] = {text, flags, parts};

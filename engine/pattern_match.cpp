@@ -222,7 +222,7 @@ MatchOutcome matchRegex(const CheckPattern &pattern, const Regex &regex, std::st
 
 const Regex &RegexCache::compiledFor(std::string_view text, RegexOptions options) {
   // A power of two: the slot is the hash's low bits.
-  constexpr size_t slotCount = 1024;
+  constexpr size_t slotCount = 256;
   if (slots.empty())
     slots.resize(slotCount);
   char optionByte = static_cast<char>('0' + static_cast<unsigned>(options));
