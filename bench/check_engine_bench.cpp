@@ -1,8 +1,8 @@
 // Canonicalisation speed: compiler-like output (short runs of blanks, CR LF
 // line ends), a blank-dense worst case, and strict whitespace, each beside a
-// plain copy of the same bytes as the floor; and each kernel against the
-// scalar one, rewriting in place as the driver does.
-#include "engine/canonical_bytes.h"
+// plain copy of the same bytes as the floor; and the widest scan against the
+// portable one, rewriting in place as the driver does.
+#include "engine/canonical_text.h"
 #include "engine/check_engine.h"
 
 #include <benchmark/benchmark.h>
@@ -82,27 +82,22 @@ std::string listingText(bool changes) {
   return text;
 }
 
-const std::string &kernelText(int64_t which) {
+const std::string &scanText(int64_t which) {
   static const std::string texts[] = {listingText(true), listingText(false), blankDenseText()};
   return texts[which];
 }
 
-// Args: kernel (0 scalar, 1 AVX2, 2 AVX-512), text (0 dense listing, 1 the
+// Args: scan (0 the widest, 1 portable), text (0 dense listing, 1 the
 // listing without changes, 2 blank-dense).
-void BM_CanonicalKernelInPlace(benchmark::State &state) {
-  auto kernel = CanonicalKernel(state.range(0));
-  if (!canRunKernel(kernel)) {
-    state.SkipWithError("this processor lacks the kernel");
-    return;
-  }
-  const std::string &text = kernelText(state.range(1));
+void BM_CanonicalScanInPlace(benchmark::State &state) {
+  auto scan = state.range(0) ? CanonicalScan::Portable : CanonicalScan::Best;
+  const std::string &text = scanText(state.range(1));
   std::string work = text;
   for (auto _ : state) {
     state.PauseTiming();
     std::memcpy(work.data(), text.data(), text.size());
     state.ResumeTiming();
-    char *end =
-        canonicalizeBytesWith(kernel, work.data(), work.data() + work.size(), work.data(), true);
+    char *end = canonicalizeBytes(work.data(), work.data() + work.size(), work.data(), true, scan);
     benchmark::DoNotOptimize(end);
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
@@ -123,9 +118,9 @@ BENCHMARK(BM_CanonicalizeCompilerLike)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CanonicalizeCompilerLikeStrict)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CanonicalizeBlankDense)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CopyCompilerLike)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CanonicalKernelInPlace)
-    ->ArgsProduct({{0, 1, 2}, {0, 1, 2}})
-    ->ArgNames({"kernel", "text"})
+BENCHMARK(BM_CanonicalScanInPlace)
+    ->ArgsProduct({{0, 1}, {0, 1, 2}})
+    ->ArgNames({"scan", "text"})
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -10,6 +10,8 @@
 // `vs_libc` is our time over regexec's on one text of the case, timed in
 // the same run (shorter where regexec is quadratic). Each time is the
 // fastest of the iterations; n is large enough for tens of milliseconds.
+// Compile: regexes of a check line's size compiled and freed, beside
+// regcomp.
 // BackRefWords: `([a-z]+) \1` over word lines where every adjacent pair is a
 // candidate that only the back-reference rejects, beside regexec.
 #include "support/regex/regex.h"
@@ -124,6 +126,34 @@ void memmemSearch(benchmark::State &state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
+
+// Compile: a regex of the size a substituted check line gives, compiled and
+// freed over and over (a check file of distinct regex lines compiles one per
+// directive), beside regcomp/regfree.
+const char *const compilePatterns[] = {
+    "%(v[0-9]+) = add i32 %zeta, ([0-9]+)",
+    "define i32 @fn123\\(i32 %([a-z]+), i32 %([a-z]+)\\)",
+};
+
+void ownCompile(benchmark::State &state) {
+  const char *pattern = compilePatterns[state.range(0)];
+  for (auto _ : state) {
+    vetline::Regex regex(pattern, vetline::RegexOptions::Newline);
+    benchmark::DoNotOptimize(regex.isValid());
+  }
+}
+
+void libcCompile(benchmark::State &state) {
+  const char *pattern = compilePatterns[state.range(0)];
+  for (auto _ : state) {
+    regex_t compiled;
+    benchmark::DoNotOptimize(regcomp(&compiled, pattern, REG_EXTENDED | REG_NEWLINE));
+    regfree(&compiled);
+  }
+}
+
+BENCHMARK(ownCompile)->DenseRange(0, 1);
+BENCHMARK(libcCompile)->DenseRange(0, 1);
 
 BENCHMARK(ownSearch)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(libcSearch)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);

@@ -1,11 +1,14 @@
 #include "engine/check_engine.h"
 
-#include "engine/canonical_bytes.h"
+#include "engine/canonical_text.h"
 #include "engine/check_verifier.h"
 #include "support/format.h"
 #include "support/output_stream.h"
 
+#include <bit>
 #include <cassert>
+#include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <set>
 #include <string>

@@ -13,6 +13,7 @@
 #include "support/format.h"
 #include "support/output_stream.h"
 #include "support/text_buffer.h"
+#include "support/text_search.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -221,12 +222,6 @@ public:
     return text.substr(best->next, best->prefix.size());
   }
 
-  // Forgets the occurrences found, for a search that starts over.
-  void restart() {
-    for (Candidate &candidate : prefixes)
-      candidate.isKnown = false;
-  }
-
 private:
   struct Candidate {
     std::string_view prefix;
@@ -237,10 +232,8 @@ private:
   size_t nextOccurrence(std::string_view prefix, size_t from) const {
     if (prefix.empty() || from > text.size())
       return std::string_view::npos;
-    const void *found =
-        memmem(text.data() + from, text.size() - from, prefix.data(), prefix.size());
-    return found ? static_cast<size_t>(static_cast<const char *>(found) - text.data())
-                 : std::string_view::npos;
+    size_t found = findText(text.substr(from), prefix);
+    return found == std::string_view::npos ? found : from + found;
   }
 
   std::string_view text;
@@ -261,7 +254,6 @@ public:
 
 private:
   bool readImplicitPatterns(ImplicitBufferRange *implicitBufferRange);
-  size_t countDirectives();
   std::optional<FoundDirective> findNextDirective();
   size_t patternStart(const FoundDirective &found) const;
   void skipWord(size_t prefixLength);
@@ -301,10 +293,16 @@ bool CheckReader::run(ImplicitBufferRange *implicitBufferRange) {
   if (readImplicitPatterns(implicitBufferRange))
     return true;
   unseenPrefixes.insert(request.checkPrefixes.begin(), request.checkPrefixes.end());
-  // Room for every directive found and the end-of-file one; a directive
-  // that is not filed (comments, NOT and DAG patterns) only leaves unused
-  // room, which is never touched.
-  directives.reserve(directives.size() + countDirectives() + 1);
+  // Room for every directive and the end-of-file one, taken once: a
+  // directive's pattern ends at a line break, and the next one starts after
+  // it, so there are at most as many directives as line breaks plus one.
+  // Room that no directive takes (other lines, comments, NOT and DAG
+  // patterns) is never touched and costs no memory.
+  size_t breaks = static_cast<size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }));
+  directives.reserve(directives.size() + breaks + 2);
+  adviseHugePages(directives.data() + directives.size(),
+                  (directives.capacity() - directives.size()) * sizeof(CheckDirective));
   while (std::optional<FoundDirective> found = findNextDirective())
     if (readDirective(*found))
       return true;
@@ -336,27 +334,6 @@ bool CheckReader::readImplicitPatterns(ImplicitBufferRange *implicitBufferRange)
 bool CheckReader::isCommentPrefix(std::string_view prefix) const {
   return std::find(request.commentPrefixes.begin(), request.commentPrefixes.end(), prefix) !=
          request.commentPrefixes.end();
-}
-
-// Walks the text as reading will, without compiling anything, and counts
-// the directives found; stops at the first one that reading rejects
-// outright. Leaves the reading position where it was.
-size_t CheckReader::countDirectives() {
-  size_t savedPosition = position;
-  size_t savedLine = lineNumber;
-  size_t count = 0;
-  while (std::optional<FoundDirective> found = findNextDirective()) {
-    DirectiveKind kind = found->suffix.type.kind;
-    if (kind == DirectiveKind::BadCount || kind == DirectiveKind::BadNot)
-      break;
-    ++count;
-    size_t at = patternStart(*found);
-    position = lineEndFrom(text, at);
-  }
-  position = savedPosition;
-  lineNumber = savedLine;
-  prefixFinder.restart();
-  return count;
 }
 
 std::optional<FoundDirective> CheckReader::findNextDirective() {

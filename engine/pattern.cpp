@@ -76,6 +76,8 @@ private:
   bool parseNumericBlockText(std::string_view block, bool isLegacy);
   bool addRegex(std::string_view piece, const char *at = nullptr);
   bool checkWholeRegex();
+  bool piecesMakeAValidWhole(std::string_view whole) const;
+  bool shareEarlierParse(std::string_view text, unsigned flags);
   void storeRegex();
   void addSubstitution(Substitution *substitution);
   size_t nextMarker(std::string_view marker, size_t &cached, size_t from) const;
@@ -110,6 +112,11 @@ private:
   // Set once a {{...}} piece, a variable's regex or a numeric wildcard is
   // added: only those can make the whole fail to compile.
   bool hasRegexPiece = false;
+  // The compiled size of those pieces together.
+  size_t pieceOperations = 0;
+  // A numeric block's parse depends on the variables defined before it
+  // (and defines some): such a pattern is never shared.
+  bool hasNumericBlock = false;
 };
 
 bool PatternParser::parse(std::string_view text) {
@@ -140,6 +147,9 @@ bool PatternParser::parse(std::string_view text) {
     pattern.fixedText = text;
     return false;
   }
+  unsigned flags = (isFullLine ? 1u : 0u) | (isStrict ? 2u : 0u) | (pattern.ignoreCase ? 4u : 0u);
+  if (shareEarlierParse(text, flags))
+    return false;
   whole = text;
   // Escaping at most doubles the literal text; one allocation then holds
   // what most patterns build.
@@ -151,19 +161,37 @@ bool PatternParser::parse(std::string_view text) {
   if (checkWholeRegex())
     return true;
   storeRegex();
+  if (!hasNumericBlock)
+    pattern.context->rememberPattern(text, flags, &pattern.regexParts());
   return false;
+}
+
+// Apart from numeric blocks, a parse depends on the text and settings alone,
+// except that a string variable may not be defined under the name of a
+// numeric one, which a pattern in between may have defined.
+bool PatternParser::shareEarlierParse(std::string_view text, unsigned flags) {
+  PatternContext &context = *pattern.context;
+  PatternRegex *parts = context.rememberedPattern(text, flags);
+  if (!parts)
+    return false;
+  for (const StringVarDef &definition : parts->stringVarDefs)
+    if (context.numericVar(definition.name))
+      return false;
+  pattern.shareRegexParts(parts);
+  return true;
 }
 
 void PatternParser::storeRegex() {
   PatternRegex &parts = pattern.regexParts();
   ParseArena &arena = pattern.context->arena();
-  parts.text = regex;
+  parts.text = arena.copyText(regex);
   parts.substitutions = arena.copyOf(std::span<Substitution *const>(substitutions));
   SmallVector<StringVarDef, 4> defs;
   for (const auto &[name, group] : stringVarDefs)
     defs.push_back({name, group});
   parts.stringVarDefs = arena.copyOf(std::span<const StringVarDef>(defs));
   parts.numericVarDefs = numericVarDefs;
+  parts.source = whole.data();
   // Everything else a pattern can hold writes bytes into the regex.
   if (!substitutions.empty() && literalRegexBytes == regex.size())
     parts.literalPieces = arena.copyOf(std::span<const std::string_view>(literalPieces));
@@ -235,6 +263,7 @@ struct RegexCheck {
   bool isValid = false;
   std::string error;
   unsigned groups = 0;
+  size_t operations = 0;
 };
 
 // Whether a regex compiles depends on its text and options alone, and check
@@ -263,6 +292,7 @@ const RegexCheck &checkRegex(std::string_view regex, RegexOptions options) {
   RegexCheck result;
   result.isValid = compiled.isValid(result.error);
   result.groups = compiled.subexpressionCount();
+  result.operations = compiled.operationCount();
   return checked.emplace(key, std::move(result)).first->second;
 }
 
@@ -278,6 +308,7 @@ bool PatternParser::addRegex(std::string_view piece, const char *at) {
                        formatPositionalString(text::invalidRegex, check.error));
   regex += piece;
   nextGroup += check.groups;
+  pieceOperations += check.operations;
   return false;
 }
 
@@ -303,13 +334,31 @@ bool PatternParser::checkWholeRegex() {
       withValues.insert(*index, 1, '0');
     whole = withValues;
   }
-  if (whole.empty())
+  if (whole.empty() || (!pattern.ignoreCase && piecesMakeAValidWhole(whole)))
     return false;
   const RegexCheck &check = checkRegex(whole, regexOptionsOf(pattern));
   if (!check.isValid)
     return reportError(pattern.location.pointer(),
                        formatPositionalString(text::invalidRegex, check.error));
   return false;
+}
+
+// Each piece compiled alone, and in the whole it stands in a group of its
+// own between escaped text, digits and anchors: the whole compiles too,
+// unless a back-reference names a group by number (the pieces' places
+// change what it names), or the whole passes a size limit that no piece
+// passed alone (the operations, or the nesting its group adds). Compiling a
+// whole of distinct text is most of the cost of reading it otherwise.
+bool PatternParser::piecesMakeAValidWhole(std::string_view whole) const {
+  // Far below the nesting limit, even with a level for every byte.
+  constexpr size_t maxLength = 256;
+  if (whole.size() > maxLength ||
+      pieceOperations + 4 * whole.size() + 16 > Regex::guaranteedOperations)
+    return false;
+  for (size_t i = 0; i + 1 < whole.size(); ++i)
+    if (whole[i] == '\\' && whole[i + 1] >= '1' && whole[i + 1] <= '9')
+      return false;
+  return true;
 }
 
 // `text` starts with "[[" (not "[[["); consumes through the closing "]]".
@@ -336,6 +385,7 @@ bool PatternParser::parseBlock(std::string_view &text) {
 
 // `block` is the text after '#', or all of a legacy @LINE block.
 bool PatternParser::parseNumericBlockText(std::string_view block, bool isLegacy) {
+  hasNumericBlock = true;
   PatternContext &context = *pattern.context;
   Fallible<NumericBlock> parsed =
       parseNumericBlock(block, isLegacy, pattern.lineNumber, context, sourceManager);
@@ -467,9 +517,11 @@ Error ExpressionSubstitution::appendValue(std::string &needle) const {
   return success();
 }
 
-const PatternRegex &CheckPattern::noRegex() {
-  static const PatternRegex none;
-  return none;
+std::string_view CheckPattern::inOwnText(std::string_view view) const {
+  const char *own = location.pointer();
+  if (!regex || !regex->source || regex->source == own || view.data() < regex->source)
+    return view;
+  return {own + (view.data() - regex->source), view.size()};
 }
 
 PatternRegex &CheckPattern::regexParts() {

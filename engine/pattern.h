@@ -109,8 +109,8 @@ struct StringVarDef {
 // context's arena: check files with regexes on most lines would otherwise
 // pay an allocation for each.
 struct PatternRegex {
-  // The regular expression.
-  std::string text;
+  // The regular expression, in the context's arena.
+  std::string_view text;
   // In pattern order, so insertion indices never decrease.
   std::span<Substitution *const> substitutions;
   // When the regex is plain text apart from its substitutions: that text,
@@ -123,6 +123,9 @@ struct PatternRegex {
   // Numeric variables defined here, null while there are none. Its bucket
   // order decides which failing capture is reported first.
   NameMap<NumericVarDef> *numericVarDefs = nullptr;
+  // The start of the pattern text parsed into these parts: the views above
+  // point into it, also for the patterns of the same text that share them.
+  const char *source = nullptr;
 };
 
 // A directive's line in the check file, or none (implicit-check-not
@@ -170,7 +173,7 @@ public:
   std::optional<size_t> closestCandidate(std::string_view text) const;
 
   // The regular expression when the pattern is one; empty otherwise.
-  const std::string &regexText() const { return regex ? regex->text : noRegex().text; }
+  std::string_view regexText() const { return regex ? regex->text : std::string_view(); }
   std::span<Substitution *const> substitutions() const {
     return regex ? regex->substitutions : std::span<Substitution *const>();
   }
@@ -187,6 +190,12 @@ public:
   }
   // The regex parts for the parser to fill, made on first use.
   PatternRegex &regexParts();
+  // Takes the parts of an earlier pattern of the same text and settings.
+  void shareRegexParts(PatternRegex *parts) { regex = parts; }
+  // `view`, a view of the text the regex parts were parsed from, moved to
+  // the same place in this pattern's own text: what a message locates must
+  // point at this directive's line, even when its parts are shared.
+  std::string_view inOwnText(std::string_view view) const;
 
   // The first byte of the pattern text (trailing blanks not yet dropped).
   SourceLocation location;
@@ -199,8 +208,6 @@ public:
   bool ignoreCase = false;
 
 private:
-  static const PatternRegex &noRegex();
-
   PatternRegex *regex = nullptr;
 };
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -34,8 +35,6 @@ constexpr std::string_view invalidStringName = "invalid name in string variable 
 constexpr std::string_view numericNameTaken = "numeric variable with name '{0}' already exists";
 constexpr std::string_view missingExpression = "missing numeric expression in global definition";
 } // namespace text
-
-constexpr size_t patternRegexChunkSize = 64;
 
 bool isGlobalName(std::string_view name) { return name.starts_with('$'); }
 
@@ -95,10 +94,7 @@ std::string buildGlobalDefines(std::span<const std::string_view> definitions,
 
 PatternContext::PatternContext() = default;
 
-PatternContext::~PatternContext() {
-  for (PatternRegex *chunk : patternRegexChunks)
-    std::destroy_n(chunk, patternRegexChunkSize);
-}
+PatternContext::~PatternContext() = default;
 
 Error PatternContext::defineCommandLineVariables(std::span<const std::string_view> definitions,
                                                  SourceManager &sourceManager) {
@@ -219,17 +215,25 @@ void PatternContext::setNumericValue(NumericVar *variable, ExprValue value,
   numericVars[variable->name] = variable;
 }
 
-PatternRegex *PatternContext::makePatternRegex() {
-  if (patternRegexesLeft == 0) {
-    auto *chunk = static_cast<PatternRegex *>(
-        parseArena.allocate(sizeof(PatternRegex) * patternRegexChunkSize, alignof(PatternRegex)));
-    // Element by element: an array new may ask for more room than the
-    // elements take.
-    std::uninitialized_value_construct_n(chunk, patternRegexChunkSize);
-    patternRegexChunks.push_back(chunk);
-    patternRegexesLeft = patternRegexChunkSize;
-  }
-  return &patternRegexChunks.back()[patternRegexChunkSize - patternRegexesLeft--];
+PatternRegex *PatternContext::makePatternRegex() { return parseArena.make<PatternRegex>(); }
+
+size_t PatternContext::rememberedSlot(std::string_view text, unsigned flags) const {
+  return (std::hash<std::string_view>()(text) ^ flags) & (remembered.size() - 1);
+}
+
+PatternRegex *PatternContext::rememberedPattern(std::string_view text, unsigned flags) const {
+  if (remembered.empty())
+    return nullptr;
+  const RememberedPattern &slot = remembered[rememberedSlot(text, flags)];
+  return slot.parts && slot.flags == flags && slot.text == text ? slot.parts : nullptr;
+}
+
+void PatternContext::rememberPattern(std::string_view text, unsigned flags, PatternRegex *parts) {
+  // A power of two: the slot is the hash's low bits.
+  constexpr size_t slotCount = 1024;
+  if (remembered.empty())
+    remembered.resize(slotCount);
+  remembered[rememberedSlot(text, flags)] = {text, flags, parts};
 }
 
 NameMap<NumericVarDef> *PatternContext::makeNumericVarDefs() {

@@ -59,6 +59,11 @@ public:
     std::uninitialized_copy(items.begin(), items.end(), copy);
     return {copy, items.size()};
   }
+  // A copy of `text`; empty without allocating when it is.
+  std::string_view copyText(std::string_view text) {
+    std::span<char> copy = copyOf(std::span<const char>(text.data(), text.size()));
+    return {copy.data(), copy.size()};
+  }
   void *allocate(size_t size, size_t alignment);
 
 private:
@@ -158,6 +163,14 @@ public:
   // here.
   NameMap<NumericVarDef> *makeNumericVarDefs();
 
+  // The regex parts of a pattern parsed earlier from the same text with
+  // the same `flags` (the parse settings that change the result), or null.
+  // Check files repeat whole lines thousands of times; a pattern whose parse
+  // depends only on its text is then parsed once. A bounded table: a later
+  // pattern may take an earlier one's place.
+  PatternRegex *rememberedPattern(std::string_view text, unsigned flags) const;
+  void rememberPattern(std::string_view text, unsigned flags, PatternRegex *parts);
+
 private:
   Error defineStringVariable(std::string_view definition, const SourceManager &sourceManager);
   Error defineNumericVariable(std::string_view definition, const SourceManager &sourceManager);
@@ -167,12 +180,17 @@ private:
   NameMap<NumericVar *> numericVars;
   NumericVar *lineVar = nullptr;
   ParseArena parseArena;
-  // Made in chunks in the arena, as most directives of some check files
-  // are regexes; never moved, since patterns point at them. Each chunk is
-  // constructed whole, and destroyed with the context.
-  std::vector<PatternRegex *> patternRegexChunks;
-  size_t patternRegexesLeft = 0;
   std::vector<std::unique_ptr<NameMap<NumericVarDef>>> ownedNumericVarDefs;
+  struct RememberedPattern {
+    // Views the check text (or a command-line buffer), which outlives the
+    // context's use of it.
+    std::string_view text;
+    unsigned flags = 0;
+    PatternRegex *parts = nullptr;
+  };
+  size_t rememberedSlot(std::string_view text, unsigned flags) const;
+  // Made on first use; one slot per hash value.
+  std::vector<RememberedPattern> remembered;
 };
 
 } // namespace vetline

@@ -1,6 +1,6 @@
 // Matching one pattern against input text, and the fuzzy candidate search.
 //
-// Fixed text is found with memmem (or a memchr-driven scan when case is
+// Fixed text is found with findText (or a memchr-driven scan when case is
 // ignored); regex patterns get their substituted values spliced in and run
 // through the regex engine once over the whole text. The fuzzy search tries
 // at most 4096 start offsets and computes each edit distance only up to the
@@ -13,10 +13,12 @@
 #include "engine/pattern_context.h"
 #include "support/edit_distance.h"
 #include "support/format.h"
+#include "support/text_search.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -81,15 +83,18 @@ size_t findFolded(std::string_view haystack, std::string_view needle) {
 }
 
 // The substitution's failure as errors located in the check file.
-Error locateSubstitutionError(Error error, const Substitution &substitution,
+Error locateSubstitutionError(Error error, const CheckPattern &pattern,
+                              const Substitution &substitution,
                               const SourceManager &sourceManager) {
   return dispatchErrors(
       std::move(error),
       [&](const ValueOverflowError &) -> Error {
-        return makeLocatedError(sourceManager, substitution.fromText, text::substitutionOverflow);
+        return makeLocatedError(sourceManager, pattern.inOwnText(substitution.fromText),
+                                text::substitutionOverflow);
       },
       [&](const UndefinedVariableError &undefined) -> Error {
-        return makeLocatedError(sourceManager, undefined.variableName(), undefined.message());
+        return makeLocatedError(sourceManager, pattern.inOwnText(undefined.variableName()),
+                                undefined.message());
       });
 }
 
@@ -104,7 +109,7 @@ Error insertValues(const CheckPattern &pattern, const SourceManager &sourceManag
     if (failure)
       errors = combineErrors(
           std::move(errors),
-          locateSubstitutionError(std::move(failure), *substitutions[i], sourceManager));
+          locateSubstitutionError(std::move(failure), pattern, *substitutions[i], sourceManager));
   }
   return errors;
 }
@@ -113,7 +118,7 @@ Error insertValues(const CheckPattern &pattern, const SourceManager &sourceManag
 // every substitution error, in pattern order.
 Fallible<std::string> substituteValues(const CheckPattern &pattern,
                                        const SourceManager &sourceManager) {
-  std::string working = pattern.regexText();
+  std::string working(pattern.regexText());
   size_t shift = 0;
   Error errors =
       insertValues(pattern, sourceManager, [&](size_t, const Substitution &substitution) {
@@ -215,21 +220,21 @@ MatchOutcome matchRegex(const CheckPattern &pattern, const Regex &regex, std::st
 
 } // namespace
 
-const Regex &RegexCache::regexFor(const CheckPattern &pattern) {
-  RegexOptions options = regexOptionsOf(pattern);
-  std::string key = pattern.regexText();
-  key += static_cast<char>('0' + static_cast<unsigned>(options));
-  // Most regexes of a long check file are searched once and never again;
-  // keeping every one of them would cost about a kilobyte per directive.
-  // Starting over now and then bounds that, while the few regexes that
-  // really repeat are compiled again only once per round.
-  constexpr size_t maxCompiled = 4096;
-  if (compiled.size() >= maxCompiled && !compiled.contains(key))
-    compiled.clear();
-  std::unique_ptr<Regex> &slot = compiled[key];
-  if (!slot)
-    slot = std::make_unique<Regex>(pattern.regexText(), options);
-  return *slot;
+const Regex &RegexCache::compiledFor(std::string_view text, RegexOptions options) {
+  // A power of two: the slot is the hash's low bits.
+  constexpr size_t slotCount = 256;
+  if (slots.empty())
+    slots.resize(slotCount);
+  char optionByte = static_cast<char>('0' + static_cast<unsigned>(options));
+  Slot &slot = slots[(std::hash<std::string_view>()(text) + static_cast<size_t>(optionByte)) &
+                     (slotCount - 1)];
+  if (!slot.regex || slot.key.size() != text.size() + 1 || slot.key.back() != optionByte ||
+      std::string_view(slot.key).substr(0, text.size()) != text) {
+    slot.key.assign(text);
+    slot.key += optionByte;
+    slot.regex.emplace(text, options);
+  }
+  return *slot.regex;
 }
 
 size_t findFixedText(std::string_view haystack, std::string_view needle, bool ignoreCase) {
@@ -239,9 +244,7 @@ size_t findFixedText(std::string_view haystack, std::string_view needle, bool ig
     return std::string_view::npos;
   if (ignoreCase)
     return findFolded(haystack, needle);
-  const void *found = memmem(haystack.data(), haystack.size(), needle.data(), needle.size());
-  return found ? static_cast<size_t>(static_cast<const char *>(found) - haystack.data())
-               : std::string_view::npos;
+  return findText(haystack, needle);
 }
 
 MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text,
@@ -277,6 +280,9 @@ MatchOutcome findPatternMatch(const CheckPattern &pattern, std::string_view text
     Fallible<std::string> regexText = substituteValues(pattern, sourceManager);
     if (!regexText)
       return MatchOutcome::failed(regexText.extractError());
+    if (cache)
+      return matchRegex(pattern, cache->compiledFor(*regexText, regexOptionsOf(pattern)), text,
+                        sourceManager);
     Regex regex(*regexText, regexOptionsOf(pattern));
     return matchRegex(pattern, regex, text, sourceManager);
   }

@@ -22,7 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 namespace vetline {
 
@@ -51,16 +51,30 @@ struct MatchOutcome {
   }
 };
 
-// Compiled regexes of patterns without substitutions, so each is compiled
-// once per run instead of once per search. Keyed by the regex text and the
-// options, so patterns written alike (the same directive repeated for
-// every function) share one compiled regex.
+// Compiled regexes by their text and options, so that a regex searched
+// again is compiled once: patterns written alike (the same directive
+// repeated for every function) and substituted regexes whose values repeat
+// (the same register or type in many functions). Most regexes of a long
+// check file are searched once and never again, and keeping each would cost
+// about a kilobyte per directive: the table is bounded, one regex per hash
+// slot, and a later regex takes an earlier one's place. A regex returned
+// stays valid until the next call.
 class RegexCache {
 public:
-  const Regex &regexFor(const CheckPattern &pattern);
+  // The regex of a pattern without substitutions.
+  const Regex &regexFor(const CheckPattern &pattern) {
+    return compiledFor(pattern.regexText(), regexOptionsOf(pattern));
+  }
+  const Regex &compiledFor(std::string_view text, RegexOptions options);
 
 private:
-  std::unordered_map<std::string, std::unique_ptr<Regex>> compiled;
+  struct Slot {
+    // The regex text, then the options byte.
+    std::string key;
+    std::optional<Regex> regex;
+  };
+  // Made on first use.
+  std::vector<Slot> slots;
 };
 
 // CheckPattern::findMatch with an optional cache for its compiled regex.

@@ -379,6 +379,14 @@ std::error_code fileChangedError() {
 
 void setBeforeBytesReadHook(BeforeBytesReadHook hook) { beforeBytesRead = hook; }
 
+void adviseHugePages(void *start, size_t size) {
+  uintptr_t first = reinterpret_cast<uintptr_t>(start);
+  uintptr_t alignedFirst = (first + hugePageSize - 1) / hugePageSize * hugePageSize;
+  uintptr_t alignedEnd = (first + size) / hugePageSize * hugePageSize;
+  if (alignedFirst < alignedEnd)
+    ::madvise(reinterpret_cast<void *>(alignedFirst), alignedEnd - alignedFirst, MADV_HUGEPAGE);
+}
+
 size_t pageSize() {
   static const size_t size = [] {
     long queried = ::sysconf(_SC_PAGESIZE);

@@ -95,6 +95,12 @@ private:
 // The system page size, asked once; 4096 when the query fails.
 size_t pageSize();
 
+// Asks the system to back the huge-page-aligned part of [start, start +
+// size) with huge pages when it is first touched: a large array filled once
+// from start to end then takes a fault per huge page instead of one per
+// page. Only advice; memory that stays in small pages works all the same.
+void adviseHugePages(void *start, size_t size);
+
 // Reads the whole file `name`, or standard input (left open) when the name is
 // exactly "-"; that buffer is named "<stdin>". `isText` changes nothing on
 // this system (no newline translation). With `requiresNullTerminator` the

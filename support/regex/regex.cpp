@@ -117,6 +117,14 @@ unsigned Regex::subexpressionCount() const {
   return static_cast<unsigned>(program->groupCount);
 }
 
+static_assert(Regex::guaranteedOperations <= regex::MaxOperations);
+
+size_t Regex::operationCount() const {
+  if (errorCode != 0 || program == nullptr || program->program == nullptr)
+    return 0;
+  return program->program->opCount;
+}
+
 bool Regex::match(std::string_view text, std::vector<std::string_view> *matches,
                   std::string *error) const {
   if (error != nullptr)

@@ -64,6 +64,12 @@ public:
   // Number of parenthesised groups; 0 for an invalid pattern.
   unsigned subexpressionCount() const;
 
+  // Size of the compiled program in operations, the measure of the size
+  // limit; 0 for an invalid pattern.
+  size_t operationCount() const;
+  // Every pattern of at most this many operations is within the size limit.
+  static constexpr size_t guaranteedOperations = size_t(1) << 17;
+
   // Searches `text` (its whole length, NUL bytes included) for the
   // leftmost-longest match. On a match, `matches` (when given) is replaced by
   // subexpressionCount() + 1 views into `text`: the whole match, then each

@@ -26,6 +26,7 @@
 // stage 2 alone, within a budget per program, then by the stages above.
 // Tested by regex_matcher_test.cpp and regex_differential_test.cpp.
 #include "support/regex/regex_matcher_internal.h"
+#include "support/text_search.h"
 
 #include <algorithm>
 #include <memory>
@@ -152,19 +153,19 @@ Matcher::LineSearch Matcher::searchLines(const char *&start, const char *&matchS
     start = lineEnd + 1;
     if (budget == 0)
       return LineSearch::Undecided;
-    const void *found = memmem(start, static_cast<size_t>(end - start), g.mustText, g.mustLength);
+    const char *found = findText(start, end, g.mustText, g.mustLength);
     if (found == nullptr)
       return LineSearch::Absent;
-    nextMust = static_cast<const char *>(found);
+    nextMust = found;
   }
 }
 
 int Matcher::run(size_t count, SubMatch *matches) {
   if (g.mustLength > 0) {
-    const void *found = memmem(begin, static_cast<size_t>(end - begin), g.mustText, g.mustLength);
+    const char *found = findText(begin, end, g.mustText, g.mustLength);
     if (found == nullptr)
       return NoMatch;
-    nextMust = static_cast<const char *>(found);
+    nextMust = found;
     if (c.isLiteral)
       return matchLiteral(count, matches);
   }

@@ -9,6 +9,7 @@
 // O(operations x scanned bytes).
 // Tested by regex_matcher_test.cpp and regex_differential_test.cpp.
 #include "support/regex/regex_matcher_internal.h"
+#include "support/text_search.h"
 
 namespace vetline::regex::detail {
 namespace {
@@ -329,10 +330,10 @@ const char *Matcher::fast(const char *start) {
 // or null when the must text does not occur again.
 const char *Matcher::skipCold(const char *p) {
   if (nextMust < p) {
-    const void *found = memmem(p, static_cast<size_t>(end - p), g.mustText, g.mustLength);
+    const char *found = findText(p, end, g.mustText, g.mustLength);
     if (found == nullptr)
       return nullptr;
-    nextMust = static_cast<const char *>(found);
+    nextMust = found;
   }
   if (nextMust - p <= c.mustPrefix)
     return p;

@@ -1,6 +1,6 @@
 #include "engine/check_engine.h"
 
-#include "engine/canonical_bytes.h"
+#include "engine/canonical_text.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
@@ -207,36 +208,27 @@ const CanonicalCase canonicalCases[] = {
     {"abcdefg  h", "abcdefg h", "abcdefg  h"},
     {"abcdefg \th", "abcdefg h", "abcdefg \th"},
     {"abcdef g\t", "abcdef g ", "abcdef g\t"},
-    // The vector kernels take 32 or 64 bytes at a time: a run across a block's
-    // edge, a CR LF across it, and a CR that ends the text right after a block.
-    {std::string(31, 'a') + " \t b", std::string(31, 'a') + " b", std::string(31, 'a') + " \t b"},
+    // The wide scan takes 64 bytes at a time: a run across a block's edge, a
+    // CR LF across it, and a CR that ends the text right after a block.
     {std::string(63, 'a') + "  b", std::string(63, 'a') + " b", std::string(63, 'a') + "  b"},
     {std::string(63, 'a') + "\r\n", std::string(63, 'a') + "\n", std::string(63, 'a') + "\n"},
     {std::string(64, 'a') + "\r", std::string(64, 'a') + "\r", std::string(64, 'a') + "\r"},
     {std::string(64, '\t') + "\t\r\n", " \n", std::string(65, '\t') + "\n"},
 };
 
-std::vector<CanonicalKernel> runnableKernels() {
-  std::vector<CanonicalKernel> kernels;
-  for (CanonicalKernel kernel :
-       {CanonicalKernel::Scalar, CanonicalKernel::Avx2, CanonicalKernel::Avx512})
-    if (canRunKernel(kernel))
-      kernels.push_back(kernel);
-  return kernels;
-}
-
-// What `kernel` makes of `text` starting `offset` bytes into its room, either
-// rewritten in place or copied to room of the text's size elsewhere (the
-// sanitizer build sees any write past either).
-std::string kernelCanonical(CanonicalKernel kernel, std::string_view text, bool strictWhitespace,
-                            size_t offset, bool inPlace) {
-  std::unique_ptr<char[]> room(new char[offset + text.size()]);
-  std::unique_ptr<char[]> copy(new char[offset + text.size()]);
-  char *from = room.get() + offset;
-  std::copy(text.begin(), text.end(), from);
-  char *out = inPlace ? from : copy.get() + offset;
-  char *outEnd = canonicalizeBytesWith(kernel, from, from + text.size(), out, !strictWhitespace);
-  return std::string(out, outEnd);
+// Every way of scanning, in place and into other room, on texts long
+// enough for several wide blocks, with blank runs and CR LF pairs across
+// their edges. The room is the text's size, so that the sanitizer build
+// sees a write past it.
+std::string scanned(std::string_view text, bool strictWhitespace, CanonicalScan scan,
+                    bool inPlace) {
+  std::unique_ptr<char[]> bytes(new char[text.size()]);
+  std::memcpy(bytes.get(), text.data(), text.size());
+  std::unique_ptr<char[]> room(new char[text.size()]);
+  char *out = inPlace ? bytes.get() : room.get();
+  char *written =
+      canonicalizeBytes(bytes.get(), bytes.get() + text.size(), out, !strictWhitespace, scan);
+  return std::string(out, written);
 }
 
 TEST(CheckEngine, CanonicalizeBuffer) {
@@ -244,10 +236,9 @@ TEST(CheckEngine, CanonicalizeBuffer) {
     SCOPED_TRACE(testing::PrintToString(c.text));
     EXPECT_EQ(canonical(c.text, false), c.folded);
     EXPECT_EQ(canonical(c.text, true), c.strict);
-    for (CanonicalKernel kernel : runnableKernels()) {
-      SCOPED_TRACE(int(kernel));
-      EXPECT_EQ(kernelCanonical(kernel, c.text, false, 0, true), c.folded);
-      EXPECT_EQ(kernelCanonical(kernel, c.text, true, 0, false), c.strict);
+    for (CanonicalScan scan : {CanonicalScan::Best, CanonicalScan::Portable}) {
+      EXPECT_EQ(scanned(c.text, false, scan, true), c.folded);
+      EXPECT_EQ(scanned(c.text, true, scan, false), c.strict);
     }
   }
 }
@@ -274,7 +265,7 @@ std::string slowCanonical(std::string_view text, bool strictWhitespace) {
 TEST(CheckEngine, CanonicalizeBufferAgreesWithByteRules) {
   std::mt19937 random(20261210);
   const char specials[] = {' ', '\t', '\r', '\n', '\0'};
-  for (int round = 0; round < 400; ++round) {
+  for (int round = 0; round < 1200; ++round) {
     // Sparse texts too, so that long stretches without any blank or CR
     // are scanned in whole words.
     unsigned oneIn = 2u << (round % 4 * 2);
@@ -285,37 +276,18 @@ TEST(CheckEngine, CanonicalizeBufferAgreesWithByteRules) {
     SCOPED_TRACE(testing::PrintToString(text));
     ASSERT_EQ(canonical(text, false), slowCanonical(text, false));
     ASSERT_EQ(canonical(text, true), slowCanonical(text, true));
-  }
-}
-
-// Every kernel against the rules, at every length up to a few blocks, at
-// several alignments, in place and copied.
-TEST(CheckEngine, CanonicalKernelsAgreeWithByteRules) {
-  std::mt19937 random(20261211);
-  const char alphabet[] = {' ', '\t', '\r', '\n', 'a'};
-  for (size_t length = 0; length <= 300; ++length) {
-    // Dense texts meet every order of blanks, CRs and LFs at block edges;
-    // sparse ones have whole blocks without a change.
-    for (unsigned oneIn : {1u, 24u}) {
-      std::string text;
-      for (size_t i = 0; i < length; ++i)
-        text += random() % oneIn ? 'a' : alphabet[random() % sizeof(alphabet)];
-      for (bool strict : {false, true}) {
-        std::string expected = slowCanonical(text, strict);
-        for (CanonicalKernel kernel : runnableKernels())
-          for (size_t offset : {0, 1, 13})
-            for (bool inPlace : {false, true})
-              ASSERT_EQ(kernelCanonical(kernel, text, strict, offset, inPlace), expected)
-                  << testing::PrintToString(text) << " kernel " << int(kernel) << " strict "
-                  << strict << " offset " << offset << " in place " << inPlace;
-      }
-    }
+    for (bool strict : {false, true})
+      for (CanonicalScan scan : {CanonicalScan::Best, CanonicalScan::Portable})
+        for (bool inPlace : {false, true})
+          ASSERT_EQ(scanned(text, strict, scan, inPlace), slowCanonical(text, strict))
+              << "strict " << strict << ", portable " << (scan == CanonicalScan::Portable)
+              << ", in place " << inPlace;
   }
 }
 
 // In place, the bytes before the first change are not written, so the pages
 // they fill stay clean: here the first page is read-only, and a write faults.
-TEST(CheckEngine, CanonicalKernelsLeaveUnchangedPagesAlone) {
+TEST(CheckEngine, CanonicalizeInPlaceLeavesUnchangedPagesAlone) {
   size_t page = size_t(sysconf(_SC_PAGESIZE));
   std::string text;
   while (text.size() < page)
@@ -323,16 +295,17 @@ TEST(CheckEngine, CanonicalKernelsLeaveUnchangedPagesAlone) {
   while (text.size() < 2 * page)
     text += "a \t\r\nb";
   text.resize(2 * page);
-  for (CanonicalKernel kernel : runnableKernels())
+  for (CanonicalScan scan : {CanonicalScan::Best, CanonicalScan::Portable})
     for (bool strict : {false, true}) {
-      SCOPED_TRACE(testing::Message() << "kernel " << int(kernel) << " strict " << strict);
+      SCOPED_TRACE(testing::Message()
+                   << "portable " << (scan == CanonicalScan::Portable) << " strict " << strict);
       void *map =
           mmap(nullptr, text.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
       ASSERT_NE(map, MAP_FAILED);
       char *bytes = static_cast<char *>(map);
       std::copy(text.begin(), text.end(), bytes);
       ASSERT_EQ(mprotect(bytes, page, PROT_READ), 0);
-      char *end = canonicalizeBytesWith(kernel, bytes, bytes + text.size(), bytes, !strict);
+      char *end = canonicalizeBytes(bytes, bytes + text.size(), bytes, !strict, scan);
       EXPECT_EQ(std::string(bytes, end), slowCanonical(text, strict));
       munmap(map, text.size());
     }

@@ -115,7 +115,7 @@ public:
     if (!pattern.fixedText.empty())
       result += " " + std::string(pattern.fixedText);
     else if (!pattern.regexText().empty())
-      result += " /" + pattern.regexText() + "/";
+      result += " /" + std::string(pattern.regexText()) + "/";
     if (pattern.type.count > 1)
       result += " x" + std::to_string(pattern.type.count);
     return result;
@@ -151,6 +151,10 @@ const LoadCase loadCases[] = {
      "error:error: no check strings found with prefix 'CHECK:'\n"},
     {"an occurrence after a blank or punctuation counts", "(CHECK: a) .CHECK: b\n",
      "CHECK@1 a) .CHECK: b\n"},
+    {"first bytes of the prefix on the way",
+     "C C C C C C C C C C C C C C C C C C C C CHECK: a\n"
+     "CC CHEC CHECK: b\nCHECKCHECK: c\n",
+     "CHECK@1 a\nCHECK@2 b\n"},
     {"a skipped word swallows glued prefixes", "XCHECK-CHECK: a\nfoo CHECK: b\n", "CHECK@2 b\n"},
     {"comment lines are skipped whatever they hold",
      "COM: CHECK: {{\nRUN: [[X\nCHECK: a\nCOM-NEXT: CHECK-NEXT: b\n",

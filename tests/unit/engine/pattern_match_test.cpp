@@ -286,7 +286,7 @@ TEST_F(FindMatch, SubstitutedTextFoundLikeTheRegexWould) {
     request.ignoreCase = c.ignoreCase;
     context.setStringValue("X", c.value);
     CheckPattern pattern = parse(c.pattern);
-    std::string regexText = pattern.regexText();
+    std::string regexText(pattern.regexText());
     regexText.insert(pattern.substitutions()[0]->insertIndex, Regex::escape(c.value));
     Regex regex(regexText, c.ignoreCase ? RegexOptions::Newline | RegexOptions::IgnoreCase
                                         : RegexOptions::Newline);
@@ -319,7 +319,7 @@ TEST_F(FindMatch, SeveralSubstitutionsFoundLikeTheRegexWould) {
     SCOPED_TRACE(c.pattern);
     request.matchFullLines = c.fullLines;
     CheckPattern pattern = parse(c.pattern);
-    std::string regexText = pattern.regexText();
+    std::string regexText(pattern.regexText());
     size_t shift = 0;
     for (const Substitution *substitution : pattern.substitutions()) {
       Fallible<std::string> value = substitution->valueText();
@@ -433,16 +433,27 @@ TEST_F(FindMatch, SubstitutionOverflowPointsAtTheBlock) {
   EXPECT_EQ(located.range().end.pointer() - located.range().start.pointer(), 6);
 }
 
+// Also for substituted regexes, which the cache keeps by their text with
+// the values in: a new value is a new regex.
 TEST_F(FindMatch, CacheKeepsCaseSensitiveAndInsensitiveApart) {
-  CheckPattern exact = parse("a{{b}}");
-  request.ignoreCase = true;
-  CheckPattern folded = parse("a{{b}}");
-  ASSERT_EQ(exact.regexText(), folded.regexText());
-  std::string_view input = addBuffer("AB ab", "input");
-  RegexCache cache;
-  EXPECT_EQ(describe(findPatternMatch(exact, input, sourceManager, &cache)), "3+2");
-  EXPECT_EQ(describe(findPatternMatch(folded, input, sourceManager, &cache)), "0+2");
-  EXPECT_EQ(describe(findPatternMatch(exact, input, sourceManager, &cache)), "3+2");
+  for (std::string_view text : {"a{{b}}", "[[X]]{{b}}"}) {
+    SCOPED_TRACE(text);
+    request.ignoreCase = false;
+    CheckPattern exact = parse(text);
+    request.ignoreCase = true;
+    CheckPattern folded = parse(text);
+    ASSERT_EQ(exact.regexText(), folded.regexText());
+    context.setStringValue("X", "a");
+    std::string_view input = addBuffer("AB ab cb", "input");
+    RegexCache cache;
+    EXPECT_EQ(describe(findPatternMatch(exact, input, sourceManager, &cache)), "3+2");
+    EXPECT_EQ(describe(findPatternMatch(folded, input, sourceManager, &cache)), "0+2");
+    EXPECT_EQ(describe(findPatternMatch(exact, input, sourceManager, &cache)), "3+2");
+    if (!exact.substitutions().empty()) {
+      context.setStringValue("X", "c");
+      EXPECT_EQ(describe(findPatternMatch(exact, input, sourceManager, &cache)), "6+2");
+    }
+  }
 }
 
 // A regex that does not compile must never read as "not found": for a NOT
