@@ -5,10 +5,7 @@
 #include "support/format.h"
 #include "support/output_stream.h"
 
-#include <bit>
 #include <cassert>
-#include <cstdint>
-#include <cstring>
 #include <iterator>
 #include <set>
 #include <string>
