@@ -225,13 +225,11 @@ const Regex &RegexCache::compiledFor(std::string_view text, RegexOptions options
   constexpr size_t slotCount = 256;
   if (slots.empty())
     slots.resize(slotCount);
-  char optionByte = static_cast<char>('0' + static_cast<unsigned>(options));
-  Slot &slot = slots[(std::hash<std::string_view>()(text) + static_cast<size_t>(optionByte)) &
-                     (slotCount - 1)];
-  if (!slot.regex || slot.key.size() != text.size() + 1 || slot.key.back() != optionByte ||
-      std::string_view(slot.key).substr(0, text.size()) != text) {
-    slot.key.assign(text);
-    slot.key += optionByte;
+  Slot &slot =
+      slots[(std::hash<std::string_view>()(text) + static_cast<size_t>(options)) & (slotCount - 1)];
+  if (!slot.regex || slot.options != options || slot.text != text) {
+    slot.text.assign(text);
+    slot.options = options;
     slot.regex.emplace(text, options);
   }
   return *slot.regex;

@@ -18,7 +18,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -69,8 +68,8 @@ public:
 
 private:
   struct Slot {
-    // The regex text, then the options byte.
-    std::string key;
+    std::string text;
+    RegexOptions options = RegexOptions::None;
     std::optional<Regex> regex;
   };
   // Made on first use.

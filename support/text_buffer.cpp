@@ -155,11 +155,9 @@ char *mapHugePages(size_t length) {
   size_t tail = mapped - size_t(aligned - first) - length;
   if (tail > 0)
     ::munmap(aligned + length, tail);
-  // Only advice: without huge pages the memory works all the same. A
-  // partly used last huge page would count in full, so it stays in small
+  // A partly used last huge page would count in full, so it stays in small
   // pages.
-  if (size_t whole = length / hugePageSize * hugePageSize; whole > 0)
-    ::madvise(aligned, whole, MADV_HUGEPAGE);
+  adviseHugePages(aligned, length);
   return aligned;
 }
 
