@@ -34,6 +34,9 @@ constexpr std::string_view overview =
     "finds the places in check files that look like checks but check\n"
     "nothing (see the guide's chapter on the linter)\n";
 constexpr std::string_view unreadableFile = "Could not open check file '{0}': {1}\n";
+// {0} is the argument that asked for help or version.
+constexpr std::string_view nothingLinted =
+    "vetline-lint: {0} given with a check file; nothing was linted\n";
 // {0} is blankRunTab or blankRunSpaces.
 constexpr std::string_view implicitPatternBlankRun =
     "implicit-check-not pattern holds {0}, which the input never holds (each run of spaces and "
@@ -268,7 +271,18 @@ int runLinter(int argc, char **argv) {
   cl::ParseSettings settings;
   settings.overview = text::overview;
   settings.errors = &standardError();
-  if (!cl::parseArguments(args, settings).ok)
+  settings.mayExit = false;
+  cl::ParseResult parsed = cl::parseArguments(args, settings);
+  if (parsed.exitCode >= 0) {
+    // Help and version lint nothing: with a file named that must not read
+    // as a clean result.
+    if (!parsed.namesPositional)
+      return parsed.exitCode;
+    standardOutput().flush();
+    standardError() << formatPositionalString(text::nothingLinted, parsed.stoppedBy);
+    return 2;
+  }
+  if (!parsed.ok)
     return 2;
 
   CheckRequest request = makeRequest();

@@ -11,7 +11,7 @@ namespace {
 // open(2) takes a variable argument list, which a table entry cannot point to.
 int openFile(const char *path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 
-SystemCalls currentCalls = {openFile, ::read, ::pread, ::write, ::poll};
+SystemCalls currentCalls = {openFile, ::read, ::pread, ::write, ::poll, ::fstat};
 
 // Some systems refuse transfers larger than the largest signed size; one
 // gigabyte at a time is plenty.

@@ -46,13 +46,37 @@ void announceBytesRead(std::string_view name) {
     beforeBytesRead(name);
 }
 
-// The size `fd` reports now; -1 when it cannot be asked.
-int64_t currentSize(int fd) {
-  struct stat status;
-  if (::fstat(fd, &status) != 0)
-    return -1;
-  return static_cast<int64_t>(status.st_size);
+int statusOf(int fd, struct stat &status) { return systemCalls().fstat(fd, &status); }
+
+// What tells whether a file changed between two looks at it: its reported
+// size and its modification time.
+struct FileStamp {
+  int64_t size = -1;
+  int64_t seconds = 0;
+  int64_t nanoseconds = 0;
+
+  bool operator==(const FileStamp &) const = default;
+};
+
+FileStamp stampOf(const struct stat &status) {
+  return {static_cast<int64_t>(status.st_size), static_cast<int64_t>(status.st_mtim.tv_sec),
+          static_cast<int64_t>(status.st_mtim.tv_nsec)};
 }
+
+// The stamp `fd` has now; a size of -1 when it cannot be asked, which
+// matches no stamp taken before.
+FileStamp currentStamp(int fd) {
+  struct stat status;
+  if (statusOf(fd, status) != 0)
+    return {};
+  return stampOf(status);
+}
+
+// A file that ends before its reported size but whose size and
+// modification time stayed the same is a pseudo-file (sysfs reports a
+// page for a few bytes): what it gave is all it holds. A truncation by
+// another process changes the stamp, so it stays an error.
+bool endedEarlyUnchanged(int fd, const FileStamp &before) { return currentStamp(fd) == before; }
 
 class OwnedBuffer final : public TextBuffer {
 public:
@@ -243,14 +267,17 @@ private:
 };
 
 // The bytes a regular file still holds after the descriptor's offset (a
-// redirected standard input may have been read partly); 0 when unknown.
-size_t remainingSizeHint(int fd) {
+// redirected standard input may have been read partly), with the stamp
+// they were counted from; 0 when unknown, and for a file that reports no
+// bytes at all (files under /proc do, whatever they hold).
+size_t remainingSizeHint(int fd, FileStamp &stamp) {
   struct stat status;
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+  if (statusOf(fd, status) != 0 || !S_ISREG(status.st_mode))
     return 0;
   off_t offset = ::lseek(fd, 0, SEEK_CUR);
   if (offset < 0 || status.st_size <= offset)
     return 0;
+  stamp = stampOf(status);
   return static_cast<size_t>(status.st_size - offset);
 }
 
@@ -273,9 +300,10 @@ bool readUpTo(int fd, char *bytes, size_t size, bool positioned, size_t &done) {
 }
 
 // The `size` bytes a regular file `fd` holds after its offset, which it
-// had when its size was `sizeBefore`: any other count of bytes before the
-// end of the file means it changed meanwhile.
-BufferOrError readRestOfFile(int fd, std::string_view name, size_t size, int64_t sizeBefore) {
+// had when its stamp was `before`: any other count of bytes before the
+// end of the file means it changed meanwhile, unless it is a pseudo-file
+// (endedEarlyUnchanged).
+BufferOrError readRestOfFile(int fd, std::string_view name, size_t size, const FileStamp &before) {
   announceBytesRead(name);
   TextBuffer *buffer = allocateWritable(name, size);
   if (!buffer)
@@ -284,13 +312,17 @@ BufferOrError readRestOfFile(int fd, std::string_view name, size_t size, int64_t
   size_t done = 0;
   if (!readUpTo(fd, buffer->writableBytes(), size, false, done))
     return errnoCode(errno);
-  if (done < size)
-    return fileChangedError();
+  if (done < size) {
+    if (!endedEarlyUnchanged(fd, before))
+      return fileChangedError();
+    buffer->shrinkTo(done);
+    return owner;
+  }
   char beyond;
   ssize_t more = readRetrying(fd, &beyond, 1);
   if (more < 0)
     return errnoCode(errno);
-  if (more > 0 || currentSize(fd) != sizeBefore)
+  if (more > 0 || currentStamp(fd).size != before.size)
     return fileChangedError();
   return owner;
 }
@@ -299,9 +331,10 @@ BufferOrError readRestOfFile(int fd, std::string_view name, size_t size, int64_t
 // cannot be trusted, so read until end of file. A redirected regular file
 // is the exception: its size after the offset gives the room to read into.
 BufferOrError readStream(int fd, std::string_view name) {
-  size_t hint = remainingSizeHint(fd);
+  FileStamp stamp;
+  size_t hint = remainingSizeHint(fd, stamp);
   if (hint > 0)
-    return readRestOfFile(fd, name, hint, currentSize(fd));
+    return readRestOfFile(fd, name, hint, stamp);
   StreamStorage storage(name);
   announceBytesRead(name);
   for (;;) {
@@ -332,7 +365,7 @@ std::unique_ptr<TextBuffer> mapFile(int fd, std::string_view name, size_t size,
   // Touching a page past the end of a file that shrank would raise SIGBUS,
   // so ask for the size again before looking at the terminating byte.
   struct stat status;
-  bool sizeChanged = ::fstat(fd, &status) != 0 || status.st_size < 0 ||
+  bool sizeChanged = statusOf(fd, status) != 0 || status.st_size < 0 ||
                      static_cast<uint64_t>(status.st_size) != size;
   if (sizeChanged || (requiresNullTerminator && start[size] != '\0')) {
     ::munmap(mapping, size);
@@ -410,11 +443,13 @@ namespace {
 BufferOrError readOpenFileMapping(int fd, std::string_view name, bool requiresNullTerminator,
                                   bool mayMap) {
   struct stat status;
-  if (::fstat(fd, &status) != 0)
+  if (statusOf(fd, status) != 0)
     return errnoCode(errno);
   // Only a regular file's size can be trusted here: a block device reports
-  // 0 on this system, so it is read like a pipe.
-  if (!S_ISREG(status.st_mode))
+  // 0 on this system, so it is read like a pipe. So is a regular file that
+  // reports no bytes: files under /proc do, whatever they hold, and reading
+  // them as empty would pass a CHECK-NOT that their text breaks.
+  if (!S_ISREG(status.st_mode) || status.st_size == 0)
     return readStream(fd, name);
   if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) >= SIZE_MAX)
     return errnoCode(EFBIG);
@@ -425,9 +460,13 @@ BufferOrError readOpenFileMapping(int fd, std::string_view name, bool requiresNu
   }
   announceBytesRead(name);
   BufferOrError read = readFileBytes(fd, name, size);
+  if (!read)
+    return read;
   // Bytes of a file that changed meanwhile may mix two versions, or miss
   // the end of both: none of them is checked.
-  if (read && (read->size() != size || currentSize(fd) != status.st_size))
+  FileStamp before = stampOf(status);
+  bool complete = read->size() == size && currentStamp(fd).size == before.size;
+  if (!complete && !(read->size() < size && endedEarlyUnchanged(fd, before)))
     return fileChangedError();
   return read;
 }

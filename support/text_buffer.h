@@ -114,8 +114,12 @@ BufferOrError readFileOrStdin(std::string_view name, bool isText = true,
 BufferOrError readWritableFileOrStdin(std::string_view name);
 
 // The steps of readFileOrStdin after the open, for callers that already hold
-// a descriptor (which stays open). Regular files and block devices are
-// mapped or read by size; anything else is read to its end.
+// a descriptor (which stays open). Regular files are mapped or read by
+// size; anything else, and a regular file that reports no bytes (files
+// under /proc), is read to its end. A file that ends before its reported
+// size is an error (fileChangedError) unless its size and modification
+// time did not change meanwhile: then it is a pseudo-file (sysfs reports a
+// page whatever it holds) and its bytes are the buffer.
 BufferOrError readOpenFile(int fd, std::string_view name, bool requiresNullTerminator = true);
 
 // The error of a file that changed size while it was read (message "the

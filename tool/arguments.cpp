@@ -28,6 +28,7 @@ bool parseArguments(int argc, char **argv, DriverArguments &out) {
   out.namesCheckFile = parsed.namesPositional;
   if (parsed.exitCode >= 0) {
     out.helpOrVersionPrinted = true;
+    out.helpOrVersionRequest = parsed.stoppedBy;
     return true;
   }
   if (!parsed.ok)

@@ -8,6 +8,7 @@
 #include "tool/dump_settings.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -28,6 +29,8 @@ struct DriverArguments {
   // A help or version option printed its text and ended the parse; nothing
   // else is set then, apart from `namesCheckFile`.
   bool helpOrVersionPrinted = false;
+  // The argument that asked for help or version, as written.
+  std::string helpOrVersionRequest;
   // Whether the arguments name a check file that is not empty, those after
   // a help or version option included.
   bool namesCheckFile = false;

@@ -27,6 +27,10 @@ namespace {
 // filled in by formatPositional.
 namespace text {
 constexpr std::string_view noCheckFile = "<check-file> not specified\n";
+// {0} is the argument that asked for help, version or the dump explanation.
+constexpr std::string_view nothingChecked =
+    "vetline: {0} given with a check file; nothing was checked\n";
+constexpr std::string_view dumpHelpRequest = "-dump-input=help";
 // {0} is kindCheck or kindInput.
 constexpr std::string_view unreadableFile = "Could not open {0} file '{1}': {2}\n";
 constexpr std::string_view kindCheck = "check";
@@ -145,6 +149,18 @@ int runCheck(int argc, char **argv, DriverArguments &args, const DumpSettings &d
   return passed ? 0 : 1;
 }
 
+// A run that help, version or the dump explanation ended checked nothing.
+// With a check file named that is not a pass (a suite reading only the
+// status must not count it as one), and the one line on standard error
+// says why for whoever reads the log.
+int explainedRunStatus(const DriverArguments &args, std::string_view request) {
+  if (!args.namesCheckFile)
+    return 0;
+  standardOutput().flush();
+  standardError() << formatPositionalString(text::nothingChecked, request);
+  return 2;
+}
+
 } // namespace
 
 int runDriver(int argc, char **argv) {
@@ -153,15 +169,12 @@ int runDriver(int argc, char **argv) {
   if (!parseArguments(argc, argv, args))
     return 1;
   // Help, version and the dump explanation end the run before any check.
-  // With a check file named that is not a pass: a suite reading only the
-  // status must not count it as one.
-  int explainedStatus = args.namesCheckFile ? 2 : 0;
   if (args.helpOrVersionPrinted)
-    return explainedStatus;
+    return explainedRunStatus(args, args.helpOrVersionRequest);
   DumpSettings dump = resolveDumpSettings(args.dumpModes, args.dumpFilters, args.dumpContexts);
   if (dump.mode == DumpMode::Help) {
     printDumpExplanation(standardOutput());
-    return explainedStatus;
+    return explainedRunStatus(args, text::dumpHelpRequest);
   }
   if (args.checkFile.empty()) {
     standardError() << text::noCheckFile;

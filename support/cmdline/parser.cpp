@@ -45,6 +45,7 @@ public:
 
   bool run();
   bool namesPositional() const { return positionalNamed; }
+  std::string_view stoppedBy() const { return stoppingArgument; }
 
 private:
   using Value = std::optional<std::string_view>;
@@ -83,6 +84,7 @@ private:
   bool unbounded = false;
   bool failed = false;
   bool positionalNamed = false;
+  std::string_view stoppingArgument;
 };
 
 bool isRequiredRule(OccurrenceRule rule) { return rule == Required || rule == OneOrMore; }
@@ -145,6 +147,7 @@ bool ArgumentParser::run() {
   positionalNamed = std::any_of(positionalValues.begin(), positionalValues.end(),
                                 [](const auto &value) { return !value.first.empty(); });
   if (stopped()) {
+    stoppingArgument = args[index - 1];
     positionalNamed = positionalNamed || restNamesPositional();
     return true;
   }
@@ -561,7 +564,7 @@ ParseResult parseArguments(const std::vector<std::string> &processArgs,
     // What was expanded is cut off somewhere: none of it is parsed.
     OutputStream &err = settings.errors ? *settings.errors : standardError();
     err << formatPositionalString(messages::commandLineError, r.programName, overLimit);
-    return finishParse(ParseResult{false, -1}, settings);
+    return finishParse(ParseResult{false, -1, false, {}}, settings);
   }
 
   ParseContext context;
@@ -577,6 +580,7 @@ ParseResult parseArguments(const std::vector<std::string> &processArgs,
   result.ok = ok;
   result.exitCode = context.exitCode;
   result.namesPositional = parser.namesPositional();
+  result.stoppedBy = parser.stoppedBy();
   return finishParse(result, settings);
 }
 

@@ -49,6 +49,9 @@ struct ParseResult {
   // empty. After a help or version request, the arguments it left unparsed
   // count as well, classified as the parse would have read them.
   bool namesPositional = false;
+  // The argument, as written, whose help or version request stopped the
+  // parse; empty when none did.
+  std::string stoppedBy;
 };
 
 ParseResult parseArguments(const std::vector<std::string> &args, const ParseSettings &settings);

@@ -1,5 +1,7 @@
 #include "support/text_buffer.h"
 
+#include "support/system_calls.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -290,6 +292,110 @@ TEST(TextBuffer, FileShorterThanItsReportedSizeKeepsOnlyItsBytes) {
   ::close(fd);
   ASSERT_TRUE(result);
   expectHolds(*result, "abc\ndef");
+}
+
+// Files under /proc report no bytes and files under /sys report a page,
+// whatever they hold; both are read to their real end. Read by name, like
+// the tool reads its input and check file.
+TEST(TextBuffer, PseudoFilesAreReadToTheirRealEnd) {
+  struct PseudoFile {
+    const char *path;
+    const char *holds;
+  };
+  const PseudoFile files[] = {
+      {"/proc/self/status", "Name:"},
+      {"/sys/kernel/mm/transparent_hugepage/enabled", "never"},
+  };
+  for (const PseudoFile &file : files) {
+    SCOPED_TRACE(file.path);
+    if (::access(file.path, R_OK) != 0)
+      continue;
+    BufferOrError result = readWritableFileOrStdin(file.path);
+    ASSERT_TRUE(result) << result.error().message();
+    EXPECT_NE(result->text().find(file.holds), std::string_view::npos);
+    EXPECT_EQ(*result->bufferEnd(), '\0');
+  }
+}
+
+// The reader's size rules, with the size a file reports replaced.
+int lyingSize = -1;
+bool truncateBeforeRead = false;
+std::string lyingFile;
+
+int fstatWithLyingSize(int fd, struct stat *status) {
+  int result = ::fstat(fd, status);
+  if (result == 0 && S_ISREG(status->st_mode) && lyingSize >= 0)
+    status->st_size = lyingSize;
+  return result;
+}
+
+void truncateOnce(std::string_view) {
+  if (!truncateBeforeRead)
+    return;
+  truncateBeforeRead = false;
+  EXPECT_EQ(::truncate(lyingFile.c_str(), 3), 0);
+}
+
+TEST(TextBuffer, ReportedSizeRules) {
+  struct SizeRuleCase {
+    const char *name;
+    size_t holds;
+    int reports;
+    bool fromStdin;
+    // Another process cuts the file to 3 bytes once its size was taken.
+    bool truncated;
+    bool changed;
+  };
+  const SizeRuleCase cases[] = {
+      {"reports no bytes, holds some", 100, 0, false, false, false},
+      {"reports no bytes, redirected", 100, 0, true, false, false},
+      {"reports more than it holds", 10, 4096, false, false, false},
+      {"reports more, redirected", 10, 4096, true, false, false},
+      {"reports more, beyond 2 MB", 10, 3 << 20, false, false, false},
+      {"reports the truth", 4096, 4096, false, false, false},
+      {"truncated while read", 4096, 4096, false, true, true},
+      {"truncated, redirected", 4096, 4096, true, true, true},
+      // Its size still lies, but its modification time moved.
+      {"reports more, truncated", 10, 4096, false, true, true},
+  };
+  TempDir temp;
+  SystemCalls saved = systemCalls();
+  systemCalls().fstat = fstatWithLyingSize;
+  setBeforeBytesReadHook(truncateOnce);
+  for (const SizeRuleCase &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string bytes = randomBytes(c.holds, 5);
+    lyingFile = temp.write("pseudo", bytes);
+    // The truncation must show in the modification time even on file
+    // systems with coarse timestamps.
+    struct timespec past[2] = {{1, 0}, {1, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, lyingFile.c_str(), past, 0), 0);
+    lyingSize = c.reports;
+    truncateBeforeRead = c.truncated;
+    BufferOrError result = BufferOrError(std::error_code());
+    if (c.fromStdin) {
+      int fd = ::open(lyingFile.c_str(), O_RDONLY);
+      ASSERT_GE(fd, 0);
+      int savedStdin = ::dup(0);
+      ASSERT_EQ(::dup2(fd, 0), 0);
+      ::close(fd);
+      result = readWritableFileOrStdin("-");
+      ::dup2(savedStdin, 0);
+      ::close(savedStdin);
+    } else {
+      result = readWritableFileOrStdin(lyingFile);
+    }
+    lyingSize = -1;
+    if (c.changed) {
+      ASSERT_FALSE(result);
+      EXPECT_EQ(result.error(), fileChangedError());
+      continue;
+    }
+    ASSERT_TRUE(result) << result.error().message();
+    expectHolds(*result, bytes);
+  }
+  setBeforeBytesReadHook(nullptr);
+  systemCalls() = saved;
 }
 
 TEST(TextBuffer, CopyOwnsItsBytes) {
