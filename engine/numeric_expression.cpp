@@ -349,8 +349,6 @@ NodeResult BlockParser::parseBinop(std::string_view whole, std::string_view &res
   NodeResult right = parseOperand(rest, allowed, false, nesting);
   if (!right)
     return right;
-  if (std::max(left->depth, (*right)->depth) >= maxExpressionDepth)
-    return tooDeep(consumedPart(whole, rest));
   return makeNode<ExprBinaryOp>(consumedPart(whole, rest), operation, left, *right);
 }
 
@@ -416,8 +414,6 @@ NodeResult BlockParser::parseCall(std::string_view &expr, std::string_view name,
   if (arguments.size() != 2)
     return error(
         name, formatPositionalString(text::argumentCount, name, std::to_string(arguments.size())));
-  if (std::max(arguments[0]->depth, arguments[1]->depth) >= maxExpressionDepth)
-    return tooDeep(name);
   // The node's text is what follows the call, as the operand texts of a
   // format conflict then show where the call ends.
   return makeNode<ExprBinaryOp>(expr, operation, arguments[0], arguments[1]);
@@ -471,27 +467,60 @@ Fallible<ValueFormat> ExprVariableUse::implicitFormat(const SourceManager &) con
   return variable->format;
 }
 
-Fallible<ExprValue> ExprBinaryOp::eval() const {
-  Fallible<ExprValue> leftValue = left->eval();
-  Fallible<ExprValue> rightValue = right->eval();
-  if (!leftValue || !rightValue)
-    return combineErrors(leftValue.extractError(), rightValue.extractError());
-  return operation(*leftValue, *rightValue);
+namespace {
+
+// The operations down the left spine from `top`, innermost last, and the
+// operand the spine ends in. A chain is as long as the block allows, so
+// walking it by recursion could exhaust the stack; right operands recurse
+// only as deep as the nesting, which the parser bounds.
+using Spine = SmallVector<const ExprBinaryOp *, 8>;
+
+const ExprNode *leftSpine(const ExprBinaryOp *top, Spine &spine) {
+  const ExprNode *node = top;
+  while (const ExprBinaryOp *operation = node->asBinaryOp()) {
+    spine.push_back(operation);
+    node = operation->left;
+  }
+  return node;
 }
 
-Fallible<ValueFormat> ExprBinaryOp::implicitFormat(const SourceManager &sourceManager) const {
-  Fallible<ValueFormat> leftFormat = left->implicitFormat(sourceManager);
-  Fallible<ValueFormat> rightFormat = right->implicitFormat(sourceManager);
+Fallible<ValueFormat> combineFormats(const ExprBinaryOp &node, Fallible<ValueFormat> leftFormat,
+                                     Fallible<ValueFormat> rightFormat,
+                                     const SourceManager &sourceManager) {
   if (!leftFormat || !rightFormat)
     return combineErrors(leftFormat.extractError(), rightFormat.extractError());
   if (leftFormat->kind == FormatKind::FormatUnset)
     return *rightFormat;
   if (rightFormat->kind == FormatKind::FormatUnset || *rightFormat == *leftFormat)
     return *leftFormat;
-  return makeLocatedError(sourceManager, text,
-                          formatPositionalString(text::formatConflict, left->text,
-                                                 formatKindName(leftFormat->kind), right->text,
+  return makeLocatedError(sourceManager, node.text,
+                          formatPositionalString(text::formatConflict, node.left->text,
+                                                 formatKindName(leftFormat->kind), node.right->text,
                                                  formatKindName(rightFormat->kind)));
+}
+
+} // namespace
+
+Fallible<ExprValue> ExprBinaryOp::eval() const {
+  Spine spine;
+  Fallible<ExprValue> value = leftSpine(this, spine)->eval();
+  for (size_t i = spine.size(); i-- > 0;) {
+    Fallible<ExprValue> rightValue = spine[i]->right->eval();
+    if (!value || !rightValue)
+      value = combineErrors(value.extractError(), rightValue.extractError());
+    else
+      value = spine[i]->operation(*value, *rightValue);
+  }
+  return value;
+}
+
+Fallible<ValueFormat> ExprBinaryOp::implicitFormat(const SourceManager &sourceManager) const {
+  Spine spine;
+  Fallible<ValueFormat> format = leftSpine(this, spine)->implicitFormat(sourceManager);
+  for (size_t i = spine.size(); i-- > 0;)
+    format = combineFormats(*spine[i], std::move(format),
+                            spine[i]->right->implicitFormat(sourceManager), sourceManager);
+  return format;
 }
 
 Fallible<NumericBlock> parseNumericBlock(std::string_view text, bool isLegacy,

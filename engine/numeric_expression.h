@@ -14,8 +14,10 @@
 //   even when the block then fails.
 // - A use of a variable defined on the same directive line is an error,
 //   because the value would come from the previous match, not this one.
-// - A tree deeper than maxExpressionDepth is refused, so that evaluating
-//   and destroying it cannot exhaust the stack.
+// - Nesting (parentheses and calls) deeper than maxExpressionDepth is
+//   refused, so that evaluating a tree cannot exhaust the stack. A chain
+//   (1+1+...+1) nests nothing, whatever its length: it is a left-deep
+//   tree, and its left spine is walked in a loop.
 #pragma once
 
 #include "engine/numeric_value.h"
@@ -33,27 +35,28 @@ class PatternContext;
 class SourceManager;
 struct NumericVar;
 
-// Nesting levels (operations stacked on each other, parentheses, calls) a
-// block may hold.
+// Nesting levels (parentheses, calls) a block may hold.
 inline constexpr uint32_t maxExpressionDepth = 256;
+
+class ExprBinaryOp;
 
 // Nodes live in the PatternContext's arena, which never runs destructors,
 // and point at each other there.
 class ExprNode {
 public:
-  ExprNode(std::string_view text, uint32_t depth) : text(text), depth(depth) {}
+  explicit ExprNode(std::string_view text) : text(text) {}
   ExprNode(const ExprNode &) = delete;
   ExprNode &operator=(const ExprNode &) = delete;
 
   virtual Fallible<ExprValue> eval() const = 0;
   // FormatUnset when the node has no opinion (a literal).
   virtual Fallible<ValueFormat> implicitFormat(const SourceManager &sourceManager) const = 0;
+  // This node as an operation or call; null for operands.
+  virtual const ExprBinaryOp *asBinaryOp() const { return nullptr; }
 
   // The source text the node was parsed from, for messages; views the
   // check text or a command-line buffer.
   std::string_view text;
-  // Height of the tree below this node, 1 for a leaf.
-  uint32_t depth;
 
 protected:
   ~ExprNode() = default;
@@ -61,7 +64,7 @@ protected:
 
 class ExprLiteral final : public ExprNode {
 public:
-  ExprLiteral(std::string_view text, ExprValue literal) : ExprNode(text, 1), literal(literal) {}
+  ExprLiteral(std::string_view text, ExprValue literal) : ExprNode(text), literal(literal) {}
   Fallible<ExprValue> eval() const override { return literal; }
   Fallible<ValueFormat> implicitFormat(const SourceManager &) const override {
     return ValueFormat();
@@ -75,7 +78,7 @@ public:
 class ExprVariableUse final : public ExprNode {
 public:
   ExprVariableUse(std::string_view name, NumericVar *variable)
-      : ExprNode(name, 1), variable(variable) {}
+      : ExprNode(name), variable(variable) {}
   Fallible<ExprValue> eval() const override;
   Fallible<ValueFormat> implicitFormat(const SourceManager &) const override;
 
@@ -89,13 +92,13 @@ class ExprBinaryOp final : public ExprNode {
 public:
   ExprBinaryOp(std::string_view text, BinaryOperation operation, const ExprNode *left,
                const ExprNode *right)
-      : ExprNode(text, std::max(left->depth, right->depth) + 1), left(left), right(right),
-        operation(operation) {}
+      : ExprNode(text), left(left), right(right), operation(operation) {}
   // Both operands' errors, joined, when both fail.
   Fallible<ExprValue> eval() const override;
   // The left operand's format, or the right one's when the left has none; a
   // LocatedError naming both when they differ.
   Fallible<ValueFormat> implicitFormat(const SourceManager &sourceManager) const override;
+  const ExprBinaryOp *asBinaryOp() const override { return this; }
 
   const ExprNode *left;
   const ExprNode *right;

@@ -160,6 +160,34 @@ std::string_view formatKindName(FormatKind kind) {
   return "";
 }
 
+namespace {
+
+// Repetition counts stop at 255 and a group would shift the capture numbers
+// that follow, so a longer run is written as a row of counted pieces. The
+// regex compiler allows a fixed number of operations beyond two per pattern
+// byte: past a number of counted pieces that stays well within it, digits
+// are written one by one, each paying for itself, so every precision that
+// values are rendered with compiles.
+std::string repeatedDigits(const std::string &digit, uint32_t count) {
+  constexpr uint32_t largestCount = 255;
+  constexpr uint32_t countedPieces = 400;
+  std::string out;
+  uint32_t pieces = 0;
+  while (count > largestCount && pieces < countedPieces) {
+    out += digit + "{" + std::to_string(largestCount) + "}";
+    count -= largestCount;
+    ++pieces;
+  }
+  if (count <= largestCount)
+    return out + digit + "{" + std::to_string(count) + "}";
+  out.reserve(out.size() + size_t(count) * digit.size());
+  for (; count > 0; --count)
+    out += digit;
+  return out;
+}
+
+} // namespace
+
 Fallible<std::string> ValueFormat::wildcardRegex() const {
   if (kind == FormatKind::FormatUnset)
     return invalidFormat();
@@ -175,8 +203,7 @@ Fallible<std::string> ValueFormat::wildcardRegex() const {
     return (isHex ? prefix : "") + sign + digit + "+";
   // Exactly `precision` digits, or more when the extra part does not start
   // with a zero: the text a value of this format renders as, and no other.
-  return prefix + sign + "(" + leading + digit + "*)?" + digit + "{" + std::to_string(precision) +
-         "}";
+  return prefix + sign + "(" + leading + digit + "*)?" + repeatedDigits(digit, precision);
 }
 
 Fallible<std::string> ValueFormat::matchingText(ExprValue value) const {

@@ -17,6 +17,8 @@ struct ErrorRow {
   const char *message;
 };
 
+static_assert(MaxNesting == 1000, "the nesting message names the limit");
+
 const ErrorRow errorTable[] = {
     {NoMatch, "REG_NOMATCH", "orvane_regexec() failed to match"},
     {BadPattern, "REG_BADPAT", "invalid regular expression"},
@@ -34,6 +36,7 @@ const ErrorRow errorTable[] = {
     {EmptyExpression, "REG_EMPTY", "empty (sub)expression"},
     {InternalError, "REG_ASSERT", "\"can't happen\" -- you found a bug"},
     {InvalidArgument, "REG_INVARG", "invalid argument to regex routine"},
+    {NestedTooDeeply, "REG_ENESTING", "groups nested too deeply (more than 1000 levels)"},
     {0, "", "*** unknown regexp error code ***"},
 };
 

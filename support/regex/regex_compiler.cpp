@@ -553,7 +553,7 @@ void Compiler::parseGroup(bool basic) {
     return;
   }
   if (++depth > MaxNesting) {
-    setError(OutOfMemory);
+    setError(NestedTooDeeply);
     return;
   }
   size_t group = ++groupCount;
@@ -1116,7 +1116,7 @@ int Compiler::run(Handle &handle) {
   program->firstState = 1;
   program->lastState = count - 1;
   program->flags = flags;
-  int result = !bounded ? OutOfMemory : program->bad ? InternalError : Success;
+  int result = !bounded ? NestedTooDeeply : program->bad ? InternalError : Success;
   if (result != Success) {
     handle.program = program;
     program->magic = ProgramMagic;

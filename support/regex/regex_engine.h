@@ -12,8 +12,9 @@
 // few per-thread state caches between calls (see regex_matcher_internal.h);
 // they change no result.
 //
-// Resource limits (beyond them compilation fails with OutOfMemory rather than
-// exhausting the machine or the stack): at most MaxOperations operations
+// Resource limits (beyond them compilation fails with OutOfMemory, or
+// NestedTooDeeply for nesting, rather than exhausting the machine or the
+// stack): at most MaxOperations operations
 // beyond two per pattern byte (so a long literal, such as a substituted
 // value, costs nothing against the limit, while bounded repetitions such as
 // (a{255}){255} still compile but a third level does not), never more than
@@ -63,6 +64,9 @@ enum ErrorCode : int {
   EmptyExpression = 14,
   InternalError = 15,
   InvalidArgument = 16,
+  // Deeper nesting than MaxNesting: a limit of this library, not of memory.
+  // Apart from the POSIX-like codes above, so those stay as callers know them.
+  NestedTooDeeply = 64,
 };
 
 constexpr size_t MaxOperations = size_t(1) << 17;

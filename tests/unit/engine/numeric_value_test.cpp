@@ -194,6 +194,34 @@ TEST(NumericValue, WildcardRegex) {
   EXPECT_EQ(error.payload()->asErrorCode(), std::errc::invalid_argument);
 }
 
+// Repetition counts stop at 255: a longer precision is a row of pieces that
+// still matches exactly the renderings of that precision, up to the largest
+// precision a value is rendered with.
+TEST(NumericValue, WildcardOfLongPrecisionCompilesAndMatches) {
+  EXPECT_EQ(*ValueFormat({U, 256, false}).wildcardRegex(), "([1-9][0-9]*)?[0-9]{255}[0-9]{1}");
+  for (uint32_t precision : {256u, 511u, 1000u}) {
+    SCOPED_TRACE(precision);
+    ValueFormat format{X, precision, false};
+    Fallible<std::string> regexText = format.wildcardRegex();
+    ASSERT_TRUE(regexText);
+    Regex whole("^" + *regexText + "$", RegexOptions::None);
+    std::string error;
+    ASSERT_TRUE(whole.isValid(error)) << error;
+    std::string exact(precision, '0');
+    exact.back() = 'A';
+    EXPECT_TRUE(whole.match(exact));
+    EXPECT_TRUE(whole.match("F" + exact));
+    EXPECT_FALSE(whole.match("0" + exact));
+    EXPECT_FALSE(whole.match(exact.substr(1)));
+    EXPECT_FALSE(whole.match(exact.substr(1) + "a"));
+  }
+  // The largest compiles; matching so long a run is left to the rows above.
+  Fallible<std::string> largest = ValueFormat({X, maxRenderedPrecision, false}).wildcardRegex();
+  ASSERT_TRUE(largest);
+  std::string error;
+  EXPECT_TRUE(Regex(*largest, RegexOptions::None).isValid(error)) << error;
+}
+
 struct ReadCase {
   ValueFormat format;
   const char *text;

@@ -178,9 +178,8 @@ const ParseCase parseCases[] = {
      "[[#A:]] [[A:x]]\n          ^\n"},
     {"numeric block error", "ab [[#1+]]", DirectiveKind::Plain, NoFlags,
      "error:check.txt:1:9: error: missing operand in expression\nab [[#1+]]\n        ^\n\n"},
-    {"precision too large for a regex", "n [[#%.300,A:]]", DirectiveKind::Plain, NoFlags,
-     "error:check.txt:1:6: error: invalid regex: invalid repetition count(s)\n"
-     "n [[#%.300,A:]]\n     ^\n"},
+    {"precision beyond a repetition count", "n [[#%.300,A:]]", DirectiveKind::Plain, NoFlags,
+     "regex:n (([1-9][0-9]*)?[0-9]{255}[0-9]{45}) num:A=1"},
     {"blank in a legacy expression", "[[@LINE + 1]]", DirectiveKind::Plain, NoFlags,
      "error:check.txt:1:8: error: unexpected whitespace\n[[@LINE + 1]]\n       ^\n"},
     {"legacy expression with a variable", "[[@LINE+N]]", DirectiveKind::Plain, NoFlags,

@@ -33,11 +33,17 @@ std::string matched(const Regex &regex, std::string_view text) {
   return out;
 }
 
+// `levels` groups, one inside the other, around one letter.
+std::string nested(unsigned levels) {
+  return std::string(levels, '(') + "a" + std::string(levels, ')');
+}
+
 TEST(Regex, CompileErrorTexts) {
   struct ErrorCase {
     const char *pattern;
     const char *message;
   };
+  const std::string tooDeep = nested(regex::MaxNesting + 1);
   const ErrorCase cases[] = {
       {"[[.foo.]]", "invalid collating element"},
       {"[[:foo:]]", "invalid character class"},
@@ -49,6 +55,8 @@ TEST(Regex, CompileErrorTexts) {
       {"a{2,1}", "invalid repetition count(s)"},
       {"[b-a]", "invalid character range"},
       {"((a{255}){255}){255}", "out of memory"},
+      // The nesting limit is named, not taken for a lack of memory.
+      {tooDeep.c_str(), "groups nested too deeply (more than 1000 levels)"},
       {"a**", "repetition-operator operand invalid"},
       {"", "empty (sub)expression"},
   };
@@ -75,10 +83,14 @@ TEST(Regex, EngineErrorTextTable) {
     const char *message;
   };
   const TextCase cases[] = {
-      {1, "orvane_regexec() failed to match"},     {2, "invalid regular expression"},
-      {15, "\"can't happen\" -- you found a bug"}, {16, "invalid argument to regex routine"},
-      {0, "*** unknown regexp error code ***"},    {17, "*** unknown regexp error code ***"},
+      {1, "orvane_regexec() failed to match"},
+      {2, "invalid regular expression"},
+      {15, "\"can't happen\" -- you found a bug"},
+      {16, "invalid argument to regex routine"},
+      {0, "*** unknown regexp error code ***"},
+      {17, "*** unknown regexp error code ***"},
       {-1, "*** unknown regexp error code ***"},
+      {64, "groups nested too deeply (more than 1000 levels)"},
   };
   for (const TextCase &c : cases) {
     SCOPED_TRACE(c.code);
