@@ -152,9 +152,9 @@ bool CheckEngine::loadDirectives(SourceManager &sourceManager, std::string_view 
 }
 
 bool CheckEngine::verifyInput(SourceManager &sourceManager, std::string_view inputText,
-                              MatchDiagList *diags) {
+                              MatchDiagList *diags, VerifyCounts *counts) {
   return verifyDirectives(directiveList, implicitNotList, context, req, sourceManager, inputText,
-                          diags);
+                          diags, counts);
 }
 
 std::string_view CheckEngine::canonicalizeInPlace(TextBuffer &buffer) const {

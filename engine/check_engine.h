@@ -93,7 +93,8 @@ public:
   // Checks the canonical input against the directives. Returns true when
   // every directive held. With `diags`, good-match reports go into it instead
   // of standard error; failures are printed either way.
-  bool verifyInput(SourceManager &sourceManager, std::string_view inputText, MatchDiagList *diags);
+  bool verifyInput(SourceManager &sourceManager, std::string_view inputText, MatchDiagList *diags,
+                   VerifyCounts *counts = nullptr);
 
 private:
   // Members are destroyed in reverse order: the directives (which point into

@@ -323,8 +323,14 @@ LineBreaks countLineBreaks(std::string_view text) {
 bool verifyDirectives(const std::vector<CheckDirective> &directives,
                       const std::vector<CheckPattern> &implicitNots, PatternContext &context,
                       const CheckRequest &request, SourceManager &sourceManager,
-                      std::string_view inputText, MatchDiagList *diags) {
+                      std::string_view inputText, MatchDiagList *diags, VerifyCounts *counts) {
   DirectiveChecker checker(sourceManager, request, implicitNots, diags);
+  auto reached = [&](const CheckDirective &directive) {
+    if (!counts)
+      return;
+    bool isWritten = directive.pattern.type.kind != DirectiveKind::EndOfFile;
+    counts->checked += directive.notDagPatterns.size() + (isWritten ? 1 : 0);
+  };
   size_t count = directives.size();
   std::string_view rest = inputText;
   size_t first = 0;
@@ -336,6 +342,7 @@ bool verifyDirectives(const std::vector<CheckDirective> &directives,
     std::string_view block = rest;
     if (blockEnd < count) {
       size_t labelLength = 0;
+      reached(directives[blockEnd]);
       size_t labelPos = checker.checkDirective(directives[blockEnd], rest, true, labelLength);
       // Without its label a block has no end, and nothing after it can be
       // placed: stop here.
@@ -350,6 +357,9 @@ bool verifyDirectives(const std::vector<CheckDirective> &directives,
     std::string_view region = block;
     for (size_t index = first; index < blockEnd; ++index) {
       size_t matchLength = 0;
+      // A label was counted when its block was cut.
+      if (directives[index].pattern.type.kind != DirectiveKind::Label)
+        reached(directives[index]);
       size_t position = checker.checkDirective(directives[index], region, false, matchLength);
       if (position == none) {
         failed = true;

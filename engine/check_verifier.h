@@ -32,11 +32,13 @@ class SourceManager;
 // `directives`, whose patterns share `context`; the `implicitNots` patterns
 // are checked before the NOT patterns of every directive. Returns true when every
 // directive held. With `diags`, good-match reports go into it instead of
-// standard error; failures are printed either way.
+// standard error; failures are printed either way. `counts`, when given,
+// learns how far the run got.
 bool verifyDirectives(const std::vector<CheckDirective> &directives,
                       const std::vector<CheckPattern> &implicitNots, PatternContext &context,
                       const CheckRequest &request, SourceManager &sourceManager,
-                      std::string_view inputText, MatchDiagList *diags);
+                      std::string_view inputText, MatchDiagList *diags,
+                      VerifyCounts *counts = nullptr);
 
 // Counts line breaks: a LF, a CR, or a LF CR / CR LF pair counts one.
 LineBreaks countLineBreaks(std::string_view text);

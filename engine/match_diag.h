@@ -7,6 +7,7 @@
 #include "engine/directive_type.h"
 #include "support/source_manager.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -50,5 +51,11 @@ struct MatchDiag {
 };
 
 using MatchDiagList = std::vector<MatchDiag>;
+
+// How far a run got: the patterns (a directive's own and the NOT and DAG
+// patterns written before it) of every directive whose search was reached.
+struct VerifyCounts {
+  size_t checked = 0;
+};
 
 } // namespace vetline

@@ -371,7 +371,7 @@ bool PatternParser::parseBlock(std::string_view &text) {
       return true;
     standardError().flush();
     standardOutput().flush();
-    std::exit(1);
+    exitProcess(1);
   }
   if (found.offset == std::string_view::npos)
     return reportError(text.data(), text::unterminatedBlock);

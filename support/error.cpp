@@ -222,4 +222,18 @@ void installOutOfMemoryHandler() {
   std::set_new_handler([] { reportOutOfMemory(); });
 }
 
+namespace {
+ExitObserver exitObserver = nullptr;
+} // namespace
+
+void setExitObserver(ExitObserver observer) { exitObserver = observer; }
+
+void exitProcess(int status) {
+  if (ExitObserver observer = exitObserver) {
+    exitObserver = nullptr;
+    observer(status);
+  }
+  std::exit(status);
+}
+
 } // namespace vetline

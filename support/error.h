@@ -369,6 +369,15 @@ std::error_code toErrorCode(Error error);
 
 // Writes "ORVANE ERROR: ", the message and a newline to descriptor 2, then
 // aborts without running exit handlers (buffered standard output is lost).
+// Ends the process with `status`, like std::exit, after the exit observer
+// (if one is set) has seen the status: a run that stops deep inside (a
+// check-file error that ends the process at once) still finishes what it
+// promised, such as its report.
+[[noreturn]] void exitProcess(int status);
+using ExitObserver = void (*)(int status);
+// Null removes the observer.
+void setExitObserver(ExitObserver observer);
+
 [[noreturn]] void fatalError(std::string_view message);
 [[noreturn]] void fatalError(const char *message);
 [[noreturn]] void fatalError(const std::string &message);

@@ -416,6 +416,8 @@ bool FdOutputStream::supportsColors() const {
 
 void FdOutputStream::deliver(const char *bytes, size_t count) {
   position += count;
+  if (copy && copy->size() < copyLimit)
+    copy->append(bytes, std::min(count, copyLimit - copy->size()));
   if (!writeAll(fd, bytes, count))
     recordError(std::error_code(errno, std::generic_category()));
 }
@@ -434,10 +436,12 @@ OutputStream &standardOutput() {
   return stream;
 }
 
-OutputStream &standardError() {
+FdOutputStream &standardErrorStream() {
   static FdOutputStream stream(2, false, true);
   return stream;
 }
+
+OutputStream &standardError() { return standardErrorStream(); }
 
 ColorScope::ColorScope(OutputStream &os, HighlightRole role, ColorPolicy mode)
     : os(os), mode(mode) {

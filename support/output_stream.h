@@ -278,6 +278,13 @@ public:
   std::error_code error() const { return errorState; }
   void recordError(std::error_code code) { errorState = code; }
 
+  // Also appends what is delivered to `sink`, up to `limit` bytes of it in
+  // all, until called again with null; the bytes written are unchanged.
+  void copyDeliveredTo(std::string *sink, size_t limit) {
+    copy = sink;
+    copyLimit = limit;
+  }
+
 protected:
   void deliver(const char *bytes, size_t count) override;
   uint64_t deliveredCount() const override { return position; }
@@ -291,6 +298,8 @@ private:
   mutable std::optional<bool> colorSupport;
   std::error_code errorState;
   uint64_t position = 0;
+  std::string *copy = nullptr;
+  size_t copyLimit = 0;
 };
 
 // Appends to a caller-owned string, which outlives the stream. Unbuffered:
@@ -335,6 +344,9 @@ private:
 OutputStream &standardOutput();
 // Descriptor 2, unbuffered; every diagnostic goes here.
 OutputStream &standardError();
+// The same stream, for what only a descriptor stream offers
+// (copyDeliveredTo).
+FdOutputStream &standardErrorStream();
 
 // Whether the terminal behind `fd` has colours, from the terminal
 // description's "colors" capability; false when none can be set up.

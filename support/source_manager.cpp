@@ -200,6 +200,8 @@ SourceDiagnostic::SourceDiagnostic(const SourceManager &manager, SourceLocation 
 void SourceDiagnostic::print(OutputStream &os) const { printWithLine(os, source); }
 
 void SourceDiagnostic::printWithLine(OutputStream &os, std::string_view source) const {
+  if (manager && manager->diagnosticObserver())
+    manager->diagnosticObserver()->diagnosticPrinted(*this);
   // Pieces are joined before writing: standard error is unbuffered, and a
   // run with many remarks would otherwise pay one system call per piece.
   {

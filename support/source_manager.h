@@ -69,6 +69,18 @@ enum class DiagKind { Error = 0, Warning = 1, Remark = 2, Note = 3 };
 // line, so it stays printable on its own (error values keep some and print
 // them later). Line 0 and column -1 mean the null location; to the renderer
 // a line or column of -1 means the value is absent.
+class SourceDiagnostic;
+
+// Sees every located diagnostic as it is printed (a machine-readable
+// record of the run is built from them); printing is unchanged.
+class DiagnosticObserver {
+public:
+  virtual void diagnosticPrinted(const SourceDiagnostic &diagnostic) = 0;
+
+protected:
+  ~DiagnosticObserver() = default;
+};
+
 class SourceDiagnostic {
 public:
   using ColumnRange = std::pair<uint32_t, uint32_t>;
@@ -153,6 +165,11 @@ public:
                       const SourceRange &range) const;
   void emitDiagnostic(OutputStream &stream, const SourceDiagnostic &diagnostic) const;
 
+  // Every diagnostic of this manager is shown to `observer` (null: none)
+  // when it is printed; the observer must outlive the printing.
+  void setObserver(DiagnosticObserver *newObserver) { observer = newObserver; }
+  DiagnosticObserver *diagnosticObserver() const { return observer; }
+
 private:
   struct BufferEntry;
 
@@ -166,6 +183,7 @@ private:
   const BufferEntry *entryHolding(SourceLocation location, unsigned bufferNumber) const;
 
   std::vector<std::unique_ptr<BufferEntry>> entries;
+  DiagnosticObserver *observer = nullptr;
 };
 
 } // namespace vetline

@@ -63,6 +63,10 @@ int openNewFile(const std::string &path, mode_t mode) {
   return openRetrying(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
 }
 
+int openForAppend(const std::string &path, mode_t mode) {
+  return openRetrying(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, mode);
+}
+
 ssize_t readRetrying(int fd, char *into, size_t count) {
   return retrying(fd, POLLIN, [&] { return currentCalls.read(fd, into, cappedCount(count)); });
 }

@@ -45,6 +45,11 @@ int openReadOnly(const std::string &path);
 // with errno set on failure.
 int openNewFile(const std::string &path, mode_t mode);
 
+// Opens `path` for appending, creating it with `mode` (less the umask) when
+// missing, close-on-exec and non-blocking: a FIFO without a reader fails at
+// once (ENXIO) instead of waiting for one. -1 with errno set on failure.
+int openForAppend(const std::string &path, mode_t mode);
+
 // One read (or pread at `offset`) of at most `count` bytes, and of at most
 // a gigabyte (some systems refuse larger ones). Again when interrupted, and
 // after waiting until the descriptor is readable when it is non-blocking

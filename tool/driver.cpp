@@ -13,6 +13,7 @@
 #include "support/text_buffer.h"
 #include "tool/arguments.h"
 #include "tool/input_dump.h"
+#include "tool/run_report.h"
 
 #include <optional>
 #include <string>
@@ -99,25 +100,52 @@ void printDumpHeader(std::string_view inputName, std::string_view checkName) {
   standardError() << formatPositionalString(text::dumpHeader, inputName, checkName);
 }
 
+// Watches a source manager for a report, if any, while the manager lives.
+class ReportWatch {
+public:
+  ReportWatch(RunReport *report, SourceManager &sourceManager) : report(report) {
+    if (report)
+      report->watch(sourceManager);
+  }
+  ~ReportWatch() {
+    if (report)
+      report->unwatch();
+  }
+  ReportWatch(const ReportWatch &) = delete;
+  ReportWatch &operator=(const ReportWatch &) = delete;
+
+private:
+  RunReport *report;
+};
+
 // The steps from the engine's construction on. `args.inputFile` becomes
-// text::standardInputName once standard input is read.
-int runCheck(int argc, char **argv, DriverArguments &args, const DumpSettings &dump) {
+// text::standardInputName once standard input is read. `report` may be
+// null.
+int runCheck(int argc, char **argv, DriverArguments &args, const DumpSettings &dump,
+             RunReport *report) {
   OutputStream &errors = standardError();
   const CheckRequest &request = args.request;
+  if (report)
+    report->setNames(args.checkFile, args.inputFile);
   CheckEngine engine(request);
   if (!engine.validateDefines())
     return 2;
   std::optional<Regex> prefixRegex = engine.preparePrefixRegex();
   if (!prefixRegex)
     return 2;
+  if (report)
+    report->setRequest(engine.request());
 
   SourceManager sourceManager;
+  ReportWatch watch(report, sourceManager);
   BufferOrError checkFile = readWritableFileOrStdin(args.checkFile);
   if (!checkFile)
     return reportUnreadable(text::kindCheck, args.checkFile, checkFile.error());
   unsigned checkBufferNumber = 0;
   std::string_view checkText =
       addCanonicalBuffer(engine, sourceManager, checkFile, &checkBufferNumber);
+  if (report)
+    report->setBuffers(checkBufferNumber, 0);
   ImplicitBufferRange implicitBuffers;
   if (engine.loadDirectives(sourceManager, checkText, *prefixRegex, &implicitBuffers))
     return 2;
@@ -132,11 +160,20 @@ int runCheck(int argc, char **argv, DriverArguments &args, const DumpSettings &d
     echoCommandLine(argc, argv);
     return 2;
   }
-  std::string_view inputText = addCanonicalBuffer(engine, sourceManager, inputFile, nullptr);
+  unsigned inputBufferNumber = 0;
+  std::string_view inputText =
+      addCanonicalBuffer(engine, sourceManager, inputFile, &inputBufferNumber);
+  if (report)
+    report->setBuffers(checkBufferNumber, inputBufferNumber);
 
   MatchDiagList diags;
-  bool passed =
-      engine.verifyInput(sourceManager, inputText, dump.mode == DumpMode::Never ? nullptr : &diags);
+  // The records change what is printed (good matches and substitution
+  // notes go to the dump instead), so a report never asks for them.
+  MatchDiagList *records = dump.mode == DumpMode::Never ? nullptr : &diags;
+  VerifyCounts counts;
+  bool passed = engine.verifyInput(sourceManager, inputText, records, &counts);
+  if (report)
+    report->setVerification(engine, records, counts);
   if (dump.mode == DumpMode::Always || (dump.mode == DumpMode::Fail && !passed)) {
     printDumpHeader(args.inputFile, args.checkFile);
     DumpAnnotationList annotations;
@@ -161,10 +198,8 @@ int explainedRunStatus(const DriverArguments &args, std::string_view request) {
   return 2;
 }
 
-} // namespace
-
-int runDriver(int argc, char **argv) {
-  RunHandlers handlers(argc, argv);
+// The run from the command line on; `report` may be null.
+int runSteps(int argc, char **argv, RunReport *report) {
   DriverArguments args;
   if (!parseArguments(argc, argv, args))
     return 1;
@@ -180,7 +215,18 @@ int runDriver(int argc, char **argv) {
     standardError() << text::noCheckFile;
     return 2;
   }
-  return runCheck(argc, argv, args, dump);
+  return runCheck(argc, argv, args, dump, report);
+}
+
+} // namespace
+
+int runDriver(int argc, char **argv) {
+  RunHandlers handlers(argc, argv);
+  std::unique_ptr<RunReport> report = RunReport::fromEnvironment();
+  int status = runSteps(argc, argv, report.get());
+  if (report)
+    report->finish(status);
+  return status;
 }
 
 } // namespace vetline

@@ -123,5 +123,8 @@ constexpr std::string_view versionBanner = "Orvane ({0}):\n"
                                            "  Default target: {1}\n"
                                            "  Host CPU: {2}\n";
 constexpr std::string_view unknownCpu = "(unknown)";
+// The version the banner names, for records that carry it alone.
+constexpr std::string_view versionNumber = "14.0.0git";
+static_assert(versionBanner.find(versionNumber) != std::string_view::npos);
 
 } // namespace vetline::cl::messages
