@@ -406,7 +406,13 @@ FdOutputStream::~FdOutputStream() {
     fatalError(std::string(ioFailureMessage) + errorState.message());
 }
 
-bool FdOutputStream::isTerminal() const { return ::isatty(fd) == 1; }
+bool FdOutputStream::isTerminal() const {
+  // Asked for every diagnostic printed: a system call each time costs a run
+  // with a remark per match a tenth of its time.
+  if (!terminal)
+    terminal = ::isatty(fd) == 1;
+  return *terminal;
+}
 
 bool FdOutputStream::supportsColors() const {
   if (!colorSupport)

@@ -266,6 +266,7 @@ public:
   // an error is still recorded.
   ~FdOutputStream() override;
 
+  // Both asked of the descriptor once, on first use, and kept.
   bool isTerminal() const override;
   bool supportsColors() const override;
 
@@ -295,6 +296,7 @@ private:
   bool shouldClose = false;
   bool supportsSeeking = false;
   bool isRegularFile = false;
+  mutable std::optional<bool> terminal;
   mutable std::optional<bool> colorSupport;
   std::error_code errorState;
   uint64_t position = 0;

@@ -2,6 +2,7 @@
 
 #include "support/error.h"
 #include "support/output_stream.h"
+#include "support/terminal_text.h"
 
 #include <algorithm>
 #include <cassert>
@@ -11,8 +12,6 @@
 namespace vetline {
 
 namespace {
-
-constexpr unsigned tabStop = 8;
 
 bool isLineBreak(char byte) { return byte == '\n' || byte == '\r'; }
 
@@ -62,34 +61,39 @@ HighlightRole roleOf(DiagKind kind) {
   VETLINE_UNREACHABLE("unknown diagnostic kind");
 }
 
-// The line with tabs expanded to the next multiple of eight and a final
-// newline; other bytes, control and non-ASCII ones included, unchanged.
-// Built whole so an unbuffered stream gets one write, not one per piece.
-std::string expandSourceLine(std::string_view line) {
+// The line as shown: tabs expanded to the next multiple of eight and, on a
+// terminal, the bytes that would drive it in caret notation; other bytes,
+// non-ASCII ones included, unchanged; then a newline. Built whole so an
+// unbuffered stream gets one write, not one per piece.
+std::string expandSourceLine(std::string_view line, bool escapeControls) {
   std::string out;
   out.reserve(line.size() + 1);
   size_t column = 0;
-  while (!line.empty()) {
-    size_t tab = line.find('\t');
-    std::string_view run = line.substr(0, tab);
-    out.append(run);
-    column += run.size();
-    if (tab == std::string_view::npos)
-      break;
-    size_t spaces = tabStop - column % tabStop;
-    out.append(spaces, ' ');
-    column += spaces;
-    line.remove_prefix(tab + 1);
+  for (size_t wide = findWideByte(line, escapeControls); wide != std::string_view::npos;
+       wide = findWideByte(line, escapeControls)) {
+    out.append(line.substr(0, wide));
+    column += wide;
+    char byte = line[wide];
+    unsigned width = displayWidth(byte, column, escapeControls);
+    if (byte == '\t') {
+      out.append(width, ' ');
+    } else {
+      out.push_back('^');
+      out.push_back(caretNotationOf(byte));
+    }
+    column += width;
+    line.remove_prefix(wide + 1);
   }
+  out.append(line);
   out.push_back('\n');
   return out;
 }
 
-// A line without tabs is written as it stands: copying a line of a hundred
+// A line that shows as it stands is written so: copying a line of a hundred
 // megabytes for one diagnostic would double the run's peak memory.
-void writeSourceLine(OutputStream &os, std::string_view line) {
-  if (line.find('\t') != std::string_view::npos) {
-    os << expandSourceLine(line);
+void writeSourceLine(OutputStream &os, std::string_view line, bool escapeControls) {
+  if (findWideByte(line, escapeControls) != std::string_view::npos) {
+    os << expandSourceLine(line, escapeControls);
     return;
   }
   os.write(line.data(), line.size());
@@ -123,19 +127,17 @@ std::string buildCaretLine(std::string_view line, size_t column,
   return caret;
 }
 
-// Under a tab of the source line the caret line's character repeats up to
-// the tab stop, so marks stay under the expanded text.
-std::string expandCaretLine(std::string_view caret, std::string_view line) {
+// Under a character of the source line that is shown wider than one column
+// (a tab, an escaped byte), the caret line's character repeats over its
+// width, so marks stay under the shown text.
+std::string expandCaretLine(std::string_view caret, std::string_view line, bool escapeControls) {
   std::string out;
   out.reserve(caret.size() + 1);
   size_t column = 0;
   for (size_t i = 0; i < caret.size(); ++i) {
-    out.push_back(caret[i]);
-    ++column;
-    if (i < line.size() && line[i] == '\t') {
-      for (; column % tabStop != 0; ++column)
-        out.push_back(caret[i]);
-    }
+    unsigned width = i < line.size() ? displayWidth(line[i], column, escapeControls) : 1;
+    out.append(width, caret[i]);
+    column += width;
   }
   out.push_back('\n');
   return out;
@@ -224,16 +226,19 @@ void SourceDiagnostic::printWithLine(OutputStream &os, std::string_view source) 
   }
   if (line == -1 || col == -1)
     return;
+  // Quoted bytes must not drive the user's terminal; files and pipes get
+  // them as they are.
+  bool escapeControls = os.isTerminal();
   // Columns count bytes, so marks under a multi-byte character would land
   // in the wrong place; show the line alone.
   if (hasNonAsciiByte(source)) {
-    writeSourceLine(os, source);
+    writeSourceLine(os, source, escapeControls);
     return;
   }
   std::string caret = buildCaretLine(source, static_cast<size_t>(col), ranges);
-  writeSourceLine(os, source);
+  writeSourceLine(os, source, escapeControls);
   ColorScope green(os, TerminalColor::Green, true);
-  os << expandCaretLine(caret, source);
+  os << expandCaretLine(caret, source, escapeControls);
 }
 
 SourceManager::SourceManager() = default;

@@ -13,6 +13,9 @@
 //   the narrowest integer width that fits the buffer size.
 // - A diagnostic whose source line holds a byte of 0x80 or above prints the
 //   line but no caret line.
+// - On a terminal the source line's control bytes are shown in caret
+//   notation (terminal_text.h) and the caret line widens under them; any
+//   other stream gets the line's bytes as they are.
 #pragma once
 
 #include "support/text_buffer.h"

@@ -7,6 +7,7 @@
 
 #include "support/error.h"
 #include "support/source_manager.h"
+#include "support/terminal_text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -270,12 +271,20 @@ bool insideGoodMatch(std::span<const DumpAnnotation *const> goodMatches, uint64_
   return false;
 }
 
+void writeShown(OutputStream &os, std::string_view text, bool escapeControls) {
+  if (escapeControls)
+    writeEscaped(os, text);
+  else
+    os << text;
+}
+
 // Writes one input line (`line`, its line feed included if it has one; the
 // line feed is shown as a space). Under -v with colours, the text no good
 // match covers is bold on cyan; the rest is written in runs between those
 // colour changes.
 void printInputLine(OutputStream &os, std::string_view line, bool verbose,
-                    std::span<const DumpAnnotation *const> goodMatches, ColorPolicy colors) {
+                    std::span<const DumpAnnotation *const> goodMatches, ColorPolicy colors,
+                    bool escapeControls) {
   ColorScope scope(os, TerminalColor::KeepColor, false, false, colors);
   if (verbose)
     scope.setColor(TerminalColor::Cyan, true, true);
@@ -288,7 +297,7 @@ void printInputLine(OutputStream &os, std::string_view line, bool verbose,
     if (inside == wasInside)
       continue;
     size_t runEnd = std::min(column - 1, text.size());
-    os << text.substr(runStart, runEnd - runStart);
+    writeShown(os, text.substr(runStart, runEnd - runStart), escapeControls);
     runStart = runEnd;
     if (inside)
       scope.restoreColor();
@@ -296,30 +305,71 @@ void printInputLine(OutputStream &os, std::string_view line, bool verbose,
       scope.setColor(TerminalColor::Cyan, true, true);
     wasInside = inside;
   }
-  os << text.substr(runStart);
+  writeShown(os, text.substr(runStart), escapeControls);
   if (endsWithLineFeed)
     os << ' ';
 }
 
-void printAnnotationLine(OutputStream &os, const DumpAnnotation &annotation, uint64_t lineWidth,
-                         unsigned width, ColorPolicy colors) {
+// The screen columns an input line's bytes take, walked left to right as a
+// marker line is drawn under it. A line shown as it stands takes one column
+// per byte. On a terminal a line with escaped bytes or tabs is measured: an
+// escaped byte takes two columns, and a tab, which the terminal expands
+// itself, reaches the next tab stop counted from the screen's left edge,
+// where the number column begins. Bytes past the text take one column each,
+// as the marks after the line feed do.
+class ScreenColumns {
+public:
+  ScreenColumns(std::string_view text, uint64_t textScreenColumn, bool measured)
+      : text(text), screenColumn(textScreenColumn), measured(measured) {}
+
+  // The columns the bytes from where the last call stopped up to 1-based
+  // byte column `to` (not included) take; 0 when `to` is not past it.
+  uint64_t advanceTo(uint64_t to) {
+    if (to <= next)
+      return 0;
+    uint64_t columns = 0;
+    if (measured) {
+      for (uint64_t inText = std::min<uint64_t>(to, text.size() + 1); next < inText; ++next) {
+        unsigned width = displayWidth(text[next - 1], screenColumn, true);
+        screenColumn += width;
+        columns += width;
+      }
+    }
+    columns += to - next;
+    screenColumn += to - next;
+    next = to;
+    return columns;
+  }
+
+private:
+  std::string_view text;
+  uint64_t screenColumn;
+  bool measured;
+  uint64_t next = 1;
+};
+
+void printAnnotationLine(OutputStream &os, const DumpAnnotation &annotation, ScreenColumns columns,
+                         uint64_t lineWidth, unsigned width, ColorPolicy colors) {
   const AnnotationMarker &marker = annotation.marker;
   ColorScope scope(os, marker.color, true, false, colors);
   os << leftJustify(annotation.label, width) << "  ";
   // 64-bit columns: a column at the 32-bit limit cannot wrap the counts.
   uint64_t start = std::max<uint64_t>(annotation.startColumn, 1);
-  writeRepeated(os, ' ', start - 1);
+  writeRepeated(os, ' ', columns.advanceTo(start));
+  // A mark under a byte shown wider than one column covers all of it.
   os << marker.markChar;
+  if (uint64_t markWidth = columns.advanceTo(start + 1); markWidth > 1)
+    writeRepeated(os, marker.markChar, markWidth - 1);
   // Marks stop at the line's end, its line feed's column included.
   uint64_t markEnd = std::min<uint64_t>(annotation.endColumn, lineWidth + 1);
   uint64_t column = start + 1;
   if (markEnd > column) {
-    writeRepeated(os, '~', markEnd - column);
+    writeRepeated(os, '~', columns.advanceTo(markEnd));
     column = markEnd;
   }
   if (!marker.note.empty()) {
     if (lineWidth + 1 > column)
-      writeRepeated(os, ' ', lineWidth + 1 - column);
+      writeRepeated(os, ' ', columns.advanceTo(lineWidth + 1));
     os << ' ' << marker.note;
   }
   os << '\n';
@@ -417,9 +467,10 @@ private:
 
 class DumpPrinter {
 public:
-  DumpPrinter(OutputStream &stream, bool verbose, unsigned width, ColorPolicy colors)
+  DumpPrinter(OutputStream &stream, bool verbose, unsigned width, ColorPolicy colors,
+              bool escapeControls)
       : stream(stream), verbose(verbose), width(width), colors(colors),
-        lineStream(pending, stream) {}
+        escapeControls(escapeControls), lineStream(pending, stream) {}
 
   void printLine(uint32_t line, std::string_view text, bool hidden,
                  std::span<const DumpAnnotation> annotations);
@@ -437,6 +488,8 @@ private:
   bool verbose;
   unsigned width;
   ColorPolicy colors;
+  // Decided by the real stream: set-aside lines are rendered into others.
+  bool escapeControls;
   std::string pending;
   PendingStream lineStream;
   ElidedLines elided;
@@ -474,10 +527,15 @@ void DumpPrinter::render(OutputStream &os, const HeldLine &held) {
     for (const DumpAnnotation &annotation : held.annotations)
       if (annotation.goodMatch)
         goodMatches.push_back(&annotation);
-  printInputLine(os, held.text, verbose, goodMatches, colors);
+  printInputLine(os, held.text, verbose, goodMatches, colors, escapeControls);
   os << '\n';
+  // The text starts after the number column and ": ", as the marks do after
+  // the label column and two spaces.
+  bool measured = escapeControls && !held.annotations.empty() &&
+                  findWideByte(held.text, true) != std::string_view::npos;
+  ScreenColumns columns(held.text, width + 2, measured);
   for (const DumpAnnotation &annotation : held.annotations)
-    printAnnotationLine(os, annotation, held.text.size(), width, colors);
+    printAnnotationLine(os, annotation, columns, held.text.size(), width, colors);
 }
 
 // Writes the set-aside run as it is when it takes at most three lines, else
@@ -522,7 +580,9 @@ void printAnnotatedInput(OutputStream &stream, const CheckRequest &request, Dump
     if (probe.willColor())
       colors = ColorPolicy::Force;
   }
-  DumpPrinter printer(stream, request.verbose, width, colors);
+  // Input bytes must not drive the user's terminal; files and pipes get them
+  // as they are.
+  DumpPrinter printer(stream, request.verbose, width, colors, stream.isTerminal());
 
   // 64-bit, so that adding a context of up to 2^32 - 1 lines cannot wrap.
   uint64_t previousInFilter = 0;

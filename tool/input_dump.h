@@ -63,7 +63,10 @@ void buildAnnotations(const SourceManager &sourceManager, unsigned checkBufferNu
 // Prints the canonical input, numbered and annotated, to `stream`, framed by
 // "Input was:\n<<<<<<\n" and ">>>>>>\n". Sorts `annotations` in place by
 // line, then record. Of `request` only `verbose` is read. Colours are used
-// when a ColorScope on `stream` would colour.
+// when a ColorScope on `stream` would colour. When `stream` is a terminal,
+// the input's control bytes are shown in caret notation (terminal_text.h),
+// and marks widen under them and under tabs; any other stream gets the
+// input's bytes as they are.
 void printAnnotatedInput(OutputStream &stream, const CheckRequest &request, DumpFilter filter,
                          uint32_t contextLines, std::string_view inputText,
                          DumpAnnotationList &annotations, uint32_t labelWidth);

@@ -1,6 +1,7 @@
 #include "support/source_manager.h"
 
 #include "support/output_stream.h"
+#include "tests/unit/support/terminal_string_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,8 @@
 
 namespace vetline {
 namespace {
+
+using testing::TerminalStringStream;
 
 SourceLocation at(const TextBuffer &buffer, size_t offset) {
   return SourceLocation::fromPointer(buffer.bufferStart() + offset);
@@ -322,6 +325,84 @@ TEST(SourceManager, NullLocation) {
   EXPECT_EQ(render(diagnostic), "<unknown>:0: error: no place\n");
 }
 
+struct TerminalCase {
+  const char *name;
+  std::string text;
+  size_t offset;
+  std::vector<std::pair<size_t, size_t>> ranges;
+  // The source line and the caret line on a terminal, and on any other
+  // stream; both after the "f:L:C: error: message" line.
+  std::string onTerminal;
+  std::string elsewhere;
+};
+
+const TerminalCase terminalCases[] = {
+    {"plain line", "abc", 1, {}, "abc\n ^\n", "abc\n ^\n"},
+    {"caret after an escape sequence",
+     "\x1b[31mred",
+     5,
+     {},
+     "^[[31mred\n      ^\n",
+     "\x1b[31mred\n     ^\n"},
+    {"caret on an escaped byte covers both its columns",
+     "a\ab",
+     1,
+     {},
+     "a^Gb\n ^^\n",
+     "a\ab\n ^\n"},
+    {"range over NUL and DEL",
+     std::string("x\0\x7fy!", 5),
+     0,
+     {{0, 4}},
+     "x^@^?y!\n^~~~~~\n",
+     std::string("x\0\x7fy!\n^~~~\n", 11)},
+    {"tab stops counted after escaping",
+     "\x1b\tx",
+     2,
+     {},
+     "^[      x\n        ^\n",
+     "\x1b       x\n        ^\n"},
+    {"caret on a tab after an escaped byte",
+     "\x01\tx",
+     1,
+     {},
+     "^A      x\n  ^^^^^^\n",
+     "\x01       x\n ^^^^^^^\n"},
+    {"caret past the line's end", "ab\x7f", 3, {}, "ab^?\n    ^\n", "ab\x7f\n   ^\n"},
+    {"a lone CR ends the source line",
+     "ab\r\x1b[Acd",
+     6,
+     {},
+     "^[[Acd\n    ^\n",
+     "\x1b[Acd\n   ^\n"},
+    {"non-ASCII line: escaped all the same, still no caret line",
+     "caf\xc3\xa9\x1b]52;c;eA==\a",
+     5,
+     {{0, 3}},
+     "caf\xc3\xa9^[]52;c;eA==^G\n",
+     "caf\xc3\xa9\x1b]52;c;eA==\a\n"},
+};
+
+TEST(SourceManager, ControlBytesAreEscapedOnlyOnATerminal) {
+  for (const TerminalCase &c : terminalCases) {
+    SCOPED_TRACE(c.name);
+    SourceManager manager;
+    manager.addBuffer(makeTextBufferCopy(c.text, "f"));
+    const TextBuffer &buffer = manager.buffer(1);
+    std::vector<SourceRange> ranges;
+    for (auto [first, second] : c.ranges)
+      ranges.push_back({at(buffer, first), at(buffer, second)});
+    SourceDiagnostic diagnostic =
+        manager.makeDiagnostic(at(buffer, c.offset), DiagKind::Error, "message", ranges);
+    std::string headline = "f:1:" + std::to_string(diagnostic.column() + 1) + ": error: message\n";
+    std::string shown;
+    TerminalStringStream terminal(shown);
+    diagnostic.print(terminal);
+    EXPECT_EQ(shown, headline + c.onTerminal);
+    EXPECT_EQ(render(diagnostic), headline + c.elsewhere);
+  }
+}
+
 // Puts the "color" option's state back after a test changes it.
 class ColorPolicyGuard {
 public:
@@ -370,6 +451,24 @@ TEST(SourceManager, ColouredRendering) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(renderWith(c.policy, c.streamAllowsColors, DiagKind::Error), plain);
   }
+}
+
+// The tool's own colour sequences reach the terminal; the quoted ones are
+// shown.
+TEST(SourceManager, ColouredRenderingOnATerminal) {
+  ColorPolicyGuard guard(ColorPolicy::Force);
+  SourceManager manager;
+  manager.addBuffer(makeTextBufferCopy("\x1b[8mx = 1\n", "f"));
+  const TextBuffer &buffer = manager.buffer(1);
+  std::string out;
+  TerminalStringStream stream(out);
+  stream.allowColors(true);
+  manager
+      .makeDiagnostic(at(buffer, 8), DiagKind::Error, "bad",
+                      SourceRange{at(buffer, 0), at(buffer, 5)})
+      .print(stream);
+  EXPECT_EQ(out, "\x1b[1mf:1:9: \x1b[0m\x1b[0;1;31merror: \x1b[0m\x1b[1mbad\n\x1b[0m"
+                 "^[[8mx = 1\n\x1b[0;1;32m~~~~~~   ^\n\x1b[0m");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "support/output_stream.h"
 #include "support/source_manager.h"
 #include "support/text_buffer.h"
+#include "tests/unit/support/terminal_string_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -380,6 +381,87 @@ TEST(InputDump, PrintAnnotatedInput) {
   }
 }
 
+struct TerminalCase {
+  const char *name;
+  std::string input;
+  DumpAnnotationList annotations;
+  uint32_t labelWidth;
+  // The dump's lines between the frame lines, on a terminal and on any
+  // other stream.
+  std::string onTerminal;
+  std::string elsewhere;
+};
+
+// With labels three wide the numbers take six columns and the text starts at
+// column 8 of the screen, a tab stop; with seven, at column 12.
+const TerminalCase terminalCases[] = {
+    {"lines without control bytes or annotations stay as they are",
+     "plain\n\a\n",
+     {},
+     3,
+     "     1: plain \n     2: ^G \n",
+     "     1: plain \n     2: \a \n"},
+    {"a mark under an escaped byte covers both columns; the note follows the shown line",
+     "a\x1b[1mb\x7f\n",
+     {annotation(0, "c:1", 1, 2, 7, '!', "error: x")},
+     3,
+     "     1: a^[[1mb^? \n"
+     "c:1      !!~~~~    error: x\n",
+     "     1: a\x1b[1mb\x7f \n"
+     "c:1      !~~~~   error: x\n"},
+    {"a lone CR is shown, and marks after it move with it",
+     "ab\rcd\n",
+     {annotation(0, "c:1", 1, 4, 5)},
+     3,
+     "     1: ab^Mcd \n"
+     "c:1         ^\n",
+     "     1: ab\rcd \n"
+     "c:1        ^\n"},
+    // The terminal expands the tab itself, from the screen column it stands
+    // at, so the marks count tab stops from the screen's edge.
+    {"tab stops counted after escaping, from the screen's edge",
+     "\x1b\tx\n",
+     {annotation(0, "c:1", 1, 3, 4), annotation(1, "c:2", 1, 2, 3, 'X')},
+     3,
+     "     1: ^[\tx \n"
+     "c:1             ^\n"
+     "c:2       XXXXXX\n",
+     "     1: \x1b\tx \n"
+     "c:1       ^\n"
+     "c:2      X\n"},
+    {"a tab alone is measured too",
+     "\tx y\n",
+     {annotation(0, "c:1", 1, 2, ToEnd)},
+     3,
+     "     1: \tx y \n"
+     "c:1             ^~~~\n",
+     "     1: \tx y \n"
+     "c:1      ^~~~\n"},
+    {"a tab stop counts from the screen's edge, not from the line's start",
+     "ab\tx\n",
+     {annotation(0, "check:1", 1, 4, 5)},
+     7,
+     "         1: ab\tx \n"
+     "check:1         ^\n",
+     "         1: ab\tx \n"
+     "check:1        ^\n"},
+};
+
+TEST(InputDump, ControlBytesAreEscapedOnlyOnATerminal) {
+  const std::string frameStart = "Input was:\n<<<<<<\n";
+  const std::string frameEnd = ">>>>>>\n";
+  for (const TerminalCase &c : terminalCases) {
+    SCOPED_TRACE(c.name);
+    std::string out;
+    testing::TerminalStringStream terminal(out);
+    CheckRequest request;
+    DumpAnnotationList annotations = c.annotations;
+    printAnnotatedInput(terminal, request, DumpFilter::All, 5, c.input, annotations, c.labelWidth);
+    EXPECT_EQ(out, frameStart + c.onTerminal + frameEnd);
+    EXPECT_EQ(dump(c.input, c.annotations, c.labelWidth), frameStart + c.elsewhere + frameEnd);
+  }
+}
+
 // Restores the process-wide colour option when a test changes it.
 class ColorOptionGuard {
 public:
@@ -440,6 +522,28 @@ const ColorCase colorCases[] = {
      {annotation(0, "c:1", 1, 3, 5)},
      "Input was:\n<<<<<<\n     1: abcdef \nc:1       ^~\n>>>>>>\n"},
 };
+
+// Under -v the highlighted runs are cut at byte columns; an escaped byte
+// inside one is shown whole, and the tool's own sequences stay raw.
+TEST(InputDump, ColorsOnATerminal) {
+  ColorOptionGuard guard(ColorPolicy::Force);
+  std::string out;
+  testing::TerminalStringStream stream(out);
+  stream.allowColors(true);
+  CheckRequest request;
+  request.verbose = true;
+  DumpAnnotationList annotations = {annotation(0, "c:1", 1, 3, 5)};
+  printAnnotatedInput(stream, request, DumpFilter::All, 5,
+                      "ab\x1b"
+                      "def\n",
+                      annotations, 3);
+  EXPECT_EQ(out, "Input was:\n<<<<<<\n"
+                 "\x1b[1m\x1b[0m"
+                 "\x1b[0;1;30m     1: \x1b[0m"
+                 "\x1b[1m\x1b[0;1;46mab\x1b[0m^[d\x1b[0;1;46mef \x1b[0m\n"
+                 "\x1b[0;1;32mc:1       ^^~\n\x1b[0m"
+                 ">>>>>>\n");
+}
 
 TEST(InputDump, Colors) {
   for (const ColorCase &c : colorCases) {
