@@ -1,6 +1,6 @@
 // System calls behind a seam: the output streams, the fatal-error writer,
 // the input reader, the option library's response-file reader and the
-// process support (temporary files, the symbolizer's input) open, read and
+// process support (temporary files, the symbolizer's pipes) open, read and
 // write descriptors only through one table of function pointers, so that a
 // unit test can replace an entry and make a call fail the way the system may
 // (EINTR, EAGAIN, a short count, an error). The retrying loops built on the

@@ -3,8 +3,10 @@
 // crash: the slots, the action records and the address array are static,
 // the standard-error stream exists from the start-up on, and the unwinder
 // is loaded by a first backtrace when the backtrace is armed. Only the
-// symbolizer path allocates (its file names, the child's arguments, its
-// output), and the demangler of the raw listing.
+// symbolizer path allocates (its input, the child's arguments, its output),
+// and the demangler of the raw listing; the handler that runFilter puts on
+// the interrupt signals while the symbolizer runs only kills its process
+// group and raises the signal again.
 #include "support/process/crash_report.h"
 
 #include "support/cmdline/library_options.h"

@@ -92,7 +92,9 @@ void writeBacktrace(OutputStream &os);
 
 // Prints the frames through the external symbolizer; false, with nothing
 // printed, when symbolization is disabled or fails in any way. The
-// symbolizer's temporary files are removed whatever the outcome.
+// symbolizer talks through pipes, so no temporary file is made; it has five
+// seconds and an answer of at most 1 MiB, past either of which its process
+// group is killed and this fails (see runFilter).
 bool symbolizeStackTrace(OutputStream &os, void *const *addresses, int depth);
 
 // The start-up of the entry point, in its order: the pipe handler and the

@@ -3,21 +3,19 @@
 // lines (function, then file and line) and an empty line per frame, and the
 // answer becomes the numbered listing. The listing is built whole before it
 // is printed, so a symbolizer that answers short leaves no half listing in
-// front of the raw one.
+// front of the raw one. The symbolizer runs as a filter through pipes
+// (runFilter), bounded in time and in the size of its answer.
 #include "support/process/crash_report.h"
 
 #include "support/cmdline/library_options.h"
 #include "support/process/paths.h"
 #include "support/process/run_program.h"
-#include "support/system_calls.h"
-#include "support/text_buffer.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <link.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace vetline {
@@ -25,6 +23,12 @@ namespace {
 
 constexpr std::string_view symbolizerName = "orvane-symbolizer";
 constexpr int maxFrames = 256;
+// The symbolizer gets five seconds, from its start to its end; then its
+// process group is killed and the raw listing is printed. Its answer may
+// be 1 MiB long (256 frames with a few inlined calls each take tens of
+// kilobytes); a longer one is not read further, and counts as a failure.
+constexpr int symbolizerTimeLimitMilliseconds = 5000;
+constexpr size_t symbolizerOutputCap = size_t(1) << 20;
 
 // The loaded object of each frame and the frame's offset into it; a frame
 // outside every object has no name.
@@ -133,35 +137,14 @@ bool formatListing(const FrameModules &frames, std::string_view answer, std::str
   return true;
 }
 
-// Runs the symbolizer on `input` through two temporary files, both removed
-// on every path; its answer goes to `answer`.
+// Runs the symbolizer on `input` through pipes, under the time limit and
+// the output cap; its answer goes to `answer`. No file is made, so none can
+// stay behind, whatever ends the run or the process.
 bool runSymbolizer(const std::string &symbolizer, std::string_view input, std::string &answer) {
-  int inputFd = -1;
-  std::string inputPath;
-  if (makeTemporaryFile("symbolizer-input", "", inputFd, inputPath))
-    return false;
-  RemoveOnExit removeInput(inputPath);
-  std::string outputPath;
-  if (makeTemporaryFile("symbolizer-output", "", outputPath)) {
-    ::close(inputFd);
-    return false;
-  }
-  RemoveOnExit removeOutput(outputPath);
-  bool written = writeAll(inputFd, input.data(), input.size());
-  if (::close(inputFd) != 0 || !written)
-    return false;
-
   const std::string_view arguments[] = {symbolizerName, "--functions=linkage", "--inlining",
                                         "--demangle"};
-  const std::optional<std::string_view> redirections[] = {inputPath, outputPath,
-                                                          std::string_view()};
-  if (runAndWait(symbolizer, arguments, redirections) != 0)
-    return false;
-  BufferOrError output = readFileOrStdin(outputPath, true, false);
-  if (!output)
-    return false;
-  answer = output->text();
-  return true;
+  const FilterLimits limits = {symbolizerTimeLimitMilliseconds, symbolizerOutputCap};
+  return runFilter(symbolizer, arguments, input, answer, limits) == 0;
 }
 
 } // namespace

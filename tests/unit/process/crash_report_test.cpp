@@ -9,6 +9,7 @@
 #endif
 #include "support/process/crash_report.h"
 
+#include "tests/unit/process/processes.h"
 #include "tests/unit/process/scratch_dir.h"
 #include "tests/unit/support/exact_text.h"
 #include "tests/unit/support/sanitizer_build.h"
@@ -34,6 +35,7 @@ namespace {
 using testing::isSanitizerBuild;
 using testing::readWholeFile;
 using testing::ScratchDir;
+using testing::survivors;
 
 const std::string probePath = CRASH_PROBE_PATH;
 const std::string fakeSymbolizer = FAKE_SYMBOLIZER_PATH;
@@ -472,11 +474,10 @@ TEST(CrashReport, SymbolizedListing) {
 
   SymbolizerLog log = readSymbolizerLog(logPath);
   EXPECT_EQ(log.fields["arguments"], "--functions=linkage --inlining --demangle");
-  EXPECT_TRUE(
-      std::regex_match(log.fields["input"], std::regex(".*/tmp/symbolizer-input-[0-9a-f]{6}")))
+  // Pipes, not files: nothing is left on disk whatever ends the run.
+  EXPECT_TRUE(std::regex_match(log.fields["input"], std::regex("pipe:\\[[0-9]+\\]")))
       << log.fields["input"];
-  EXPECT_TRUE(
-      std::regex_match(log.fields["output"], std::regex(".*/tmp/symbolizer-output-[0-9a-f]{6}")))
+  EXPECT_TRUE(std::regex_match(log.fields["output"], std::regex("pipe:\\[[0-9]+\\]")))
       << log.fields["output"];
   EXPECT_EQ(log.fields["error"], "/dev/null");
   ASSERT_FALSE(log.frames.empty());
@@ -605,7 +606,8 @@ TEST(CrashReport, SymbolizerFailuresFallBackToTheRawListing) {
         pid = readWholeFile(scratch.path("pid"));
       }
       ASSERT_TRUE(pid.ends_with("\n")) << "the symbolizer never started";
-      EXPECT_FALSE(probe.temporaryFiles().empty());
+      // Not even while it runs is there a file.
+      EXPECT_EQ(probe.temporaryFiles(), std::vector<std::string>{});
       ASSERT_EQ(kill(std::stoi(pid), SIGKILL), 0);
     }
     ProbeResult result = probe.finish();
@@ -614,6 +616,98 @@ TEST(CrashReport, SymbolizerFailuresFallBackToTheRawListing) {
     ASSERT_TRUE(result.err.starts_with(head)) << result.err;
     checkRawFrames(result.err.substr(head.size()));
     EXPECT_EQ(probe.temporaryFiles(), std::vector<std::string>{});
+  }
+}
+
+// The process ids the fake symbolizer wrote to `path`, once it has (the
+// symbolizer's own first, which is also its process group's); empty when
+// it never did.
+std::vector<pid_t> awaitSymbolizerPids(const std::string &path) {
+  std::string text;
+  for (int wait = 0; wait < 1000 && !text.ends_with("\n"); ++wait) {
+    usleep(10000);
+    text = readWholeFile(path);
+  }
+  std::vector<pid_t> pids;
+  if (!text.ends_with("\n"))
+    return pids;
+  for (const std::string &word : linesOf(std::regex_replace(text, std::regex(" "), "\n")))
+    pids.push_back(pid_t(std::stol(word)));
+  return pids;
+}
+
+// A report whose symbolization failed: the head, then the raw listing.
+void expectRawReport(const ProbeResult &result) {
+  EXPECT_EQ(result.ending, killedBy(SIGABRT));
+  std::string head = reportHead(probePath + " abort") + rawHeading;
+  ASSERT_TRUE(result.err.starts_with(head)) << result.err;
+  checkRawFrames(result.err.substr(head.size()));
+}
+
+// A symbolizer that never ends has five seconds (the tool's own limit, not
+// shortened for the test); then its whole process group is killed, even a
+// part that ignores SIGTERM, and the raw listing follows the report.
+TEST(CrashReport, HangingSymbolizerIsKilledAtTheTimeLimit) {
+  for (const char *mode : {"hang", "stubborn"}) {
+    SCOPED_TRACE(mode);
+    ScratchDir scratch;
+    std::string pidFile = scratch.path("pid");
+    Probe probe({"abort"}, {"ORVANE_SYMBOLIZER_PATH=" + fakeSymbolizer,
+                            std::string("FAKE_SYMBOLIZER_MODE=") + mode,
+                            "FAKE_SYMBOLIZER_PID_FILE=" + pidFile});
+    ProbeResult result = probe.finish();
+    expectRawReport(result);
+    EXPECT_EQ(probe.temporaryFiles(), std::vector<std::string>{});
+    std::vector<pid_t> pids = awaitSymbolizerPids(pidFile);
+    ASSERT_EQ(pids.size(), std::string_view(mode) == "hang" ? 1u : 2u);
+    EXPECT_EQ(survivors(pids, pids[0]), std::vector<pid_t>{});
+  }
+}
+
+// A symbolizer that answers without end (well-formed frames, which would
+// make a listing if they were taken) is read up to 1 MiB and killed: the
+// report is the raw one, no bigger than without a symbolizer, and the
+// symbolizer never got to write all it meant to.
+TEST(CrashReport, FloodingSymbolizerIsCutOffAtTheCap) {
+  ScratchDir scratch;
+  std::string pidFile = scratch.path("pid");
+  Probe probe({"abort"}, {"ORVANE_SYMBOLIZER_PATH=" + fakeSymbolizer, "FAKE_SYMBOLIZER_MODE=flood",
+                          "FAKE_SYMBOLIZER_PID_FILE=" + pidFile});
+  ProbeResult result = probe.finish();
+  expectRawReport(result);
+  ProbeResult unsymbolized = runProbe({"abort"});
+  EXPECT_LT(result.err.size(), unsymbolized.err.size() + 1024);
+  EXPECT_EQ(result.err.find("flood"), std::string::npos);
+  EXPECT_EQ(probe.temporaryFiles(), std::vector<std::string>{});
+  std::vector<pid_t> pids = awaitSymbolizerPids(pidFile);
+  ASSERT_EQ(pids.size(), 1u);
+  EXPECT_EQ(survivors(pids, pids[0]), std::vector<pid_t>{});
+  EXPECT_EQ(readWholeFile(pidFile + ".finished"), "<missing>");
+}
+
+// The tool killed while the symbolizer runs: it dies of that signal with the
+// report's head printed, the symbolizer's whole group goes first, and no
+// temporary file was ever made. SIGKILL cannot be caught, so there the
+// symbolizer is only left with its input closed; no file stays either.
+TEST(CrashReport, KilledDuringSymbolizationLeavesNothingBehind) {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGKILL}) {
+    SCOPED_TRACE(sigabbrev_np(signal));
+    ScratchDir scratch;
+    std::string pidFile = scratch.path("pid");
+    Probe probe({"abort"},
+                {"ORVANE_SYMBOLIZER_PATH=" + fakeSymbolizer, "FAKE_SYMBOLIZER_MODE=stubborn",
+                 "FAKE_SYMBOLIZER_PID_FILE=" + pidFile});
+    std::vector<pid_t> pids = awaitSymbolizerPids(pidFile);
+    ASSERT_EQ(pids.size(), 2u) << "the symbolizer never started";
+    EXPECT_EQ(probe.temporaryFiles(), std::vector<std::string>{});
+    ASSERT_EQ(kill(probe.processId(), signal), 0);
+    ProbeResult result = probe.finish();
+    EXPECT_EQ(result.ending, killedBy(signal));
+    EXPECT_EQ(result.err, reportHead(probePath + " abort"));
+    EXPECT_EQ(probe.temporaryFiles(), std::vector<std::string>{});
+    if (signal == SIGKILL)
+      kill(-pids[0], SIGKILL);
+    EXPECT_EQ(survivors(pids, pids[0]), std::vector<pid_t>{});
   }
 }
 
