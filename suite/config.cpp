@@ -26,7 +26,7 @@ constexpr std::string_view unreadable = "{0}: error: cannot read the configurati
 // {0} the key.
 constexpr std::string_view unknownKey =
     "unknown key '{0}' (the keys are name, suffixes, features, timeout, substitutions, "
-    "environment and pass-environment)";
+    "environment, pass-environment and exclude)";
 constexpr std::string_view notText = "'{0}' must be a text";
 constexpr std::string_view notTextList = "'{0}' must be a list of texts";
 constexpr std::string_view notTable = "'{0}' must be a table of texts";
@@ -39,6 +39,7 @@ constexpr std::string_view badPlaceholder =
 constexpr std::string_view builtInPlaceholder = "'{0}' is a built-in placeholder";
 constexpr std::string_view badVariable = "'{0}' cannot name an environment variable";
 constexpr std::string_view badFeature = "a feature must be a word without ',' or blanks";
+constexpr std::string_view badExclude = "'{0}' is not a path below the configuration's folder";
 } // namespace text
 
 Error locatedError(const std::string &path, const toml::source_region &where,
@@ -103,6 +104,11 @@ private:
 
 bool isSuffix(std::string_view suffix) { return !suffix.empty(); }
 
+bool isRelativePath(std::string_view path) {
+  return !path.empty() && !path.starts_with('/') && path != "." && path != ".." &&
+         !path.starts_with("../") && path.find("/../") == std::string_view::npos;
+}
+
 Error KeyReader::read(const toml::key &key, const toml::node &value) {
   std::string_view name = key.str();
   if (name == "name")
@@ -117,6 +123,8 @@ Error KeyReader::read(const toml::key &key, const toml::node &value) {
     return readTable(name, value, checkPlaceholderName, config.substitutions);
   if (name == "environment")
     return readTable(name, value, checkVariableName, config.environment);
+  if (name == "exclude")
+    return readWords(name, value, config.exclude, isRelativePath, text::badExclude);
   if (name == "pass-environment")
     return readWords(name, value, config.passEnvironment, isVariableName, text::badVariable);
   return fail(key.source(), formatPositionalString(text::unknownKey, name));
@@ -195,6 +203,22 @@ std::string_view lastComponent(std::string_view path) {
 
 bool SuiteConfig::hasFeature(std::string_view feature) const {
   return std::find(features.begin(), features.end(), feature) != features.end();
+}
+
+bool SuiteConfig::isExcluded(std::string_view path) const {
+  if (exclude.empty() || !path.starts_with(root))
+    return false;
+  std::string_view below = path.substr(root.size());
+  while (below.starts_with('/'))
+    below.remove_prefix(1);
+  for (std::string_view excluded : exclude) {
+    while (excluded.ends_with('/'))
+      excluded.remove_suffix(1);
+    if (below.starts_with(excluded) &&
+        (below.size() == excluded.size() || below[excluded.size()] == '/'))
+      return true;
+  }
+  return false;
 }
 
 const std::string *SuiteConfig::substitution(std::string_view name) const {

@@ -31,8 +31,13 @@ struct SuiteConfig {
   std::vector<std::pair<std::string, std::string>> environment;
   // Variables taken over from the runner's own environment when set there.
   std::vector<std::string> passEnvironment;
+  // Files and folders below the root, as paths relative to it, that are
+  // not looked at for tests.
+  std::vector<std::string> exclude;
 
   bool hasFeature(std::string_view feature) const;
+  // Whether the absolute `path` is or lies below an excluded path.
+  bool isExcluded(std::string_view path) const;
   // Null when `name` is not one of the suite's substitutions.
   const std::string *substitution(std::string_view name) const;
 };

@@ -59,4 +59,6 @@ cl::SingleOption<bool> quiet("quiet",
                              cl::help("Print no line for tests that passed, were skipped or\n"
                                       "failed as expected"));
 
+static cl::alias quietAlias("q", cl::aliasopt(quiet), cl::help("Alias for --quiet"));
+
 } // namespace vetline::suite::options

@@ -108,6 +108,8 @@ Error TreeWalker::walk(const std::string &shown, const std::string &absolute,
     }
   }
   for (const DirectoryEntry &entry : entries) {
+    if (config->isExcluded(joinPath(absolute, entry.name)))
+      continue;
     if (entry.isDirectory) {
       if (entry.name.starts_with('.'))
         continue;
@@ -123,6 +125,14 @@ Error TreeWalker::walk(const std::string &shown, const std::string &absolute,
 } // namespace
 
 Fallible<const SuiteConfig *> ConfigCache::configFor(const std::string &directory) {
+  Fallible<const SuiteConfig *> found = nearest(directory);
+  if (found && !*found)
+    return makeMessageError(inconvertibleErrorCode(),
+                            formatPositionalString(text::noConfig, directory));
+  return found;
+}
+
+Fallible<const SuiteConfig *> ConfigCache::nearest(const std::string &directory) {
   auto known = byDirectory.find(directory);
   if (known != byDirectory.end())
     return known->second;
@@ -135,14 +145,11 @@ Fallible<const SuiteConfig *> ConfigCache::configFor(const std::string &director
     configs.push_back(std::make_unique<SuiteConfig>(std::move(*read)));
     found = configs.back().get();
   } else if (directory != "/") {
-    Fallible<const SuiteConfig *> above = configFor(std::string(directoryOf(directory)));
+    Fallible<const SuiteConfig *> above = nearest(std::string(directoryOf(directory)));
     if (!above)
       return above.extractError();
     found = *above;
   }
-  if (!found)
-    return makeMessageError(inconvertibleErrorCode(),
-                            formatPositionalString(text::noConfig, directory));
   byDirectory.emplace(directory, found);
   return found;
 }

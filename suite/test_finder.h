@@ -38,6 +38,9 @@ public:
   Fallible<const SuiteConfig *> configFor(const std::string &directory);
 
 private:
+  // Null when no folder from `directory` up holds one.
+  Fallible<const SuiteConfig *> nearest(const std::string &directory);
+
   std::map<std::string, const SuiteConfig *> byDirectory;
   std::vector<std::unique_ptr<SuiteConfig>> configs;
 };
