@@ -59,6 +59,10 @@ cl::SingleOption<bool> quiet("quiet",
                              cl::help("Print no line for tests that passed, were skipped or\n"
                                       "failed as expected"));
 
+cl::SingleOption<bool> list("list",
+                            cl::help("Print the path of each test that would run, one a line,\n"
+                                     "and run none"));
+
 static cl::alias quietAlias("q", cl::aliasopt(quiet), cl::help("Alias for --quiet"));
 
 } // namespace vetline::suite::options

@@ -24,5 +24,6 @@ extern cl::SingleOption<std::string> output;
 extern cl::SingleOption<uint32_t> outputLimit;
 extern cl::SingleOption<std::string> vetline;
 extern cl::SingleOption<bool> quiet;
+extern cl::SingleOption<bool> list;
 
 } // namespace vetline::suite::options

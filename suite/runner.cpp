@@ -295,6 +295,12 @@ int runSuite(int argc, char **argv) {
     printError(selection.error);
     return 2;
   }
+  if (options::list) {
+    for (const TestEntry &test : selection.tests)
+      standardOutput() << test.shownPath << "\n";
+    standardOutput().flush();
+    return 0;
+  }
   if (!selection.note.empty()) {
     standardOutput() << formatPositionalString(text::note, selection.note);
     return 0;
