@@ -160,12 +160,16 @@ public:
 private:
   bool openReports();
   void take(TestResult &&result);
+  // With --repeat, whether another run of the same test failed already: a
+  // later pass must not make a flaky test forgotten.
+  bool hasFailedBefore(const TestResult &result) const { return failedNow.count(result.test) > 0; }
   int finish(int signal, double wallSeconds);
 
   std::vector<TestEntry> tests;
   std::string failedList;
+  // The previous run's failures, less those passing now, plus the new ones.
   std::set<std::string> failed;
-  std::set<std::string> passedPaths;
+  std::set<const TestEntry *> failedNow;
   std::vector<std::unique_ptr<ReportFile>> reports;
   std::unique_ptr<Console> console;
   size_t recorded = 0;
@@ -199,10 +203,12 @@ void SuiteRun::take(TestResult &&result) {
         printError(error.takePayload()->message());
       hasReportError = true;
     }
-  if (countsAsFailure(result.status))
+  if (countsAsFailure(result.status)) {
     failed.insert(result.test->absolutePath);
-  else if (result.status != TestStatus::Skipped)
-    passedPaths.insert(result.test->absolutePath);
+    if (units > tests.size())
+      failedNow.insert(result.test);
+  } else if (result.status != TestStatus::Skipped && !hasFailedBefore(result))
+    failed.erase(result.test->absolutePath);
 }
 
 int SuiteRun::run(ExecutorSettings &settings) {
@@ -238,11 +244,7 @@ int SuiteRun::finish(int signal, double wallSeconds) {
       printError(error.takePayload()->message());
       hasReportError = true;
     }
-  std::set<std::string> remembered = readFailedTests(failedList);
-  for (const std::string &path : passedPaths)
-    remembered.erase(path);
-  remembered.insert(failed.begin(), failed.end());
-  if (Error error = writeFailedTests(failedList, remembered))
+  if (Error error = writeFailedTests(failedList, failed))
     printError(error.takePayload()->message());
   if (signal)
     return 128 + signal;
