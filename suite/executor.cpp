@@ -508,21 +508,21 @@ void Executor::Loop::reapChildren() {
     if (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0)
       return;
     pid_t pid = info.si_pid;
-    RunningCommand *owner = nullptr;
+    RunningCommand *line = nullptr;
     for (std::unique_ptr<Slot> &slot : slots)
       if (slot && slot->command.pid == pid && !slot->command.hasExited)
-        owner = &slot->command;
+        line = &slot->command;
     // The group's number stays reserved while its leader is unreaped, so
     // the kill reaches this line's leftovers and no one else.
-    if (owner)
+    if (line)
       signalGroup(pid, SIGKILL);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (owner) {
-      owner->hasExited = true;
-      owner->waitStatus = status;
-      owner->exitedAt = Clock::now();
+    if (line) {
+      line->hasExited = true;
+      line->waitStatus = status;
+      line->exitedAt = Clock::now();
     }
   }
 }
