@@ -1,6 +1,7 @@
 # What `cmake --install` and `cpack` ship: the programs, the man page, the
 # user guide and a CMake package (find_package(Vetline) gives the imported
-# programs as Vetline::<name> and the function vetline_add_test). Everything
+# programs as Vetline::<name> and the functions vetline_add_test and
+# vetline_add_suite). Everything
 # is in the install component "vetline", so the Debian package made by
 # `cpack -G DEB` holds exactly what an install into a prefix holds.
 include(GNUInstallDirs)
@@ -8,7 +9,7 @@ include(CMakePackageConfigHelpers)
 
 # Every program the package ships; a companion program adds its target here
 # and becomes Vetline::<target> for the projects that use the package.
-set(VETLINE_PROGRAMS vetline vetline-lint)
+set(VETLINE_PROGRAMS vetline vetline-lint vetline-suite)
 
 set(VETLINE_CMAKE_DIR ${CMAKE_INSTALL_DATADIR}/cmake/Vetline)
 
@@ -26,9 +27,10 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/VetlineConfigVersion.cmak
 install(FILES ${PROJECT_BINARY_DIR}/VetlineConfig.cmake
               ${PROJECT_BINARY_DIR}/VetlineConfigVersion.cmake
               ${PROJECT_SOURCE_DIR}/cmake/VetlineAddTest.cmake
+              ${PROJECT_SOURCE_DIR}/cmake/VetlineAddSuite.cmake
         DESTINATION ${VETLINE_CMAKE_DIR} COMPONENT vetline)
 
-install(FILES ${PROJECT_SOURCE_DIR}/docs/vetline.1
+install(FILES ${PROJECT_SOURCE_DIR}/docs/vetline.1 ${PROJECT_SOURCE_DIR}/docs/vetline-suite.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT vetline)
 # The guide is every Markdown page of docs/, so a page added there (a
 # companion program's, say) is installed with the rest.

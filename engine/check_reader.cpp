@@ -240,6 +240,47 @@ private:
   std::vector<Candidate> prefixes;
 };
 
+bool isCommentPrefix(std::string_view prefix, const std::vector<std::string_view> &comments) {
+  return std::find(comments.begin(), comments.end(), prefix) != comments.end();
+}
+
+// Moves `position` (the reading position in `text`) to the next prefix
+// occurrence that is a directive and returns it; nothing when there is none
+// left. An occurrence inside a word, or one that no suffix makes a
+// directive, is skipped together with the rest of its word.
+std::optional<FoundDirective> scanToDirective(std::string_view text, PrefixFinder &finder,
+                                              size_t &position,
+                                              const std::vector<std::string_view> &comments) {
+  auto skipWord = [&](size_t prefixLength) {
+    position += prefixLength;
+    while (position < text.size() && isWordByte(text[position]))
+      ++position;
+  };
+  while (position < text.size()) {
+    std::string_view prefix = finder.find(position);
+    if (prefix.data() == nullptr)
+      return std::nullopt;
+    size_t start = static_cast<size_t>(prefix.data() - text.data());
+    bool hasSkipped = start > position;
+    position = start;
+    // An empty match would never advance; validated prefixes cannot give one.
+    if (prefix.empty()) {
+      ++position;
+      continue;
+    }
+    if (hasSkipped && isWordByte(text[start - 1])) {
+      skipWord(prefix.size());
+      continue;
+    }
+    DirectiveSuffix suffix =
+        parseDirectiveSuffix(text.substr(start + prefix.size()), isCommentPrefix(prefix, comments));
+    if (suffix.type.kind != DirectiveKind::None)
+      return FoundDirective{prefix, suffix};
+    skipWord(prefix.size());
+  }
+  return std::nullopt;
+}
+
 class CheckReader {
 public:
   CheckReader(const CheckRequest &request, PatternContext &context,
@@ -256,8 +297,6 @@ private:
   bool readImplicitPatterns(ImplicitBufferRange *implicitBufferRange);
   std::optional<FoundDirective> findNextDirective();
   size_t patternStart(const FoundDirective &found) const;
-  void skipWord(size_t prefixLength);
-  bool isCommentPrefix(std::string_view prefix) const;
   bool readDirective(const FoundDirective &found);
   bool fileDirective(CheckPattern pattern, std::string_view prefix, std::string_view patternText);
   bool acceptEnd();
@@ -331,42 +370,14 @@ bool CheckReader::readImplicitPatterns(ImplicitBufferRange *implicitBufferRange)
   return false;
 }
 
-bool CheckReader::isCommentPrefix(std::string_view prefix) const {
-  return std::find(request.commentPrefixes.begin(), request.commentPrefixes.end(), prefix) !=
-         request.commentPrefixes.end();
-}
-
 std::optional<FoundDirective> CheckReader::findNextDirective() {
-  while (position < text.size()) {
-    std::string_view prefix = prefixFinder.find(position);
-    if (prefix.data() == nullptr)
-      return std::nullopt;
-    size_t start = static_cast<size_t>(prefix.data() - text.data());
-    lineNumber += countLineFeeds(text.substr(position, start - position));
-    bool hasSkipped = start > position;
-    position = start;
-    // An empty match would never advance; validated prefixes cannot give one.
-    if (prefix.empty()) {
-      ++position;
-      continue;
-    }
-    if (hasSkipped && isWordByte(text[start - 1])) {
-      skipWord(prefix.size());
-      continue;
-    }
-    DirectiveSuffix suffix =
-        parseDirectiveSuffix(text.substr(start + prefix.size()), isCommentPrefix(prefix));
-    if (suffix.type.kind != DirectiveKind::None)
-      return FoundDirective{prefix, suffix};
-    skipWord(prefix.size());
-  }
-  return std::nullopt;
-}
-
-void CheckReader::skipWord(size_t prefixLength) {
-  position += prefixLength;
-  while (position < text.size() && isWordByte(text[position]))
-    ++position;
+  size_t from = position;
+  std::optional<FoundDirective> found =
+      scanToDirective(text, prefixFinder, position, request.commentPrefixes);
+  // Skipped words hold no line feeds, so counting over the whole stretch
+  // gives the same number as counting piece by piece.
+  lineNumber += countLineFeeds(text.substr(from, position - from));
+  return found;
 }
 
 // Offset of the pattern text of the directive found at the reading
@@ -485,6 +496,29 @@ bool readDirectives(const CheckRequest &request, PatternContext &context,
   CheckReader reader(request, context, directives, implicitNots, sourceManager, checkText,
                      listener);
   return reader.run(implicitBufferRange);
+}
+
+std::vector<CommentSighting> findCommentDirectives(std::string_view text,
+                                                   const std::vector<std::string_view> &prefixes) {
+  CheckRequest request;
+  request.commentPrefixes = prefixes;
+  PrefixFinder finder(text, request);
+  std::vector<CommentSighting> found;
+  size_t position = 0;
+  size_t line = 1;
+  size_t counted = 0;
+  while (std::optional<FoundDirective> directive =
+             scanToDirective(text, finder, position, request.commentPrefixes)) {
+    line += countLineFeeds(text.substr(counted, position - counted));
+    size_t at = position + directive->prefix.size() + directive->suffix.end;
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t'))
+      ++at;
+    size_t lineEnd = lineEndFrom(text, at);
+    found.push_back({directive->prefix, line, text.substr(at, lineEnd - at)});
+    counted = position;
+    position = lineEnd;
+  }
+  return found;
 }
 
 } // namespace vetline

@@ -43,6 +43,26 @@ struct DirectiveSighting {
 
 using DirectiveListener = std::function<void(const DirectiveSighting &)>;
 
+// A directive of a comment-like prefix (a prefix and a bare ':'), as
+// findCommentDirectives reports it. The views point into the text read.
+struct CommentSighting {
+  std::string_view prefix;
+  // 1-based, counting line feeds only, as the reader's own line numbers do.
+  size_t line = 0;
+  // After the blanks that follow the ':', up to the line break.
+  std::string_view text;
+};
+
+// Finds the directives of `prefixes` in `text` by the reader's rules for
+// comment prefixes: a prefix at the start of the text or after a byte that
+// cannot be part of a word, then a ':'; at most one per line, the leftmost
+// (the longest where several start at one place). For a companion program
+// that keeps its own words in comments (a test runner's command lines).
+// `prefixes` must be valid prefixes (a letter, then letters, digits, '-' and
+// '_'); `text` is used as it is, without canonicalisation.
+std::vector<CommentSighting> findCommentDirectives(std::string_view text,
+                                                   const std::vector<std::string_view> &prefixes);
+
 class PatternContext;
 class SourceManager;
 

@@ -361,5 +361,44 @@ TEST(CheckReader, ListenerHearsEachDirective) {
   EXPECT_EQ(heard, "COM <note>\nCHECK <a b >\nCHECK-NOT{LITERAL} <{{>\nCHECK-DAG <{{(}}>\n");
 }
 
+// What a companion program finds of its own comment-like words: where each
+// one stands, which of them it takes on one line, and the text it keeps.
+std::string commentDirectives(std::string_view text) {
+  std::string found;
+  for (const CommentSighting &sighting : findCommentDirectives(text, {"RUN", "RUN-X", "NEEDS"}))
+    found += std::string(sighting.prefix) + "@" + std::to_string(sighting.line) + " <" +
+             std::string(sighting.text) + ">\n";
+  return found.empty() ? "<none>" : found;
+}
+
+struct CommentCase {
+  const char *text;
+  const char *found;
+};
+
+const CommentCase commentCases[] = {
+    {"RUN: a", "RUN@1 <a>\n"},
+    {"// RUN:   a b  \n", "RUN@1 <a b  >\n"},
+    {"#RUN:a\n;RUN:b", "RUN@1 <a>\nRUN@2 <b>\n"},
+    // Inside a word, or without its colon, the word is no directive.
+    {"XRUN: a\nRUN_X: b\nRUN : c\nRUN-Y: d", "<none>"},
+    {"-RUN: a", "<none>"},
+    // The longest prefix at a place wins; one directive per line.
+    {"RUN-X: a RUN: b\nx NEEDS: c RUN: d", "RUN-X@1 <a RUN: b>\nNEEDS@2 <c RUN: d>\n"},
+    // A word is skipped whole, so a prefix later on the line still counts.
+    {"RUNS RUN: a", "RUN@1 <a>\n"},
+    {"a\r\nRUN: b\r\n\nRUN:\r\n", "RUN@2 <b>\nRUN@4 <>\n"},
+};
+
+TEST(CheckReader, CommentDirectives) {
+  for (const CommentCase &c : commentCases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(commentDirectives(c.text), c.found);
+  }
+  // A NUL byte is text like any other.
+  EXPECT_EQ(commentDirectives(std::string_view("\0RUN: a\0b\n", 10)),
+            std::string("RUN@1 <a\0b>\n", 12));
+}
+
 } // namespace
 } // namespace vetline
