@@ -136,6 +136,14 @@ private:
   std::vector<size_t> end;
 };
 
+// The number of DAG patterns of the group that begins at `first`.
+size_t dagGroupSize(const std::vector<CheckPattern> &patterns, size_t first) {
+  size_t end = first;
+  while (end < patterns.size() && patterns[end].type.kind != DirectiveKind::Not)
+    ++end;
+  return end - first;
+}
+
 class DirectiveChecker {
 public:
   DirectiveChecker(const SourceManager &sourceManager, const CheckRequest &request,
@@ -216,10 +224,13 @@ size_t DirectiveChecker::checkDirective(const CheckDirective &directive, std::st
     end += position + length;
     // An empty match right where the search began leaves the next search
     // the same text, so every remaining repetition would find the same
-    // empty match; only -v shows them. A pattern that both uses variables
-    // and defines them may search for something else next time.
-    if (position == 0 && length == 0 && !request.verbose && searchRepeatsItself(pattern))
+    // empty match: only -v shows them, and its records keep them as one.
+    // A pattern that both uses variables and defines them may search for
+    // something else next time.
+    if (position == 0 && length == 0 && searchRepeatsItself(pattern)) {
+      reporter.reportRepeats(subject, searched, pattern.type.count - repetition);
       break;
+    }
   }
   matchLength = end - first;
   if (labelScan)
@@ -249,6 +260,8 @@ size_t DirectiveChecker::matchDagGroups(const CheckDirective &directive, std::st
       notList.push_back(&pattern);
       continue;
     }
+    if (ranges.empty())
+      reporter.startDagGroup(dagGroupSize(patterns, index));
     if (!matchDag(directive, pattern, region, start, ranges))
       return none;
     bool groupEnds =
@@ -287,8 +300,10 @@ bool DirectiveChecker::matchDag(const CheckDirective &directive, const CheckPatt
     place = walkOverRuns(dag, region, pos, ranges, match);
   // A failure is reported from the walk's own steps: where its last search
   // began is what the user is told.
-  if (!place)
+  if (!place) {
     place = walkDag(subject, region, pos, ranges, match);
+    reporter.endDagWalk();
+  }
   if (!place)
     return false;
   acceptDag(dag, region, ranges, *place, match);
@@ -346,24 +361,27 @@ std::optional<size_t> DirectiveChecker::walkDag(const ReportSubject &subject,
   for (;;) {
     std::string_view searched = tailFrom(region, pos);
     MatchOutcome outcome = search(subject.pattern, searched);
-    size_t position = outcome.position;
-    size_t length = outcome.length;
-    if (outcome.error || request.veryVerbose) {
-      if (reporter.reportOutcome(true, subject, searched, std::move(outcome)))
-        return std::nullopt;
+    // No match, or a match with an error: a failure either way.
+    if (outcome.error) {
+      discardError(reporter.reportOutcome(true, subject, searched, std::move(outcome)));
+      return std::nullopt;
     }
-    pos = static_cast<size_t>(searched.data() - region.data()) + position;
-    match = {pos, pos + length};
-    if (request.allowDeprecatedDagOverlap)
-      return 0;
-    cursor = firstEndingAfter(ranges, cursor, match.from);
-    if (cursor == ranges.size() || ranges[cursor].from >= match.to)
-      return cursor;
-    const DagRange &earlier = ranges[cursor];
-    reporter.reportDiscarded(subject, cut(region, earlier.from, earlier.to - earlier.from), region,
-                             pos, length);
-    pos = earlier.to;
-    ++cursor;
+    pos = static_cast<size_t>(searched.data() - region.data()) + outcome.position;
+    match = {pos, pos + outcome.length};
+    if (!request.allowDeprecatedDagOverlap) {
+      cursor = firstEndingAfter(ranges, cursor, match.from);
+      if (cursor < ranges.size() && ranges[cursor].from < match.to) {
+        const DagRange &earlier = ranges[cursor];
+        reporter.reportDiscarded(subject, searched, std::move(outcome),
+                                 cut(region, earlier.from, earlier.to - earlier.from));
+        pos = earlier.to;
+        ++cursor;
+        continue;
+      }
+    }
+    if (request.veryVerbose)
+      discardError(reporter.reportOutcome(true, subject, searched, std::move(outcome)));
+    return request.allowDeprecatedDagOverlap ? 0 : cursor;
   }
 }
 
