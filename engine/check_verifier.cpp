@@ -413,12 +413,13 @@ std::optional<size_t> DirectiveChecker::walkOverRuns(const CheckPattern &dag,
   size_t cursor = 0;
   for (;;) {
     pos = pastRuns(region, pos, ranges, cursor);
-    MatchOutcome outcome = search(dag, tailFrom(region, pos));
+    std::string_view searched = tailFrom(region, pos);
+    MatchOutcome outcome = search(dag, searched);
     if (!outcome.hasMatch || outcome.error) {
       discardError(std::move(outcome.error));
       return std::nullopt;
     }
-    pos += outcome.position;
+    pos = static_cast<size_t>(searched.data() - region.data()) + outcome.position;
     match = {pos, pos + outcome.length};
     cursor = firstEndingAfter(ranges, cursor, match.from);
     if (cursor == ranges.size() || ranges[cursor].from >= match.to)

@@ -176,10 +176,6 @@ void appendContinuationLines(const MatchDiag &diag, const DumpAnnotation &first,
   }
 }
 
-} // namespace
-
-namespace {
-
 // The records [first, end) of `diags` that one record stands for `copies`
 // times in a row with; a record outside repeated blocks is a block of one.
 struct RecordBlock {
@@ -209,20 +205,52 @@ unsigned decimalDigits(uint64_t value) {
   return digits;
 }
 
+// Records of one pattern share its check location; the suffix 'N tells
+// them apart, but only when there is more than one. They are numbered in
+// list order, each copy of a repeated block on from the copy before.
+class LabelNumbers {
+public:
+  explicit LabelNumbers(const MatchDiagList &diags) : diags(diags) {
+    visitBlocks(diags, [&](size_t index, const RecordBlock &block) {
+      recordsPerLocation[diags[index].checkLocation.pointer()] += block.copies;
+    });
+  }
+
+  // Appends the suffix of record `index` of `block` to `annotation`'s label
+  // when it needs one; returns the length of the label's longest copy.
+  size_t number(size_t index, const RecordBlock &block, DumpAnnotation &annotation) {
+    const char *location = diags[index].checkLocation.pointer();
+    if (recordsPerLocation[location] <= 1)
+      return annotation.label.size();
+    uint64_t number = labelledPerLocation[location]++;
+    for (size_t other = block.first; block.copies > 1 && other < block.end; ++other)
+      annotation.labelStep += diags[other].checkLocation.pointer() == location;
+    annotation.label += '\'';
+    annotation.label += std::to_string(number);
+    annotation.labelNumber = number;
+    uint64_t lastNumber = number + uint64_t{block.copies - 1} * annotation.labelStep;
+    return annotation.label.size() - std::to_string(number).size() +
+           std::to_string(lastNumber).size();
+  }
+
+  // Passes the numbers of the copies of `block` after the first.
+  void skipCopies(const RecordBlock &block) {
+    for (size_t index = block.first; index < block.end; ++index)
+      labelledPerLocation[diags[index].checkLocation.pointer()] += block.copies - 1;
+  }
+
+private:
+  const MatchDiagList &diags;
+  std::unordered_map<const char *, uint64_t> recordsPerLocation;
+  std::unordered_map<const char *, uint64_t> labelledPerLocation;
+};
+
 } // namespace
 
 void buildAnnotations(const SourceManager &sourceManager, unsigned checkBufferNumber,
                       ImplicitBufferRange implicitBuffers, const MatchDiagList &diags,
                       DumpAnnotationList &annotations, uint32_t &labelWidth) {
-  // Records of one pattern share its check location; the suffix 'N tells
-  // them apart, but only when there is more than one. A repeated record
-  // counts once per copy.
-  std::unordered_map<const char *, uint64_t> recordsPerLocation;
-  visitBlocks(diags, [&](size_t index, const RecordBlock &block) {
-    recordsPerLocation[diags[index].checkLocation.pointer()] += block.copies;
-  });
-  std::unordered_map<const char *, uint64_t> labelledPerLocation;
-
+  LabelNumbers numbers(diags);
   labelWidth = 0;
   size_t blockAnnotations = 0;
   visitBlocks(diags, [&](size_t index, const RecordBlock &block) {
@@ -232,19 +260,7 @@ void buildAnnotations(const SourceManager &sourceManager, unsigned checkBufferNu
     DumpAnnotation annotation;
     annotation.recordIndex = static_cast<uint32_t>(index);
     annotation.label = baseLabel(sourceManager, checkBufferNumber, implicitBuffers, diag);
-    size_t width = annotation.label.size();
-    const char *location = diag.checkLocation.pointer();
-    if (recordsPerLocation[location] > 1) {
-      uint64_t number = labelledPerLocation[location]++;
-      // Each copy of a block numbers its records on from the copy before.
-      for (size_t other = block.first; block.copies > 1 && other < block.end; ++other)
-        annotation.labelStep += diags[other].checkLocation.pointer() == location;
-      annotation.label += '\'';
-      annotation.label += std::to_string(number);
-      annotation.labelNumber = number;
-      uint64_t lastNumber = number + uint64_t{block.copies - 1} * annotation.labelStep;
-      width += 1 + std::max(1u, decimalDigits(lastNumber));
-    }
+    size_t width = numbers.number(index, block, annotation);
     labelWidth = std::max(labelWidth, static_cast<uint32_t>(width));
 
     annotation.marker = markerOf(diag);
@@ -265,11 +281,10 @@ void buildAnnotations(const SourceManager &sourceManager, unsigned checkBufferNu
       appendContinuationLines(diag, annotation, annotations);
     }
     if (block.copies > 1 && index + 1 == block.end) {
-      DumpAnnotation &first = annotations[blockAnnotations];
-      first.copies = block.copies;
-      first.blockSize = static_cast<uint32_t>(annotations.size() - blockAnnotations);
-      for (size_t other = block.first; other < block.end; ++other)
-        labelledPerLocation[diags[other].checkLocation.pointer()] += block.copies - 1;
+      annotations[blockAnnotations].copies = block.copies;
+      annotations[blockAnnotations].blockSize =
+          static_cast<uint32_t>(annotations.size() - blockAnnotations);
+      numbers.skipCopies(block);
     }
   });
 }
