@@ -4,7 +4,10 @@
 // (again after each overlap; a fixed text seen earlier in the group, or a
 // regex without variables whose last match has had nothing placed before it
 // since, from the end of that match), and its match is placed among the
-// group's earlier ones by binary search, never by walking them all.
+// group's earlier ones by binary search, never by walking them all. A
+// pattern that cannot begin a match on a blank or a line break passes each
+// run of accepted matches that only such bytes separate in one step, so k
+// patterns that all match k lines in a row cost O(k) searches, not O(k^2).
 // Tested by check_verifier_test.cpp and the end-to-end cases under check/.
 #include "engine/check_verifier.h"
 
@@ -16,8 +19,10 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace vetline {
@@ -43,10 +48,12 @@ bool searchRepeatsItself(const CheckPattern &pattern) {
           (!pattern.numericVarDefs() || pattern.numericVarDefs()->empty()));
 }
 
-// Half-open offsets of an accepted DAG match within the region.
+// Half-open offsets of an accepted DAG match within the region, and its
+// number in its group's DagRuns.
 struct DagRange {
   size_t from;
   size_t to;
+  size_t id = 0;
 };
 
 // The number of `ranges` (sorted and disjoint) that end before `offset`.
@@ -54,6 +61,87 @@ size_t rangesEndingBefore(const std::vector<DagRange> &ranges, size_t offset) {
   auto first = std::lower_bound(ranges.begin(), ranges.end(), offset,
                                 [](const DagRange &range, size_t at) { return range.to < at; });
   return static_cast<size_t>(first - ranges.begin());
+}
+
+// The first of `ranges` from `cursor` on that ends after `offset`. Ranges
+// are sorted and disjoint, so their ends are sorted too.
+size_t firstEndingAfter(const std::vector<DagRange> &ranges, size_t cursor, size_t offset) {
+  auto found =
+      std::upper_bound(ranges.begin() + static_cast<std::ptrdiff_t>(cursor), ranges.end(), offset,
+                       [](size_t at, const DagRange &range) { return at < range.to; });
+  return static_cast<size_t>(found - ranges.begin());
+}
+
+// What separates accepted matches that lie in a run: line ends and the
+// blanks of indentation or between two matches on a line.
+constexpr std::string_view gapBytes = " \t\r\n";
+
+bool isGapByte(char c) { return gapBytes.find(c) != std::string_view::npos; }
+
+// Longer stretches of gap bytes are taken for text: checking them costs
+// their length each time, and matches are rarely that far apart.
+constexpr size_t maxGapLength = 256;
+
+// True when [from, to) of `region` is short and holds nothing but gap bytes.
+bool isGap(std::string_view region, size_t from, size_t to) {
+  if (to < from || to - from > maxGapLength)
+    return false;
+  std::string_view gap = cut(region, from, to - from);
+  return std::all_of(gap.begin(), gap.end(), isGapByte);
+}
+
+// The accepted matches of one DAG group that only gap bytes separate, joined
+// into runs (a union-find over their DagRange ids, by size, halving paths).
+// Runs only ever merge: a match placed in a gap of gap bytes leaves gaps of
+// gap bytes on both sides.
+class DagRuns {
+public:
+  void clear() {
+    parent.clear();
+    size.clear();
+    end.clear();
+  }
+  // A run of one range ending at `to`; returns the range's id.
+  size_t add(size_t to) {
+    parent.push_back(parent.size());
+    size.push_back(1);
+    end.push_back(to);
+    return parent.size() - 1;
+  }
+  void join(size_t a, size_t b) {
+    a = find(a);
+    b = find(b);
+    if (a == b)
+      return;
+    if (size[a] < size[b])
+      std::swap(a, b);
+    parent[b] = a;
+    size[a] += size[b];
+    end[a] = std::max(end[a], end[b]);
+  }
+  // The end of the last range of the run that holds range `id`.
+  size_t endOf(size_t id) { return end[find(id)]; }
+
+private:
+  size_t find(size_t id) {
+    while (parent[id] != id) {
+      parent[id] = parent[parent[id]];
+      id = parent[id];
+    }
+    return id;
+  }
+
+  std::vector<size_t> parent;
+  std::vector<size_t> size;
+  std::vector<size_t> end;
+};
+
+// The number of DAG patterns of the group that begins at `first`.
+size_t dagGroupSize(const std::vector<CheckPattern> &patterns, size_t first) {
+  size_t end = first;
+  while (end < patterns.size() && patterns[end].type.kind != DirectiveKind::Not)
+    ++end;
+  return end - first;
 }
 
 class DirectiveChecker {
@@ -72,6 +160,16 @@ private:
   size_t matchDagGroups(const CheckDirective &directive, std::string_view region, NotList &notList);
   bool matchDag(const CheckDirective &directive, const CheckPattern &dag, std::string_view region,
                 size_t start, std::vector<DagRange> &ranges);
+  size_t dagWalkStart(const CheckPattern &dag, size_t start, const std::vector<DagRange> &ranges);
+  std::optional<size_t> walkDag(const ReportSubject &subject, std::string_view region, size_t pos,
+                                const std::vector<DagRange> &ranges, DagRange &match);
+  bool skipsRuns(const CheckPattern &dag);
+  std::optional<size_t> walkOverRuns(const CheckPattern &dag, std::string_view region, size_t pos,
+                                     const std::vector<DagRange> &ranges, DagRange &match);
+  size_t pastRuns(std::string_view region, size_t pos, const std::vector<DagRange> &ranges,
+                  size_t &cursor);
+  void acceptDag(const CheckPattern &dag, std::string_view region, std::vector<DagRange> &ranges,
+                 size_t place, DagRange match);
   bool verifyLine(const CheckDirective &directive, std::string_view skipped,
                   std::string_view region, size_t first, size_t matchLength);
   bool verifyNotPatterns(const CheckDirective &directive, std::string_view region,
@@ -97,6 +195,8 @@ private:
     size_t rangesBefore;
   };
   std::unordered_map<std::string_view, RegexDagEnd> regexDagEnds;
+  // The runs of the current DAG group's accepted matches.
+  DagRuns runs;
 };
 
 size_t DirectiveChecker::checkDirective(const CheckDirective &directive, std::string_view region,
@@ -124,10 +224,13 @@ size_t DirectiveChecker::checkDirective(const CheckDirective &directive, std::st
     end += position + length;
     // An empty match right where the search began leaves the next search
     // the same text, so every remaining repetition would find the same
-    // empty match; only -v shows them. A pattern that both uses variables
-    // and defines them may search for something else next time.
-    if (position == 0 && length == 0 && !request.verbose && searchRepeatsItself(pattern))
+    // empty match: only -v shows them, and its records keep them as one.
+    // A pattern that both uses variables and defines them may search for
+    // something else next time.
+    if (position == 0 && length == 0 && searchRepeatsItself(pattern)) {
+      reporter.reportRepeats(subject, searched, pattern.type.count - repetition);
       break;
+    }
   }
   matchLength = end - first;
   if (labelScan)
@@ -150,12 +253,15 @@ size_t DirectiveChecker::matchDagGroups(const CheckDirective &directive, std::st
   std::vector<DagRange> ranges;
   fixedDagEnds.clear();
   regexDagEnds.clear();
+  runs.clear();
   for (size_t index = 0; index < patterns.size(); ++index) {
     const CheckPattern &pattern = patterns[index];
     if (pattern.type.kind == DirectiveKind::Not) {
       notList.push_back(&pattern);
       continue;
     }
+    if (ranges.empty())
+      reporter.startDagGroup(dagGroupSize(patterns, index));
     if (!matchDag(directive, pattern, region, start, ranges))
       return none;
     bool groupEnds =
@@ -173,6 +279,7 @@ size_t DirectiveChecker::matchDagGroups(const CheckDirective &directive, std::st
     ranges.clear();
     fixedDagEnds.clear();
     regexDagEnds.clear();
+    runs.clear();
   }
   return start;
 }
@@ -183,18 +290,43 @@ size_t DirectiveChecker::matchDagGroups(const CheckDirective &directive, std::st
 bool DirectiveChecker::matchDag(const CheckDirective &directive, const CheckPattern &dag,
                                 std::string_view region, size_t start,
                                 std::vector<DagRange> &ranges) {
-  size_t pos = start;
-  size_t len = 0;
-  size_t cursor = 0;
   ReportSubject subject{dag, directive.prefix, dag.location, 1};
+  size_t pos = dagWalkStart(dag, start, ranges);
+  DagRange match{0, 0};
+  std::optional<size_t> place;
+  // -vv shows each step of the walk, so it takes them all.
+  if (!request.veryVerbose && !request.allowDeprecatedDagOverlap && !ranges.empty() &&
+      skipsRuns(dag))
+    place = walkOverRuns(dag, region, pos, ranges, match);
+  // A failure is reported from the walk's own steps: where its last search
+  // began is what the user is told.
+  if (!place) {
+    place = walkDag(subject, region, pos, ranges, match);
+    reporter.endDagWalk();
+  }
+  if (!place)
+    return false;
+  acceptDag(dag, region, ranges, *place, match);
+  if (!request.veryVerbose)
+    discardError(reporter.reportOutcome(true, subject, region,
+                                        MatchOutcome::found(match.from, match.to - match.from)));
+  return true;
+}
+
+// Where the walk of `dag` may begin: the group's `start`, or later when an
+// earlier identical pattern of the group shows that every search before
+// some point would meet an accepted match.
+size_t DirectiveChecker::dagWalkStart(const CheckPattern &dag, size_t start,
+                                      const std::vector<DagRange> &ranges) {
+  size_t pos = start;
   // A fixed text's matches all have its length, so every occurrence the
-  // walk below passes over overlaps an accepted match, and it accepts the
-  // first occurrence that overlaps none. An earlier pattern of the group
-  // with the same text accepted the first such occurrence of its time;
-  // ranges only grow, so nothing before the end of that match can be
-  // accepted now, and the walk from the group's start would pass through
-  // that end anyway. Repeated lines would otherwise walk over every earlier
-  // match again. -vv shows each step of the walk, so it takes them all.
+  // walk passes over overlaps an accepted match, and it accepts the first
+  // occurrence that overlaps none. An earlier pattern of the group with the
+  // same text accepted the first such occurrence of its time; ranges only
+  // grow, so nothing before the end of that match can be accepted now, and
+  // the walk from the group's start would pass through that end anyway.
+  // Repeated lines would otherwise walk over every earlier match again. -vv
+  // shows each step of the walk, so it takes them all.
   bool skipsRepeats = !request.veryVerbose && !request.allowDeprecatedDagOverlap;
   bool isFixed = !dag.fixedText.empty();
   if (skipsRepeats && isFixed) {
@@ -208,57 +340,134 @@ bool DirectiveChecker::matchDag(const CheckDirective &directive, const CheckPatt
   // accepted before an earlier identical pattern's match since, this walk
   // repeats that one's searches step by step, meets that match, and goes on
   // from its end, where it can start at once.
-  bool resumesRegex = skipsRepeats && !isFixed && !dag.hasVariables();
-  if (resumesRegex) {
+  if (skipsRepeats && !isFixed && !dag.hasVariables()) {
     auto earlier = regexDagEnds.find(dag.regexText());
     if (earlier != regexDagEnds.end() &&
         rangesEndingBefore(ranges, earlier->second.end) == earlier->second.rangesBefore)
       pos = std::max(pos, earlier->second.end);
   }
+  return pos;
+}
+
+// The walk of a DAG pattern from `pos`: each search that overlaps an
+// accepted match is discarded and the next one starts after that match.
+// Returns where the accepted `match` goes in `ranges` (always 0 when
+// overlaps are allowed), or nothing after a reported failure.
+std::optional<size_t> DirectiveChecker::walkDag(const ReportSubject &subject,
+                                                std::string_view region, size_t pos,
+                                                const std::vector<DagRange> &ranges,
+                                                DagRange &match) {
+  size_t cursor = 0;
   for (;;) {
     std::string_view searched = tailFrom(region, pos);
+    MatchOutcome outcome = search(subject.pattern, searched);
+    // No match, or a match with an error: a failure either way.
+    if (outcome.error) {
+      discardError(reporter.reportOutcome(true, subject, searched, std::move(outcome)));
+      return std::nullopt;
+    }
+    pos = static_cast<size_t>(searched.data() - region.data()) + outcome.position;
+    match = {pos, pos + outcome.length};
+    if (!request.allowDeprecatedDagOverlap) {
+      cursor = firstEndingAfter(ranges, cursor, match.from);
+      if (cursor < ranges.size() && ranges[cursor].from < match.to) {
+        const DagRange &earlier = ranges[cursor];
+        reporter.reportDiscarded(subject, searched, std::move(outcome),
+                                 cut(region, earlier.from, earlier.to - earlier.from));
+        pos = earlier.to;
+        ++cursor;
+        continue;
+      }
+    }
+    if (request.veryVerbose)
+      discardError(reporter.reportOutcome(true, subject, searched, std::move(outcome)));
+    return request.allowDeprecatedDagOverlap ? 0 : cursor;
+  }
+}
+
+// True when no match of `dag` can begin on a gap byte or be empty, and
+// every match a search finds is the one a search begun anywhere before it
+// finds (no '^' or word boundary where it begins, no variables). Then a
+// walk from `pos` that only gap bytes separate from an accepted range
+// meets that range, or finds what a search from its end finds: either way
+// it goes on from the end of that range, and so from the end of its run.
+bool DirectiveChecker::skipsRuns(const CheckPattern &dag) {
+  if (dag.hasVariables())
+    return false;
+  if (!dag.fixedText.empty())
+    return !isGapByte(dag.fixedText[0]);
+  std::optional<RegexStart> start = cache.regexFor(dag).start();
+  if (!start || start->canBeEmpty || start->looksBehind)
+    return false;
+  return std::none_of(gapBytes.begin(), gapBytes.end(),
+                      [&](char c) { return start->firstBytes[static_cast<unsigned char>(c)]; });
+}
+
+// walkDag without its reports for a pattern that skipsRuns, passing each
+// run of accepted matches in one step. Nothing when the search fails:
+// walkDag then walks again to report it.
+std::optional<size_t> DirectiveChecker::walkOverRuns(const CheckPattern &dag,
+                                                     std::string_view region, size_t pos,
+                                                     const std::vector<DagRange> &ranges,
+                                                     DagRange &match) {
+  size_t cursor = 0;
+  for (;;) {
+    pos = pastRuns(region, pos, ranges, cursor);
+    std::string_view searched = tailFrom(region, pos);
     MatchOutcome outcome = search(dag, searched);
-    size_t position = outcome.position;
-    len = outcome.length;
-    if (outcome.error || request.veryVerbose) {
-      if (reporter.reportOutcome(true, subject, searched, std::move(outcome)))
-        return false;
+    if (!outcome.hasMatch || outcome.error) {
+      discardError(std::move(outcome.error));
+      return std::nullopt;
     }
-    pos = static_cast<size_t>(searched.data() - region.data()) + position;
-    DagRange match{pos, pos + len};
-    if (request.allowDeprecatedDagOverlap) {
-      if (ranges.empty())
-        ranges.push_back(match);
-      else
-        ranges[0] = {std::min(ranges[0].from, match.from), std::max(ranges[0].to, match.to)};
-      break;
-    }
-    // Ranges are sorted and disjoint, so their ends are sorted too.
-    auto firstAfter = std::upper_bound(
-        ranges.begin() + static_cast<std::ptrdiff_t>(cursor), ranges.end(), match.from,
-        [](size_t from, const DagRange &range) { return from < range.to; });
-    cursor = static_cast<size_t>(firstAfter - ranges.begin());
-    if (cursor == ranges.size() || ranges[cursor].from >= match.to) {
-      ranges.insert(ranges.begin() + static_cast<std::ptrdiff_t>(cursor), match);
-      break;
-    }
-    const DagRange &earlier = ranges[cursor];
-    reporter.reportDiscarded(subject, cut(region, earlier.from, earlier.to - earlier.from), region,
-                             pos, len);
+    pos = static_cast<size_t>(searched.data() - region.data()) + outcome.position;
+    match = {pos, pos + outcome.length};
+    cursor = firstEndingAfter(ranges, cursor, match.from);
+    if (cursor == ranges.size() || ranges[cursor].from >= match.to)
+      return cursor;
     pos = ranges[cursor].to;
     ++cursor;
   }
-  if (skipsRepeats && isFixed)
-    fixedDagEnds[dag.fixedText] = pos + len;
+}
+
+// Where a walk from `pos` may search instead: past the run of the next
+// accepted range, when only gap bytes lead to it, and so on.
+size_t DirectiveChecker::pastRuns(std::string_view region, size_t pos,
+                                  const std::vector<DagRange> &ranges, size_t &cursor) {
+  for (;;) {
+    cursor = firstEndingAfter(ranges, cursor, pos);
+    if (cursor == ranges.size() || ranges[cursor].from < pos ||
+        !isGap(region, pos, ranges[cursor].from))
+      return pos;
+    pos = runs.endOf(ranges[cursor].id);
+  }
+}
+
+// Places `match` at `place` in `ranges` (or merges it into the one range
+// kept when overlaps are allowed), joins it to the runs of its neighbours,
+// and remembers where it ends for later identical patterns.
+void DirectiveChecker::acceptDag(const CheckPattern &dag, std::string_view region,
+                                 std::vector<DagRange> &ranges, size_t place, DagRange match) {
+  if (request.allowDeprecatedDagOverlap) {
+    if (ranges.empty())
+      ranges.push_back(match);
+    else
+      ranges[0] = {std::min(ranges[0].from, match.from), std::max(ranges[0].to, match.to)};
+    return;
+  }
+  match.id = runs.add(match.to);
+  ranges.insert(ranges.begin() + static_cast<std::ptrdiff_t>(place), match);
+  if (place > 0 && isGap(region, ranges[place - 1].to, match.from))
+    runs.join(ranges[place - 1].id, match.id);
+  if (place + 1 < ranges.size() && isGap(region, match.to, ranges[place + 1].from))
+    runs.join(match.id, ranges[place + 1].id);
+  if (request.veryVerbose)
+    return;
+  if (!dag.fixedText.empty())
+    fixedDagEnds[dag.fixedText] = match.to;
   // An empty match shares its end with its neighbours, so the count of
   // ranges before it does not tell whether one came before it since.
-  if (resumesRegex && len > 0)
-    regexDagEnds[dag.regexText()] = {pos + len, rangesEndingBefore(ranges, pos + len)};
-  if (!request.veryVerbose) {
-    ReportSubject accepted{dag, directive.prefix, dag.location, 1};
-    discardError(reporter.reportOutcome(true, accepted, region, MatchOutcome::found(pos, len)));
-  }
-  return true;
+  else if (!dag.hasVariables() && match.to > match.from)
+    regexDagEnds[dag.regexText()] = {match.to, rangesEndingBefore(ranges, match.to)};
 }
 
 // True, after reporting it, when the match at `first` in `region` breaks

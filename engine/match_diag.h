@@ -27,7 +27,8 @@ enum class MatchKind : uint32_t {
   ExpectedFound = 0,   // an expected pattern matched
   ExcludedFound = 1,   // a NOT pattern matched
   WrongLine = 2,       // matched, but on the wrong line for NEXT, SAME or EMPTY
-  Discarded = 3,       // a DAG match overlapping an earlier one of its group
+  Discarded = 3,       // a DAG match overlapping an earlier one of its group;
+                       // with a note, a count of those left out under -vv
   ErrorAfterMatch = 4, // an error found after a match; the note holds it
   ExcludedAbsent = 5,  // a NOT pattern did not match
   ExpectedMissing = 6, // an expected pattern did not match
@@ -47,6 +48,13 @@ struct MatchDiag {
   uint32_t startColumn = 0;
   uint32_t endLine = 0;
   uint32_t endColumn = 0;
+  // The records of one repetition of a COUNT directive, when the
+  // repetitions after it find the same empty match and make the same
+  // records, are kept once: on the first of them, `repeats` is how many
+  // times the `repeatedRecords` records from it on stand in a row. They lie
+  // on one input line. 1 and 1 on every other record.
+  uint32_t repeats = 1;
+  uint32_t repeatedRecords = 1;
   std::string note;
 };
 

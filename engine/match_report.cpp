@@ -37,7 +37,18 @@ constexpr std::string_view nextMatchHere = "'next' match was here";
 constexpr std::string_view previousMatchEnd = "previous match ended here";
 constexpr std::string_view lineAfterPrevious = "non-matching line after previous match is here";
 constexpr std::string_view discardedMatch = "match discarded, overlaps earlier DAG match here";
+// The note of the record that stands for the dropped discarded matches of
+// one DAG walk under -vv.
+constexpr std::string_view oneDroppedDiscard = "discard: 1 overlapping match not shown";
+constexpr std::string_view droppedDiscards = "discard: {0} overlapping matches not shown";
 } // namespace text
+
+// Under -vv, the records a DAG group may keep of its discarded matches: at
+// least this many, or this many per pattern of the group if that is more.
+// The dump prints one line per discarded match, so a group of k patterns
+// that match the same k lines would otherwise keep, and print, k^2/2.
+constexpr size_t minDiscardsKept = 1024;
+constexpr size_t discardsKeptPerPattern = 8;
 
 MatchDiag makeRecord(const SourceManager &sourceManager, DirectiveType type,
                      SourceLocation checkLocation, MatchKind kind, SourceRange range,
@@ -180,8 +191,7 @@ SourceRange recordMatchDiag(MatchKind kind, SourceLocation checkLocation, Direct
       return range;
     SourceLocation latest = diags->back().checkLocation;
     // A record that has the kind already was relabelled by an earlier call
-    // for the same pattern, as were those before it: a DAG walk over many
-    // earlier matches would otherwise relabel its whole walk at every step.
+    // for the same pattern, as were those before it.
     for (auto record = diags->rbegin();
          record != diags->rend() && record->checkLocation == latest && record->matchKind != kind;
          ++record)
@@ -287,6 +297,7 @@ Error reportNotFound(bool expected, const SourceManager &sourceManager,
 
 Error MatchReporter::reportOutcome(bool expected, const ReportSubject &subject,
                                    std::string_view searched, MatchOutcome outcome) {
+  outcomeStart = diags ? diags->size() : 0;
   if (outcome.hasMatch)
     return reportFound(expected, sourceManager, subject, searched, std::move(outcome), request,
                        diags);
@@ -323,16 +334,68 @@ void MatchReporter::reportWrongLine(const ReportSubject &subject, WrongLine prob
                   position, length, sourceManager, diags, request.verbose);
 }
 
-void MatchReporter::reportDiscarded(const ReportSubject &subject, std::string_view earlierMatch,
-                                    std::string_view region, size_t position, size_t length) {
+void MatchReporter::startDagGroup(size_t patterns) {
+  discardRoom = std::max(minDiscardsKept, discardsKeptPerPattern * patterns);
+}
+
+void MatchReporter::reportDiscarded(const ReportSubject &subject, std::string_view searched,
+                                    MatchOutcome outcome, std::string_view earlierMatch) {
   if (!request.veryVerbose)
     return;
-  if (diags)
-    recordMatchDiag(MatchKind::Discarded, subject.checkLocation, subject.pattern.type, region,
-                    position, length, sourceManager, diags, true);
-  else
+  if (diags && discardRoom == 0) {
+    countDropped(subject, searched.data() + outcome.position);
+    return;
+  }
+  discardError(reportOutcome(true, subject, searched, std::move(outcome)));
+  if (!diags) {
     sourceManager.emitDiagnostic(SourceLocation::fromPointer(earlierMatch.data()), DiagKind::Note,
                                  text::discardedMatch, SourceRange::of(earlierMatch));
+    return;
+  }
+  --discardRoom;
+  for (auto record = diags->begin() + static_cast<std::ptrdiff_t>(outcomeStart);
+       record != diags->end(); ++record)
+    record->matchKind = MatchKind::Discarded;
+}
+
+// One more discarded match of `subject`'s walk left out of the records,
+// beginning at `matchStart`.
+void MatchReporter::countDropped(const ReportSubject &subject, const char *matchStart) {
+  if (dropped == 0) {
+    SourceLocation at = SourceLocation::fromPointer(matchStart);
+    diags->push_back(makeRecord(sourceManager, subject.pattern.type, subject.checkLocation,
+                                MatchKind::Discarded, emptyRangeAt(at)));
+    droppedRecord = diags->size() - 1;
+  }
+  ++dropped;
+}
+
+void MatchReporter::endDagWalk() {
+  if (dropped == 0)
+    return;
+  (*diags)[droppedRecord].note = dropped == 1
+                                     ? std::string(text::oneDroppedDiscard)
+                                     : formatPositionalString(text::droppedDiscards, dropped);
+  dropped = 0;
+}
+
+void MatchReporter::reportRepeats(const ReportSubject &subject, std::string_view searched,
+                                  int more) {
+  if (!request.verbose || more <= 0)
+    return;
+  if (!diags) {
+    for (int later = 1; later <= more; ++later) {
+      ReportSubject repeated{subject.pattern, subject.prefix, subject.checkLocation,
+                             subject.repetition + later};
+      discardError(reportOutcome(true, repeated, searched, MatchOutcome::found(0, 0)));
+    }
+    return;
+  }
+  if (outcomeStart == diags->size())
+    return;
+  MatchDiag &first = (*diags)[outcomeStart];
+  first.repeats = static_cast<uint32_t>(more) + 1;
+  first.repeatedRecords = static_cast<uint32_t>(diags->size() - outcomeStart);
 }
 
 } // namespace vetline

@@ -10,6 +10,10 @@
 // - The verdict travels back as FailureReported: the failure has been
 //   printed, the caller only needs to know that it happened.
 // - Substitutions are evaluated again when they are described.
+// - The records stay bounded where the reports would not: under -vv a DAG
+//   group keeps a bounded number of discarded matches and counts the rest,
+//   and the repetitions of a COUNT directive that find the same empty match
+//   are recorded once, with their number.
 #pragma once
 
 #include "engine/check_request.h"
@@ -69,17 +73,44 @@ public:
                        size_t lineAfterPrevious, std::string_view region, size_t position,
                        size_t length);
 
-  // A DAG match of `subject` at `position` (`length` bytes) in `region`,
-  // discarded because it overlaps `earlierMatch` of its group: under -vv, a
-  // note at the earlier match, or the records of the match relabelled as
-  // Discarded; nothing otherwise.
-  void reportDiscarded(const ReportSubject &subject, std::string_view earlierMatch,
-                       std::string_view region, size_t position, size_t length);
+  // A DAG group of `patterns` patterns begins. Under -vv its walks keep
+  // the records of at most max(1024, 8 x patterns) discarded matches (see
+  // reportDiscarded): k patterns over k identical lines discard k^2/2.
+  void startDagGroup(size_t patterns);
+
+  // Under -vv, a DAG search of `subject` in `searched` whose match
+  // (`outcome`) is discarded because it overlaps `earlierMatch` of its
+  // group: reported as reportOutcome reports it, followed by a note at the
+  // earlier match, or with its records labelled Discarded. Once the group's
+  // room for those is spent, nothing of it is recorded, but each walk keeps
+  // one Discarded record, where its first such match begins, with a note
+  // that counts them. Nothing without -vv.
+  void reportDiscarded(const ReportSubject &subject, std::string_view searched,
+                       MatchOutcome outcome, std::string_view earlierMatch);
+  // A DAG walk has ended: the note of its record of left-out matches, if
+  // it has one, gets their count.
+  void endDagWalk();
+
+  // The `more` repetitions of a COUNT directive after `subject`'s, which
+  // find the same empty match as it at the start of `searched` (just
+  // reported by reportOutcome): under -v, printed one by one, or counted on
+  // the records of that outcome (MatchDiag::repeats); nothing otherwise.
+  void reportRepeats(const ReportSubject &subject, std::string_view searched, int more);
 
 private:
+  void countDropped(const ReportSubject &subject, const char *matchStart);
+
   const SourceManager &sourceManager;
   const CheckRequest &request;
   MatchDiagList *diags;
+  // Where the records of the latest reportOutcome begin in `diags`.
+  size_t outcomeStart = 0;
+  // Discarded matches whose records the current DAG group may still keep.
+  size_t discardRoom = 0;
+  // The discarded matches the current DAG walk left out of the records, and
+  // the record that stands for them.
+  uint64_t dropped = 0;
+  size_t droppedRecord = 0;
 };
 
 } // namespace vetline

@@ -3,12 +3,16 @@
 // BasicSyntax), byte 1 the pattern length; the pattern follows, then the text
 // (cut to 256 bytes so that polynomial but slow searches do not dominate).
 // Besides crashes, checks that the search with and without sub-matches
-// agrees and that every group lies inside the whole match.
+// agrees, that every group lies inside the whole match, and that the match
+// agrees with the start summary (Regex::start): it begins with one of the
+// first bytes or is empty only when that is allowed, and without a test
+// of the byte before it, a search begun at the match finds it again.
 #include "support/regex/regex.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,5 +62,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (group.data() < begin || group.data() + group.size() > end)
       std::abort();
   }
+  std::optional<vetline::RegexStart> start = regex.start();
+  if (!start)
+    return 0;
+  if (matches[0].empty() ? !start->canBeEmpty
+                         : !start->firstBytes[static_cast<unsigned char>(*begin)])
+    std::abort();
+  if (start->looksBehind || begin == text.data())
+    return 0;
+  std::vector<std::string_view> again;
+  std::string againError;
+  std::string_view rest = view.substr(static_cast<size_t>(begin - text.data()));
+  bool foundAgain = regex.match(rest, &again, &againError);
+  if (againError.empty() && error.empty() &&
+      (!foundAgain || again[0].data() != begin || again[0].size() != matches[0].size()))
+    std::abort();
   return 0;
 }

@@ -1,7 +1,8 @@
 // The annotated input dump. Building is one pass over the match records;
 // printing is one pass over the input lines with a cursor into the sorted
 // annotations, so the dump costs O(input + annotations log annotations) plus
-// the marked columns. Tested by tests/unit/tool/input_dump_test.cpp and the
+// the marked columns, and a repeated block its copies when it is shown.
+// Tested by tests/unit/tool/input_dump_test.cpp and the
 // end-to-end cases under tests/e2e/cases/dump/.
 #include "tool/input_dump.h"
 
@@ -10,6 +11,7 @@
 #include "support/terminal_text.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <limits>
 #include <span>
@@ -175,30 +177,92 @@ void appendContinuationLines(const MatchDiag &diag, const DumpAnnotation &first,
   }
 }
 
+// The records [first, end) of `diags` that one record stands for `copies`
+// times in a row with; a record outside repeated blocks is a block of one.
+struct RecordBlock {
+  size_t first;
+  size_t end;
+  uint32_t copies;
+};
+
+// Calls `visit(index, block)` for each record of `diags`, in order.
+template <typename Visit> void visitBlocks(const MatchDiagList &diags, Visit visit) {
+  RecordBlock block{0, 0, 1};
+  for (size_t index = 0; index < diags.size(); ++index) {
+    if (index >= block.end) {
+      const MatchDiag &first = diags[index];
+      size_t records = std::max<uint32_t>(first.repeatedRecords, 1);
+      block = {index, std::min(index + records, diags.size()),
+               std::max<uint32_t>(first.repeats, 1)};
+    }
+    visit(index, block);
+  }
+}
+
+unsigned decimalDigits(uint64_t value) {
+  unsigned digits = 0;
+  for (; value != 0; value /= 10)
+    ++digits;
+  return digits;
+}
+
+// Records of one pattern share its check location; the suffix 'N tells
+// them apart, but only when there is more than one. They are numbered in
+// list order, each copy of a repeated block on from the copy before.
+class LabelNumbers {
+public:
+  explicit LabelNumbers(const MatchDiagList &diags) : diags(diags) {
+    visitBlocks(diags, [&](size_t index, const RecordBlock &block) {
+      recordsPerLocation[diags[index].checkLocation.pointer()] += block.copies;
+    });
+  }
+
+  // Appends the suffix of record `index` of `block` to `annotation`'s label
+  // when it needs one; returns the length of the label's longest copy.
+  size_t number(size_t index, const RecordBlock &block, DumpAnnotation &annotation) {
+    const char *location = diags[index].checkLocation.pointer();
+    if (recordsPerLocation[location] <= 1)
+      return annotation.label.size();
+    uint64_t number = labelledPerLocation[location]++;
+    for (size_t other = block.first; block.copies > 1 && other < block.end; ++other)
+      annotation.labelStep += diags[other].checkLocation.pointer() == location;
+    annotation.label += '\'';
+    annotation.label += std::to_string(number);
+    annotation.labelNumber = number;
+    uint64_t lastNumber = number + uint64_t{block.copies - 1} * annotation.labelStep;
+    return annotation.label.size() - std::to_string(number).size() +
+           std::to_string(lastNumber).size();
+  }
+
+  // Passes the numbers of the copies of `block` after the first.
+  void skipCopies(const RecordBlock &block) {
+    for (size_t index = block.first; index < block.end; ++index)
+      labelledPerLocation[diags[index].checkLocation.pointer()] += block.copies - 1;
+  }
+
+private:
+  const MatchDiagList &diags;
+  std::unordered_map<const char *, uint64_t> recordsPerLocation;
+  std::unordered_map<const char *, uint64_t> labelledPerLocation;
+};
+
 } // namespace
 
 void buildAnnotations(const SourceManager &sourceManager, unsigned checkBufferNumber,
                       ImplicitBufferRange implicitBuffers, const MatchDiagList &diags,
                       DumpAnnotationList &annotations, uint32_t &labelWidth) {
-  // Records of one pattern share its check location; the suffix 'N tells
-  // them apart, but only when there is more than one.
-  std::unordered_map<const char *, uint32_t> recordsPerLocation;
-  for (const MatchDiag &diag : diags)
-    ++recordsPerLocation[diag.checkLocation.pointer()];
-  std::unordered_map<const char *, uint32_t> labelledPerLocation;
-
+  LabelNumbers numbers(diags);
   labelWidth = 0;
-  for (size_t index = 0; index < diags.size(); ++index) {
+  size_t blockAnnotations = 0;
+  visitBlocks(diags, [&](size_t index, const RecordBlock &block) {
     const MatchDiag &diag = diags[index];
+    if (index == block.first)
+      blockAnnotations = annotations.size();
     DumpAnnotation annotation;
     annotation.recordIndex = static_cast<uint32_t>(index);
     annotation.label = baseLabel(sourceManager, checkBufferNumber, implicitBuffers, diag);
-    const char *location = diag.checkLocation.pointer();
-    if (recordsPerLocation[location] > 1) {
-      annotation.label += '\'';
-      annotation.label += std::to_string(labelledPerLocation[location]++);
-    }
-    labelWidth = std::max(labelWidth, static_cast<uint32_t>(annotation.label.size()));
+    size_t width = numbers.number(index, block, annotation);
+    labelWidth = std::max(labelWidth, static_cast<uint32_t>(width));
 
     annotation.marker = markerOf(diag);
     annotation.goodMatch = diag.matchKind == MatchKind::ExpectedFound;
@@ -211,12 +275,19 @@ void buildAnnotations(const SourceManager &sourceManager, unsigned checkBufferNu
       uint32_t oneColumn = diag.startColumn == ToLineEnd ? ToLineEnd : diag.startColumn + 1;
       annotation.endColumn = std::max(oneColumn, diag.endColumn);
       annotations.push_back(std::move(annotation));
-      continue;
+    } else {
+      assert(block.copies == 1 && "the records of a repeated block lie on one line");
+      annotation.endColumn = ToLineEnd;
+      annotations.push_back(annotation);
+      appendContinuationLines(diag, annotation, annotations);
     }
-    annotation.endColumn = ToLineEnd;
-    annotations.push_back(annotation);
-    appendContinuationLines(diag, annotation, annotations);
-  }
+    if (block.copies > 1 && index + 1 == block.end) {
+      annotations[blockAnnotations].copies = block.copies;
+      annotations[blockAnnotations].blockSize =
+          static_cast<uint32_t>(annotations.size() - blockAnnotations);
+      numbers.skipCopies(block);
+    }
+  });
 }
 
 namespace {
@@ -224,13 +295,6 @@ namespace {
 // Shown output is gathered and written in blocks of about this size, because
 // standard error is unbuffered and a write per piece costs a system call.
 constexpr size_t PendingLimit = 64 * 1024;
-
-unsigned decimalDigits(uint64_t value) {
-  unsigned digits = 0;
-  for (; value != 0; value /= 10)
-    ++digits;
-  return digits;
-}
 
 uint64_t countLines(std::string_view text) {
   uint64_t lines = static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'));
@@ -348,11 +412,21 @@ private:
   uint64_t next = 1;
 };
 
-void printAnnotationLine(OutputStream &os, const DumpAnnotation &annotation, ScreenColumns columns,
-                         uint64_t lineWidth, unsigned width, ColorPolicy colors) {
+// The label of `annotation` in copy `copy` (from 0) of its repeated block.
+std::string labelOfCopy(const DumpAnnotation &annotation, uint32_t copy) {
+  if (copy == 0 || annotation.labelStep == 0)
+    return annotation.label;
+  std::string number = std::to_string(annotation.labelNumber);
+  return annotation.label.substr(0, annotation.label.size() - number.size()) +
+         std::to_string(annotation.labelNumber + uint64_t{copy} * annotation.labelStep);
+}
+
+void printAnnotationLine(OutputStream &os, const DumpAnnotation &annotation, uint32_t copy,
+                         ScreenColumns columns, uint64_t lineWidth, unsigned width,
+                         ColorPolicy colors) {
   const AnnotationMarker &marker = annotation.marker;
   ColorScope scope(os, marker.color, true, false, colors);
-  os << leftJustify(annotation.label, width) << "  ";
+  os << leftJustify(labelOfCopy(annotation, copy), width) << "  ";
   // 64-bit columns: a column at the 32-bit limit cannot wrap the counts.
   uint64_t start = std::max<uint64_t>(annotation.startColumn, 1);
   writeRepeated(os, ' ', columns.advanceTo(start));
@@ -481,6 +555,8 @@ public:
 
 private:
   void render(OutputStream &os, const HeldLine &held);
+  void renderInputLine(OutputStream &os, const HeldLine &held);
+  size_t lineFeedsOf(const HeldLine &held);
   void flushElidedLines();
   void writePending() { lineStream.writeOut(); }
 
@@ -505,9 +581,7 @@ void DumpPrinter::printLine(uint32_t line, std::string_view text, bool hidden,
     return;
   HeldLine held{line, text, annotations};
   if (hidden) {
-    LineFeedCounter counter;
-    render(counter, held);
-    elided.add(held, counter.lineFeeds);
+    elided.add(held, lineFeedsOf(held));
     return;
   }
   flushElidedLines();
@@ -517,7 +591,31 @@ void DumpPrinter::printLine(uint32_t line, std::string_view text, bool hidden,
   render(lineStream, held);
 }
 
+// Calls `draw(block, copies)` for each block of `annotations`: a repeated
+// block with its copies, every other annotation as a block of one.
+template <typename Draw> void forEachBlock(std::span<const DumpAnnotation> annotations, Draw draw) {
+  while (!annotations.empty()) {
+    size_t size = std::clamp<size_t>(annotations[0].blockSize, 1, annotations.size());
+    draw(annotations.first(size), annotations[0].copies);
+    annotations = annotations.subspan(size);
+  }
+}
+
 void DumpPrinter::render(OutputStream &os, const HeldLine &held) {
+  renderInputLine(os, held);
+  // The text starts after the number column and ": ", as the marks do after
+  // the label column and two spaces.
+  bool measured = escapeControls && !held.annotations.empty() &&
+                  findWideByte(held.text, true) != std::string_view::npos;
+  ScreenColumns columns(held.text, width + 2, measured);
+  forEachBlock(held.annotations, [&](std::span<const DumpAnnotation> block, uint32_t copies) {
+    for (uint32_t copy = 0; copy < copies; ++copy)
+      for (const DumpAnnotation &annotation : block)
+        printAnnotationLine(os, annotation, copy, columns, held.text.size(), width, colors);
+  });
+}
+
+void DumpPrinter::renderInputLine(OutputStream &os, const HeldLine &held) {
   {
     ColorScope number(os, TerminalColor::Black, true, false, colors);
     os << paddedDecimal(held.line, width) << ": ";
@@ -529,13 +627,22 @@ void DumpPrinter::render(OutputStream &os, const HeldLine &held) {
         goodMatches.push_back(&annotation);
   printInputLine(os, held.text, verbose, goodMatches, colors, escapeControls);
   os << '\n';
-  // The text starts after the number column and ": ", as the marks do after
-  // the label column and two spaces.
-  bool measured = escapeControls && !held.annotations.empty() &&
-                  findWideByte(held.text, true) != std::string_view::npos;
-  ScreenColumns columns(held.text, width + 2, measured);
-  for (const DumpAnnotation &annotation : held.annotations)
-    printAnnotationLine(os, annotation, columns, held.text.size(), width, colors);
+}
+
+// The line feeds render would write, counting each repeated block once and
+// multiplying: its copies differ only in the numbers of their labels.
+size_t DumpPrinter::lineFeedsOf(const HeldLine &held) {
+  LineFeedCounter counter;
+  renderInputLine(counter, held);
+  size_t lineFeeds = counter.lineFeeds;
+  forEachBlock(held.annotations, [&](std::span<const DumpAnnotation> block, uint32_t copies) {
+    LineFeedCounter once;
+    for (const DumpAnnotation &annotation : block)
+      printAnnotationLine(once, annotation, 0, ScreenColumns(held.text, width + 2, false),
+                          held.text.size(), width, colors);
+    lineFeeds += once.lineFeeds * copies;
+  });
+  return lineFeeds;
 }
 
 // Writes the set-aside run as it is when it takes at most three lines, else

@@ -47,12 +47,21 @@ struct DumpAnnotation {
   AnnotationMarker marker;
   // The record's kind is ExpectedFound.
   bool goodMatch = false;
+  // Repeated records (MatchDiag::repeats) make one block of annotations
+  // drawn `copies` times in a row; its first annotation holds both counts.
+  uint32_t copies = 1;
+  uint32_t blockSize = 1;
+  // In a repeated block, the label ends in `labelNumber` (after its '\''),
+  // which grows by `labelStep` from one copy to the next.
+  uint64_t labelNumber = 0;
+  uint32_t labelStep = 0;
 };
 
 using DumpAnnotationList = std::vector<DumpAnnotation>;
 
 // Appends the annotations of `diags` to `annotations` and sets `labelWidth`
-// to the length of the longest label. `checkBufferNumber` is the canonical
+// to the length of the longest label, repeated blocks counted with every
+// copy. `checkBufferNumber` is the canonical
 // check text's buffer; a check location in any other buffer is labelled as
 // an implicit-check-not pattern, numbered from `implicitBuffers.first`.
 // Prints nothing.

@@ -128,6 +128,20 @@ size_t Regex::operationCount() const {
   return program->program->opCount;
 }
 
+std::optional<RegexStart> Regex::start() const {
+  if (errorCode != 0 || program == nullptr || program->program == nullptr)
+    return std::nullopt;
+  regex::StartSummary summary;
+  if (!regex::summarizeStart(*program->program, summary))
+    return std::nullopt;
+  RegexStart start;
+  for (size_t byte = 0; byte < 256; ++byte)
+    start.firstBytes[byte] = (summary.firstBytes[byte / 8] >> (byte % 8)) & 1;
+  start.canBeEmpty = summary.canBeEmpty;
+  start.looksBehind = summary.looksBehind;
+  return start;
+}
+
 bool Regex::match(std::string_view text, std::vector<std::string_view> *matches,
                   std::string *error) const {
   if (error != nullptr)

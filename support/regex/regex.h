@@ -1,8 +1,8 @@
 // Regex: the one way the rest of Vetline uses regular expressions. Compile a
 // pattern (POSIX extended syntax, plus back-references \1 to \9 and the
 // word-boundary brackets [[:<:]] and [[:>:]]), ask whether it compiled, search
-// a text for the leftmost-longest match with its groups, and escape literal
-// text so that it matches itself.
+// a text for the leftmost-longest match with its groups, ask what a match can
+// begin with, and escape literal text so that it matches itself.
 //
 // Surprising parts: patterns and texts are byte views that may hold NUL
 // bytes; a failed compilation is not reported at construction but by
@@ -11,6 +11,7 @@
 // whose data() is null.
 #pragma once
 
+#include <bitset>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,21 @@ constexpr RegexOptions operator|(RegexOptions a, RegexOptions b) {
 constexpr bool hasOption(RegexOptions set, RegexOptions option) {
   return (static_cast<unsigned>(set) & static_cast<unsigned>(option)) != 0;
 }
+
+// What any match of a regex begins with, judged from the compiled pattern
+// without searching (Regex::start), for a caller that skips text where no
+// match can begin. It errs on the safe side: a byte said to begin a match
+// may begin none, and a pattern said to match empty text may never do so.
+struct RegexStart {
+  // firstBytes[b]: a non-empty match may begin with byte b.
+  std::bitset<256> firstBytes;
+  bool canBeEmpty = false;
+  // An anchor ('^') or word boundary may be tested where a match begins:
+  // there, a search begun at that byte can find another match than one
+  // begun earlier. Without it, every match a search finds past its first
+  // byte is the one a search begun anywhere earlier finds.
+  bool looksBehind = false;
+};
 
 class Regex {
 public:
@@ -80,6 +96,9 @@ public:
   // first) receives the message, such as "out of memory".
   bool match(std::string_view text, std::vector<std::string_view> *matches = nullptr,
              std::string *error = nullptr) const;
+
+  // None for an invalid pattern or one with back-references.
+  std::optional<RegexStart> start() const;
 
   // Returns `text` with every byte of ( ) ^ $ | * + ? . [ ] \ { } and every
   // NUL byte preceded by a backslash, so the result matches `text` itself.

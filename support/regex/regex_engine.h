@@ -175,6 +175,19 @@ int compile(Handle &handle, const char *pattern, int flags);
 // matches[1 .. count - 1] the groups.
 int execute(const Handle &handle, const char *text, size_t count, SubMatch *matches, int flags);
 
+// What a match can begin with, read from the program (regex_start.cpp).
+struct StartSummary {
+  // Bit b % 8 of firstBytes[b / 8]: byte b may begin a non-empty match.
+  uint8_t firstBytes[32] = {};
+  bool canBeEmpty = false;
+  // An anchor or word boundary may be tested at a match's first byte.
+  bool looksBehind = false;
+};
+
+// Fills `summary` for `program`, erring on the side of "may"; false, with
+// nothing known, for a program with back-references.
+bool summarizeStart(const Program &program, StartSummary &summary);
+
 // Copies the message of `code` into `buffer` (truncated to size - 1 bytes,
 // NUL-terminated; nothing when size is 0) and returns its full length + 1.
 size_t errorText(int code, const Handle *handle, char *buffer, size_t size);

@@ -3,11 +3,15 @@
 #include "engine/check_verifier.h"
 
 #include "engine/check_engine.h"
+#include "engine/pattern_match.h"
 #include "support/source_manager.h"
 #include "support/text_buffer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -216,6 +220,180 @@ TEST(CheckVerifier, Verdicts) {
   for (const VerdictCase &c : verdictCases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(verify(c), c.passes);
+  }
+}
+
+// "line:column" of `offset` in `text`, as the match records count.
+std::string lineColumn(std::string_view text, size_t offset) {
+  size_t lineStart = text.substr(0, offset).rfind('\n');
+  lineStart = lineStart == std::string_view::npos ? 0 : lineStart + 1;
+  size_t line = 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + offset, '\n'));
+  return std::to_string(line) + ":" + std::to_string(offset - lineStart + 1);
+}
+
+// What checking DAG groups gives: the accepted match of each DAG pattern in
+// file order, "from-to" as line:column, then "missing from L:C" for the
+// pattern that was not found.
+using Placements = std::vector<std::string>;
+
+// The placement rule of DAG groups, deliberately slow: every pattern
+// searches from its group's start and, whenever its match overlaps one the
+// group accepted, again from the end of that match; a group starts where
+// the previous one's last match ends. `patterns` holds the groups' DAG
+// patterns, with null between groups.
+Placements placeBySearching(const std::vector<const CheckPattern *> &patterns,
+                            std::string_view input, const SourceManager &sourceManager) {
+  struct Span {
+    size_t from;
+    size_t to;
+  };
+  Placements placed;
+  std::vector<Span> accepted;
+  size_t start = 0;
+  for (const CheckPattern *pattern : patterns) {
+    if (!pattern) {
+      for (const Span &span : accepted)
+        start = std::max(start, span.to);
+      accepted.clear();
+      continue;
+    }
+    size_t pos = start;
+    for (;;) {
+      MatchOutcome outcome = pattern->findMatch(input.substr(pos), sourceManager);
+      if (!outcome.hasMatch) {
+        discardError(std::move(outcome.error));
+        placed.push_back("missing from " + lineColumn(input, pos));
+        return placed;
+      }
+      Span match{pos + outcome.position, pos + outcome.position + outcome.length};
+      std::sort(accepted.begin(), accepted.end(), [](const Span &a, const Span &b) {
+        return a.from != b.from ? a.from < b.from : a.to < b.to;
+      });
+      auto next = std::find_if(accepted.begin(), accepted.end(),
+                               [&](const Span &span) { return span.to > match.from; });
+      if (next == accepted.end() || next->from >= match.to) {
+        accepted.push_back(match);
+        placed.push_back(lineColumn(input, match.from) + "-" + lineColumn(input, match.to));
+        break;
+      }
+      pos = next->to;
+    }
+  }
+  return placed;
+}
+
+// The engine's placements, from its records under -v or -vv, beside the
+// slow rule's over the same patterns.
+struct DagPlacements {
+  Placements engine;
+  Placements reference;
+};
+
+DagPlacements placeDags(std::string_view check, std::string_view input, bool veryVerbose) {
+  CheckRequest request;
+  request.verbose = true;
+  request.veryVerbose = veryVerbose;
+  SourceManager sourceManager;
+  CheckEngine engine(request);
+  Regex prefixes = engine.buildPrefixRegex();
+  unsigned checkBuffer = sourceManager.addBuffer(makeTextBufferCopy(check, "check.txt"));
+  EXPECT_FALSE(engine.loadDirectives(sourceManager, sourceManager.buffer(checkBuffer).text(),
+                                     prefixes, nullptr));
+  unsigned inputBuffer = sourceManager.addBuffer(makeTextBufferCopy(input, "input.txt"));
+  std::string_view text = sourceManager.buffer(inputBuffer).text();
+  MatchDiagList diags;
+  testing::internal::CaptureStderr();
+  engine.verifyInput(sourceManager, text, &diags);
+  testing::internal::GetCapturedStderr();
+
+  DagPlacements placements;
+  for (const MatchDiag &diag : diags) {
+    std::string from = std::to_string(diag.startLine) + ":" + std::to_string(diag.startColumn);
+    std::string to = std::to_string(diag.endLine) + ":" + std::to_string(diag.endColumn);
+    if (diag.directiveType.kind != DirectiveKind::Dag)
+      continue;
+    if (diag.matchKind == MatchKind::ExpectedFound)
+      placements.engine.push_back(from + "-" + to);
+    else if (diag.matchKind == MatchKind::ExpectedMissing)
+      placements.engine.push_back("missing from " + from);
+  }
+  std::vector<const CheckPattern *> patterns;
+  for (const CheckDirective &directive : engine.directives())
+    for (const CheckPattern &pattern : directive.notDagPatterns)
+      patterns.push_back(pattern.type.kind == DirectiveKind::Dag ? &pattern : nullptr);
+  placements.reference = placeBySearching(patterns, text, sourceManager);
+  return placements;
+}
+
+// Groups of DAG patterns that mostly match the same lines, over lines
+// mostly alike. Among the patterns are those that cannot begin a match on
+// a blank or a line break (fixed text, plain regexes), whose walks pass runs
+// of accepted matches at once, and those that can, or that match empty
+// text, or test '^' or a word boundary where they begin, which walk
+// match by match.
+class DagCaseGenerator {
+public:
+  explicit DagCaseGenerator(uint32_t seed) : rng(seed) {}
+
+  std::string check() {
+    static const char *const patterns[] = {"x",
+                                           "x x",
+                                           "xy",
+                                           "{{x|y}}",
+                                           "{{x+}}",
+                                           "{{[xy]}}",
+                                           "{{x y|y}}",
+                                           "{{y}}x",
+                                           "{{x[[:>:]]}}",
+                                           "{{^x}}",
+                                           "{{x*}}",
+                                           "{{ ?x}}",
+                                           "{{[[:<:]]x}}",
+                                           "{{$}}",
+                                           "{{[[:space:]]*x}}",
+                                           "{{x|y}}{{ }}",
+                                           "{{ |y}}",
+                                           "{{[[:space:]]}}"};
+    std::string out;
+    size_t groups = 1 + pick(3);
+    for (size_t g = 0; g < groups; ++g) {
+      if (g > 0)
+        out += "CHECK-NOT: q\n";
+      size_t count = 1 + pick(7);
+      for (size_t i = 0; i < count; ++i)
+        out += std::string("CHECK-DAG: ") + patterns[pick(std::size(patterns))] + "\n";
+    }
+    return out;
+  }
+
+  std::string input() {
+    static const char *const lines[] = {"x", "x x", "xy", "y", "", " x", "x y x", "yx", "xx"};
+    std::string out;
+    size_t count = 1 + pick(9);
+    for (size_t i = 0; i < count; ++i)
+      out += std::string(lines[pick(std::size(lines))]) + "\n";
+    return out;
+  }
+
+private:
+  std::mt19937 rng;
+
+  size_t pick(size_t n) { return rng() % n; }
+};
+
+TEST(CheckVerifier, DagPlacementMatchesTheSlowRule) {
+  DagCaseGenerator generator(20261211);
+  int failures = 0;
+  for (int i = 0; i < 3000 && failures < 10; ++i) {
+    std::string check = generator.check();
+    std::string input = generator.input();
+    for (bool veryVerbose : {false, true}) {
+      SCOPED_TRACE("check:\n" + check + "input:\n" + input + (veryVerbose ? "-vv" : "-v"));
+      DagPlacements placements = placeDags(check, input, veryVerbose);
+      EXPECT_EQ(placements.engine, placements.reference);
+      if (placements.engine != placements.reference)
+        ++failures;
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,9 @@ const char *kindName(MatchKind kind) {
 struct RunResult {
   bool passed = false;
   std::string errors;
-  // "Kind check-line:column start-line:column-end-line:column [note]".
+  // "Kind check-line:column start-line:column-end-line:column [xN/R]
+  // [note]", where xN/R tells that the R records from this one on stand N
+  // times in a row.
   std::vector<std::string> records;
 };
 
@@ -69,6 +72,8 @@ RunResult verify(std::string_view check, std::string_view input, const CheckRequ
                        std::to_string(column) + " " + std::to_string(diag.startLine) + ":" +
                        std::to_string(diag.startColumn) + "-" + std::to_string(diag.endLine) + ":" +
                        std::to_string(diag.endColumn);
+    if (diag.repeats != 1)
+      text += " x" + std::to_string(diag.repeats) + "/" + std::to_string(diag.repeatedRecords);
     if (!diag.note.empty())
       text += " " + diag.note;
     run.records.push_back(text);
@@ -343,6 +348,124 @@ const ReportCase reportCases[] = {
      "    ^~~\n",
      {}},
 };
+
+// Repetitions of a COUNT directive that find the same empty match make the
+// same records again: they are kept once, with their number.
+const ReportCase repeatCases[] = {
+    {"repeated empty matches are recorded once",
+     "CHECK: a\nCHECK-COUNT-5: {{x*}}[[X:y*]]\n",
+     "a\nb\n",
+     Verbosity::Verbose,
+     true,
+     true,
+     "",
+     {
+         "ExpectedFound 1:8 1:1-1:2",
+         "ExpectedFound 2:16 1:2-1:2 x5/2",
+         "ExpectedFound 2:16 1:2-1:2 captured var \"X\"",
+     }},
+    {"only the repetitions after the first empty one",
+     "CHECK-COUNT-4: {{x*}}\n",
+     "xxa\n",
+     Verbosity::Verbose,
+     true,
+     true,
+     "",
+     {
+         "ExpectedFound 1:16 1:1-1:3",
+         "ExpectedFound 1:16 1:3-1:3 x3/1",
+     }},
+    {"without -v nothing is recorded",
+     "CHECK-COUNT-2147483647: {{x*}}\n",
+     "a\n",
+     Verbosity::Quiet,
+     true,
+     true,
+     "",
+     {}},
+};
+
+TEST(MatchReport, RepeatedEmptyMatches) {
+  for (const ReportCase &c : repeatCases) {
+    SCOPED_TRACE(c.name);
+    CheckRequest request;
+    request.verbose = c.verbosity != Verbosity::Quiet;
+    RunResult run = verify(c.check, c.input, request, c.withList);
+    EXPECT_EQ(run.passed, c.passed);
+    EXPECT_EQ(run.errors, c.errors);
+    EXPECT_EQ(run.records, c.records);
+  }
+}
+
+// The count in the note of a record that stands for left-out discarded
+// matches; 0 for any other note.
+uint64_t droppedCount(const std::string &record) {
+  size_t at = record.find("discard: ");
+  if (at == std::string::npos)
+    return 0;
+  const char *digits = record.data() + at + 9;
+  uint64_t count = 0;
+  std::from_chars(digits, record.data() + record.size(), count);
+  return count;
+}
+
+// -vv keeps the records of max(1024, 8 x patterns) discarded matches per
+// DAG group; each later walk leaves one record counting its own.
+TEST(MatchReport, DiscardedDagMatchesBeyondTheRoomAreCounted) {
+  struct RoomCase {
+    size_t patterns;
+    size_t kept;
+    // Records that count left-out matches, and the first of them.
+    size_t counting;
+    const char *firstCounting;
+  };
+  const RoomCase cases[] = {
+      {45, 990, 0, ""},
+      // 45 patterns discard 990; the 46th keeps 34 of its 45 and counts 11
+      // from line 35 on, every later one counts all of its own from line 1.
+      {60, 1024, 15, "Discarded 46:12 35:1-35:1 discard: 11 overlapping matches not shown"},
+      {200, 1600, 143, "Discarded 58:12 5:1-5:1 discard: 53 overlapping matches not shown"},
+  };
+  for (const RoomCase &c : cases) {
+    SCOPED_TRACE(c.patterns);
+    std::string check;
+    std::string input;
+    for (size_t i = 0; i < c.patterns; ++i) {
+      check += "CHECK-DAG: x\n";
+      input += "x\n";
+    }
+    CheckRequest request;
+    request.verbose = true;
+    request.veryVerbose = true;
+    RunResult run = verify(check, input, request, true);
+    EXPECT_TRUE(run.passed);
+    size_t found = 0;
+    size_t kept = 0;
+    uint64_t counted = 0;
+    std::vector<std::string> counting;
+    for (const std::string &record : run.records) {
+      found += record.starts_with("ExpectedFound");
+      if (!record.starts_with("Discarded"))
+        continue;
+      uint64_t count = droppedCount(record);
+      kept += count == 0;
+      counted += count;
+      if (count > 0)
+        counting.push_back(record);
+    }
+    // And the end of the input.
+    EXPECT_EQ(found, c.patterns + 1);
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_EQ(kept + counted, c.patterns * (c.patterns - 1) / 2);
+    ASSERT_EQ(counting.size(), c.counting);
+    if (!counting.empty()) {
+      EXPECT_EQ(counting.front(), c.firstCounting);
+      EXPECT_EQ(counting.back(), "Discarded " + std::to_string(c.patterns) +
+                                     ":12 1:1-1:1 discard: " + std::to_string(c.patterns - 1) +
+                                     " overlapping matches not shown");
+    }
+  }
+}
 
 TEST(MatchReport, Reports) {
   for (const ReportCase &c : reportCases) {

@@ -1,5 +1,6 @@
 // Compares whole-match spans with the C library's own regcomp/regexec
-// (REG_EXTENDED) on generated patterns and texts. The grammar keeps to what
+// (REG_EXTENDED) on generated patterns and texts, and checks the start
+// summary (Regex::start) against the matches found. The grammar keeps to what
 // both engines must treat alike: ASCII, no back-references, no word
 // boundaries, no empty groups, and never a repetition directly on an anchor
 // (an error here, accepted there).
@@ -9,6 +10,7 @@
 #include <regex.h>
 
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -133,6 +135,42 @@ TEST(RegexDifferential, WholeMatchAgreesWithCLibrary) {
       EXPECT_EQ(actual, expected);
       if (ownValid != libcValid || actual != expected)
         ++disagreements;
+    }
+  }
+}
+
+// Regex::start against the matches themselves: a match begins with one of
+// its first bytes (or is empty, when it says so), and without looksBehind a
+// search begun anywhere up to a match's start finds that same match.
+TEST(RegexDifferential, StartSummaryHoldsForEveryMatch) {
+  PatternGenerator generator(20261211);
+  int failures = 0;
+  for (int i = 0; i < 3000 && failures < 10; ++i) {
+    std::string pattern = generator.pattern();
+    Regex regex(pattern, RegexOptions::Newline);
+    std::optional<RegexStart> start = regex.start();
+    if (!regex.isValid())
+      continue;
+    ASSERT_TRUE(start) << pattern;
+    for (int j = 0; j < 3; ++j) {
+      std::string text = generator.text();
+      SCOPED_TRACE("pattern '" + pattern + "' text '" + text + "'");
+      std::vector<std::string_view> found;
+      if (!regex.match(text, &found))
+        continue;
+      size_t at = static_cast<size_t>(found[0].data() - text.data());
+      bool sound = found[0].empty() ? start->canBeEmpty
+                                    : start->firstBytes[static_cast<unsigned char>(text[at])];
+      EXPECT_TRUE(sound);
+      for (size_t from = 1; from <= at && !start->looksBehind; ++from) {
+        std::vector<std::string_view> later;
+        bool same = regex.match(std::string_view(text).substr(from), &later) &&
+                    later[0].data() == found[0].data() && later[0].size() == found[0].size();
+        EXPECT_TRUE(same) << "searched from " << from;
+        sound = sound && same;
+      }
+      if (!sound)
+        ++failures;
     }
   }
 }

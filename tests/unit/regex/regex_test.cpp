@@ -196,6 +196,74 @@ TEST(Regex, SearchErrorsReachTheCaller) {
   EXPECT_EQ(error, "out of memory");
 }
 
+// "[bytes] flags" for Regex::start: the bytes as runs ("a-c", "\\x0a"),
+// then "empty" and "behind" when set; "none" when nothing is known.
+std::string startOf(const Regex &regex) {
+  std::optional<RegexStart> start = regex.start();
+  if (!start)
+    return "none";
+  auto byteText = [](size_t byte) {
+    if (byte > 32 && byte < 127)
+      return std::string(1, static_cast<char>(byte));
+    const char *hex = "0123456789abcdef";
+    return std::string("\\x") + hex[byte >> 4] + hex[byte & 15];
+  };
+  std::string out = "[";
+  for (size_t byte = 0; byte < 256;) {
+    if (!start->firstBytes[byte]) {
+      ++byte;
+      continue;
+    }
+    size_t last = byte;
+    while (last + 1 < 256 && start->firstBytes[last + 1])
+      ++last;
+    out += byteText(byte);
+    if (last > byte)
+      out += "-" + byteText(last);
+    byte = last + 1;
+  }
+  out += "]";
+  if (start->canBeEmpty)
+    out += " empty";
+  if (start->looksBehind)
+    out += " behind";
+  return out;
+}
+
+TEST(Regex, StartOfAMatch) {
+  struct StartCase {
+    const char *pattern;
+    RegexOptions options;
+    const char *expected;
+  };
+  const StartCase cases[] = {
+      {"abc", RegexOptions::Newline, "[a]"},
+      {"x|y1", RegexOptions::Newline, "[x-y]"},
+      {"(a|b)?c", RegexOptions::Newline, "[a-c]"},
+      {"a{0,2}b", RegexOptions::Newline, "[a-b]"},
+      {"(x*)+y", RegexOptions::Newline, "[x-y]"},
+      {"x*", RegexOptions::Newline, "[x] empty"},
+      {"$", RegexOptions::Newline, "[] empty"},
+      {"x$", RegexOptions::Newline, "[x]"},
+      // Only a test at the first byte reads the byte before the match.
+      {"^x", RegexOptions::Newline, "[x] behind"},
+      {"a^b", RegexOptions::Newline, "[a]"},
+      {"[[:<:]]x", RegexOptions::Newline, "[x] behind"},
+      {"x[[:>:]]", RegexOptions::Newline, "[x]"},
+      {"(y?[[:>:]])x", RegexOptions::Newline, "[x-y] behind"},
+      {".", RegexOptions::Newline, "[\\x00-\\x09\\x0b-\\xff]"},
+      {".", RegexOptions::None, "[\\x00-\\xff]"},
+      {"[[:space:]]x", RegexOptions::Newline, "[\\x09-\\x0d\\x20]"},
+      {"k", RegexOptions::IgnoreCase, "[Kk]"},
+      {"(a)\\1", RegexOptions::Newline, "none"},
+      {"(", RegexOptions::Newline, "none"},
+  };
+  for (const StartCase &c : cases) {
+    SCOPED_TRACE(c.pattern);
+    EXPECT_EQ(startOf(Regex(c.pattern, c.options)), c.expected);
+  }
+}
+
 TEST(Regex, MovesTransferTheProgram) {
   Regex original("a(b)");
   Regex moved(std::move(original));

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -459,6 +460,91 @@ TEST(InputDump, ControlBytesAreEscapedOnlyOnATerminal) {
     printAnnotatedInput(terminal, request, DumpFilter::All, 5, c.input, annotations, c.labelWidth);
     EXPECT_EQ(out, frameStart + c.onTerminal + frameEnd);
     EXPECT_EQ(dump(c.input, c.annotations, c.labelWidth), frameStart + c.elsewhere + frameEnd);
+  }
+}
+
+// `diags` with each repeated block written out as its copies.
+MatchDiagList writtenOut(const MatchDiagList &diags) {
+  MatchDiagList out;
+  for (size_t first = 0; first < diags.size();) {
+    size_t end = std::min<size_t>(first + diags[first].repeatedRecords, diags.size());
+    for (uint32_t copy = 0; copy < diags[first].repeats; ++copy) {
+      for (size_t index = first; index < end; ++index) {
+        out.push_back(diags[index]);
+        out.back().repeats = 1;
+        out.back().repeatedRecords = 1;
+      }
+    }
+    first = end;
+  }
+  return out;
+}
+
+// The whole dump of `diags` over `input`, with the label width it took.
+std::string dumpRecords(const AnnotationFixture &f, const MatchDiagList &diags,
+                        std::string_view input, DumpFilter filter, uint32_t context) {
+  DumpAnnotationList annotations;
+  uint32_t labelWidth = 0;
+  buildAnnotations(f.sources, f.checkBuffer, f.implicit, diags, annotations, labelWidth);
+  return std::to_string(labelWidth) + "\n" +
+         dump(input, std::move(annotations), labelWidth, filter, context);
+}
+
+MatchDiag repeated(MatchDiag diag, uint32_t repeats, uint32_t records) {
+  diag.repeats = repeats;
+  diag.repeatedRecords = records;
+  return diag;
+}
+
+struct RepeatCase {
+  const char *name;
+  MatchDiagList diags;
+  std::string input;
+  DumpFilter filter;
+  uint32_t context;
+};
+
+std::vector<RepeatCase> repeatCases(const AnnotationFixture &f) {
+  using K = DirectiveKind;
+  using M = MatchKind;
+  MatchDiag found = record(K::Plain, f.checkLine(3), M::ExpectedFound, 2, 3, 2, 3, "", 5);
+  MatchDiag capture =
+      record(K::Plain, f.checkLine(3), M::ExpectedFound, 2, 3, 2, 3, "captured var \"X\"", 5);
+  MatchDiag other = record(K::Plain, f.checkLine(4), M::ExpectedFound, 2, 1, 2, 2);
+  MatchDiag missing = record(K::Next, f.checkLine(6), M::ExpectedMissing, 3, 1, 3, 3);
+  return {
+      {"one record, three copies", {repeated(found, 3, 1)}, "a\nbc\n", DumpFilter::All, 5},
+      {"two records a copy, amid records of the same pattern and others",
+       {record(K::Plain, f.checkLine(3), M::ExpectedFound, 1, 1, 2, 3, "", 5), other,
+        repeated(found, 4, 2), capture, other, found, missing},
+       "a\nbc\nd\n",
+       DumpFilter::All,
+       5},
+      {"labels past ten copies widen the column",
+       {repeated(found, 12, 2), capture},
+       "a\nbc\n",
+       DumpFilter::All,
+       5},
+      // Three copies make four line feeds with the line's own: dots.
+      {"a hidden line counts every copy",
+       {repeated(found, 3, 1), missing},
+       "a\nbc\nd\n",
+       DumpFilter::Error,
+       0},
+      {"a hidden line of fewer copies is shown as it is",
+       {repeated(found, 2, 1), missing},
+       "a\nbc\nd\n",
+       DumpFilter::Error,
+       0},
+  };
+}
+
+TEST(InputDump, RepeatedRecordsDumpAsWrittenOut) {
+  AnnotationFixture f;
+  for (const RepeatCase &c : repeatCases(f)) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(dumpRecords(f, c.diags, c.input, c.filter, c.context),
+              dumpRecords(f, writtenOut(c.diags), c.input, c.filter, c.context));
   }
 }
 
