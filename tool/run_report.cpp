@@ -318,34 +318,39 @@ void RunReport::setVerification(const CheckEngine &engine, const MatchDiagList *
   if (!diags || failures.empty() || !sources || inputBuffer == 0)
     return;
   LineStarts lines(sources->buffer(inputBuffer).text());
-  for (Failure &failure : failures) {
-    for (const MatchDiag &record : *diags) {
-      if (record.checkLocation.pointer() != failure.pointer)
-        continue;
-      if (auto substitution = substitutionIn(record.note)) {
-        failure.addSubstitution(std::move(*substitution));
-        continue;
-      }
-      // Other notes (captures, errors after a match) carry their own
-      // ranges, not the search's.
-      if (!record.note.empty())
-        continue;
-      Range span{lines.at(record.startLine, record.startColumn),
-                 lines.at(record.endLine, record.endColumn)};
-      switch (record.matchKind) {
-      case MatchKind::ExpectedMissing:
-        failure.searched = span;
-        break;
-      case MatchKind::ExcludedFound:
-      case MatchKind::WrongLine:
-        failure.match = span;
-        break;
-      case MatchKind::FuzzyCandidate:
-        failure.possibleMatch = span.first;
-        break;
-      default:
-        break;
-      }
+  // One pass over the records: a run with a thousand failures has many
+  // thousands of them.
+  std::unordered_map<const char *, Failure *> byPlace;
+  for (Failure &failure : failures)
+    byPlace.emplace(failure.pointer, &failure);
+  for (const MatchDiag &record : *diags) {
+    auto place = byPlace.find(record.checkLocation.pointer());
+    if (place == byPlace.end())
+      continue;
+    Failure &failure = *place->second;
+    if (auto substitution = substitutionIn(record.note)) {
+      failure.addSubstitution(std::move(*substitution));
+      continue;
+    }
+    // Other notes (captures, errors after a match) carry their own
+    // ranges, not the search's.
+    if (!record.note.empty())
+      continue;
+    Range span{lines.at(record.startLine, record.startColumn),
+               lines.at(record.endLine, record.endColumn)};
+    switch (record.matchKind) {
+    case MatchKind::ExpectedMissing:
+      failure.searched = span;
+      break;
+    case MatchKind::ExcludedFound:
+    case MatchKind::WrongLine:
+      failure.match = span;
+      break;
+    case MatchKind::FuzzyCandidate:
+      failure.possibleMatch = span.first;
+      break;
+    default:
+      break;
     }
   }
 }
